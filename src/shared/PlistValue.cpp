@@ -1,0 +1,386 @@
+#include "shared/PlistValue.h"
+
+#include <plist/plist.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace lumivane {
+
+// --- PlistDict -------------------------------------------------------------
+
+PlistDict::PlistDict() : m_entries(std::make_unique<std::vector<Entry>>()) {}
+PlistDict::PlistDict(std::initializer_list<Entry> entries) : PlistDict() {
+    for (const auto& [key, value] : entries) set(key, value);
+}
+PlistDict::PlistDict(const PlistDict& other)
+    : m_entries(std::make_unique<std::vector<Entry>>(*other.m_entries)) {}
+PlistDict::PlistDict(PlistDict&& other) noexcept : m_entries(std::move(other.m_entries)) {
+    other.m_entries = nullptr;
+}
+PlistDict& PlistDict::operator=(const PlistDict& other) {
+    if (this != &other) m_entries = std::make_unique<std::vector<Entry>>(*other.m_entries);
+    return *this;
+}
+PlistDict& PlistDict::operator=(PlistDict&& other) noexcept {
+    std::swap(m_entries, other.m_entries);
+    return *this;
+}
+PlistDict::~PlistDict() = default;
+
+static const std::vector<PlistDict::Entry>& emptyEntries() {
+    static const std::vector<PlistDict::Entry> empty;
+    return empty;
+}
+
+const PlistValue* PlistDict::find(std::string_view key) const {
+    if (!m_entries) return nullptr;
+    for (const auto& entry : *m_entries)
+        if (entry.first == key) return &entry.second;
+    return nullptr;
+}
+PlistValue* PlistDict::find(std::string_view key) {
+    return const_cast<PlistValue*>(std::as_const(*this).find(key));
+}
+void PlistDict::set(std::string key, PlistValue value) {
+    if (!m_entries) m_entries = std::make_unique<std::vector<Entry>>();
+    if (PlistValue* existing = find(key)) {
+        *existing = std::move(value);
+        return;
+    }
+    m_entries->emplace_back(std::move(key), std::move(value));
+}
+bool PlistDict::erase(std::string_view key) {
+    if (!m_entries) return false;
+    for (auto it = m_entries->begin(); it != m_entries->end(); ++it) {
+        if (it->first == key) {
+            m_entries->erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+void PlistDict::reserve(size_t count) {
+    if (!m_entries) m_entries = std::make_unique<std::vector<Entry>>();
+    m_entries->reserve(count);
+}
+size_t PlistDict::size() const { return m_entries ? m_entries->size() : 0; }
+std::vector<PlistDict::Entry>::const_iterator PlistDict::begin() const {
+    return m_entries ? m_entries->begin() : emptyEntries().begin();
+}
+std::vector<PlistDict::Entry>::const_iterator PlistDict::end() const {
+    return m_entries ? m_entries->end() : emptyEntries().end();
+}
+bool PlistDict::operator==(const PlistDict& other) const {
+    if (size() != other.size()) return false;
+    for (auto a = begin(), b = other.begin(); a != end(); ++a, ++b)
+        if (!(*a == *b)) return false;
+    return true;
+}
+
+// --- PlistValue conversions ----------------------------------------------
+
+namespace {
+
+// The leading number of a text, as the platform's string scanning reads it:
+// optional white space, sign, digits, fraction, exponent; 0 when none.
+double leadingDouble(const std::string& text) {
+    const char* start = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    double value = strtod(start, &end);
+    if (end == start) return 0;
+    return value;
+}
+
+int64_t leadingInteger(const std::string& text) {
+    const char* start = text.c_str();
+    char* end = nullptr;
+    long long value = strtoll(start, &end, 10);
+    return end == start ? 0 : value;
+}
+
+int64_t clampToInt64(double value) {
+    if (std::isnan(value)) return 0;
+    if (value >= 9.2233720368547758e18) return std::numeric_limits<int64_t>::max();
+    if (value <= -9.2233720368547758e18) return std::numeric_limits<int64_t>::min();
+    return static_cast<int64_t>(value);
+}
+
+}  // namespace
+
+bool PlistValue::isNumber() const {
+    Type t = type();
+    return t == Type::Boolean || t == Type::Integer || t == Type::Real;
+}
+
+std::optional<bool> PlistValue::asBool() const {
+    if (const bool* b = std::get_if<bool>(&m_value)) return *b;
+    return std::nullopt;
+}
+
+int64_t PlistValue::longLongValue() const {
+    switch (type()) {
+        case Type::Boolean: return std::get<bool>(m_value) ? 1 : 0;
+        case Type::Integer: return std::get<int64_t>(m_value);
+        case Type::Real: return clampToInt64(std::get<double>(m_value));
+        case Type::String: return leadingInteger(std::get<std::string>(m_value));
+        default: return 0;
+    }
+}
+
+int PlistValue::intValue() const {
+    if (type() == Type::Real) {
+        double v = std::get<double>(m_value);
+        if (std::isnan(v)) return 0;
+        if (v >= 2147483647.0) return std::numeric_limits<int>::max();
+        if (v <= -2147483648.0) return std::numeric_limits<int>::min();
+        return static_cast<int>(v);
+    }
+    if (type() == Type::String) {
+        int64_t v = leadingInteger(std::get<std::string>(m_value));
+        if (v > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
+        if (v < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
+        return static_cast<int>(v);
+    }
+    return static_cast<int>(longLongValue());
+}
+
+double PlistValue::doubleValue() const {
+    switch (type()) {
+        case Type::Boolean: return std::get<bool>(m_value) ? 1.0 : 0.0;
+        case Type::Integer: return static_cast<double>(std::get<int64_t>(m_value));
+        case Type::Real: return std::get<double>(m_value);
+        case Type::String: return leadingDouble(std::get<std::string>(m_value));
+        default: return 0;
+    }
+}
+
+bool PlistValue::boolValue() const {
+    if (type() == Type::String) {
+        // Like the platform's string boolValue: Y, y, T, t or a non-zero digit
+        // after optional white space, signs and leading zeros.
+        const std::string& s = std::get<std::string>(m_value);
+        size_t i = 0;
+        while (i < s.size() && isspace(static_cast<unsigned char>(s[i]))) ++i;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+        while (i < s.size() && s[i] == '0') ++i;
+        if (i >= s.size()) return false;
+        char c = s[i];
+        return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
+    }
+    if (type() == Type::Real) return std::get<double>(m_value) != 0.0;
+    return longLongValue() != 0;
+}
+
+std::string PlistValue::stringValue() const {
+    switch (type()) {
+        case Type::String: return std::get<std::string>(m_value);
+        case Type::Boolean: return std::get<bool>(m_value) ? "1" : "0";
+        case Type::Integer: return std::to_string(std::get<int64_t>(m_value));
+        case Type::Real: return shortestText(std::get<double>(m_value));
+        default: return {};
+    }
+}
+
+// --- libplist bridge -----------------------------------------------------
+
+namespace {
+
+struct PlistNodeDeleter {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+using PlistNode = std::unique_ptr<void, PlistNodeDeleter>;
+
+constexpr int kMaxDepth = 512;
+
+std::optional<PlistValue> fromNode(plist_t node, int depth);
+
+std::string takeCString(char* text) {
+    std::string result = text ? text : "";
+    free(text);
+    return result;
+}
+
+std::optional<PlistValue> arrayFromNode(plist_t node, int depth) {
+    PlistArray array;
+    uint32_t count = plist_array_get_size(node);
+    array.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        auto item = fromNode(plist_array_get_item(node, i), depth + 1);
+        if (!item) return std::nullopt;
+        array.push_back(std::move(*item));
+    }
+    return PlistValue(std::move(array));
+}
+
+std::optional<PlistValue> dictFromNode(plist_t node, int depth) {
+    PlistDict dict;
+    plist_dict_iter iter = nullptr;
+    plist_dict_new_iter(node, &iter);
+    if (!iter) return PlistValue(std::move(dict));
+    for (;;) {
+        char* key = nullptr;
+        plist_t child = nullptr;
+        plist_dict_next_item(node, iter, &key, &child);
+        if (!child) {
+            free(key);
+            break;
+        }
+        std::string keyText = takeCString(key);
+        auto value = fromNode(child, depth + 1);
+        if (!value) {
+            free(iter);
+            return std::nullopt;
+        }
+        dict.set(std::move(keyText), std::move(*value));
+    }
+    free(iter);
+    return PlistValue(std::move(dict));
+}
+
+std::optional<PlistValue> fromNode(plist_t node, int depth) {
+    if (!node || depth > kMaxDepth) return std::nullopt;
+    switch (plist_get_node_type(node)) {
+        case PLIST_BOOLEAN: {
+            uint8_t b = 0;
+            plist_get_bool_val(node, &b);
+            return PlistValue(b != 0);
+        }
+        case PLIST_UINT: {
+            uint64_t v = 0;
+            plist_get_uint_val(node, &v);
+            // libplist keeps integers as 64 bits and marks nothing signed;
+            // two's complement gives back negative values written by others.
+            return PlistValue(static_cast<int64_t>(v));
+        }
+        case PLIST_REAL: {
+            double v = 0;
+            plist_get_real_val(node, &v);
+            return PlistValue(v);
+        }
+        case PLIST_STRING: {
+            char* text = nullptr;
+            plist_get_string_val(node, &text);
+            return PlistValue(takeCString(text));
+        }
+        case PLIST_DATA: {
+            char* bytes = nullptr;
+            uint64_t length = 0;
+            plist_get_data_val(node, &bytes, &length);
+            PlistData data;
+            if (bytes) data.bytes.assign(bytes, bytes + length);
+            free(bytes);
+            return PlistValue(std::move(data));
+        }
+        case PLIST_DATE: {
+            int32_t sec = 0, usec = 0;
+            plist_get_date_val(node, &sec, &usec);
+            return PlistValue(PlistDate{sec + usec / 1e6});
+        }
+        case PLIST_ARRAY: return arrayFromNode(node, depth);
+        case PLIST_DICT: return dictFromNode(node, depth);
+        case PLIST_UID: {
+            uint64_t v = 0;
+            plist_get_uid_val(node, &v);
+            return PlistValue(static_cast<int64_t>(v));
+        }
+        default: return std::nullopt;
+    }
+}
+
+PlistNode toNode(const PlistValue& value, int depth) {
+    if (depth > kMaxDepth) return nullptr;
+    switch (value.type()) {
+        case PlistValue::Type::None: return nullptr;
+        case PlistValue::Type::Boolean: return PlistNode(plist_new_bool(*value.asBool() ? 1 : 0));
+        case PlistValue::Type::Integer:
+            return PlistNode(plist_new_uint(static_cast<uint64_t>(value.longLongValue())));
+        case PlistValue::Type::Real: return PlistNode(plist_new_real(value.doubleValue()));
+        case PlistValue::Type::String: return PlistNode(plist_new_string(value.asString()->c_str()));
+        case PlistValue::Type::Data: {
+            const auto& bytes = value.asData()->bytes;
+            return PlistNode(plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        }
+        case PlistValue::Type::Date: {
+            double seconds = value.asDate()->seconds;
+            double whole = std::floor(seconds);
+            return PlistNode(plist_new_date(static_cast<int32_t>(whole),
+                                            static_cast<int32_t>((seconds - whole) * 1e6)));
+        }
+        case PlistValue::Type::Array: {
+            PlistNode array(plist_new_array());
+            for (const auto& item : *value.asArray()) {
+                PlistNode child = toNode(item, depth + 1);
+                if (!child) return nullptr;
+                plist_array_append_item(array.get(), child.release());
+            }
+            return array;
+        }
+        case PlistValue::Type::Dict: {
+            PlistNode dict(plist_new_dict());
+            for (const auto& [key, item] : *value.asDict()) {
+                PlistNode child = toNode(item, depth + 1);
+                if (!child) return nullptr;
+                plist_dict_set_item(dict.get(), key.c_str(), child.release());
+            }
+            return dict;
+        }
+    }
+    return nullptr;
+}
+
+bool looksLikePropertyList(std::span<const uint8_t> bytes) {
+    if (bytes.size() >= 8 && std::equal(bytes.begin(), bytes.begin() + 6, "bplist")) return true;
+    // libplist's XML reader wants a "<" somewhere; anything else is not ours.
+    for (uint8_t byte : bytes)
+        if (byte == '<') return true;
+    return false;
+}
+
+}  // namespace
+
+std::optional<PlistValue> parsePropertyList(std::span<const uint8_t> bytes) {
+    if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return std::nullopt;
+    if (!looksLikePropertyList(bytes)) return std::nullopt;
+    plist_t raw = nullptr;
+    plist_from_memory(reinterpret_cast<const char*>(bytes.data()),
+                      static_cast<uint32_t>(bytes.size()), &raw);
+    PlistNode node(raw);
+    if (!node) return std::nullopt;
+    return fromNode(node.get(), 0);
+}
+
+std::optional<PlistValue> parsePropertyList(std::string_view bytes) {
+    return parsePropertyList(
+        std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+}
+
+std::optional<std::string> xmlPropertyList(const PlistValue& value) {
+    PlistNode node = toNode(value, 0);
+    if (!node) return std::nullopt;
+    char* xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(node.get(), &xml, &length);
+    if (!xml) return std::nullopt;
+    std::string result(xml, length);
+    plist_to_xml_free(xml);
+    return result;
+}
+
+std::optional<std::vector<uint8_t>> binaryPropertyList(const PlistValue& value) {
+    PlistNode node = toNode(value, 0);
+    if (!node) return std::nullopt;
+    char* bin = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(node.get(), &bin, &length);
+    if (!bin) return std::nullopt;
+    std::vector<uint8_t> result(bin, bin + length);
+    plist_to_bin_free(bin);
+    return result;
+}
+
+}  // namespace lumivane

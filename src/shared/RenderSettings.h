@@ -1,0 +1,105 @@
+// The record of one render job. Properties are atomic: a getter never sees half
+// of a value being set, and the value it returns stays valid after the field is
+// replaced. The record validates nothing and sets no defaults.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "shared/AppControllerProxy.h"
+#include "shared/EngineKeys.h"
+#include "shared/Image.h"
+#include "shared/PlistValue.h"
+
+namespace lumivane {
+
+class MovieWriter;
+
+// A reference to an object of the application (vended by name over the link).
+struct ObjectReference {
+    std::string name;
+    bool operator==(const ObjectReference&) const = default;
+};
+
+using EventArray = std::vector<RecordedEventEntry>;
+
+class RenderSettings {
+public:
+    std::shared_ptr<AppControllerProxy> appController() const { return get(m_appController); }
+    void setAppController(std::shared_ptr<AppControllerProxy> v) { set(m_appController, std::move(v)); }
+    std::optional<std::string> moviePath() const { return get(m_moviePath); }
+    void setMoviePath(std::optional<std::string> v) { set(m_moviePath, std::move(v)); }
+    std::optional<std::string> compositionFile() const { return get(m_compositionFile); }
+    void setCompositionFile(std::optional<std::string> v) { set(m_compositionFile, std::move(v)); }
+    std::optional<ObjectReference> recordButton() const { return get(m_recordButton); }
+    void setRecordButton(std::optional<ObjectReference> v) { set(m_recordButton, std::move(v)); }
+    std::optional<std::string> width() const { return get(m_width); }
+    void setWidth(std::optional<std::string> v) { set(m_width, std::move(v)); }
+    std::optional<std::string> height() const { return get(m_height); }
+    void setHeight(std::optional<std::string> v) { set(m_height, std::move(v)); }
+    std::optional<std::string> codec() const { return get(m_codec); }
+    void setCodec(std::optional<std::string> v) { set(m_codec, std::move(v)); }
+    std::shared_ptr<MovieWriter> movie() const { return get(m_movie); }
+    void setMovie(std::shared_ptr<MovieWriter> v) { set(m_movie, std::move(v)); }
+    std::shared_ptr<const ImageRGBA8> frame() const { return get(m_frame); }
+    void setFrame(std::shared_ptr<const ImageRGBA8> v) { set(m_frame, std::move(v)); }
+    std::optional<PlistValue> inputValues() const { return get(m_inputValues); }
+    void setInputValues(std::optional<PlistValue> v) { set(m_inputValues, std::move(v)); }
+    std::shared_ptr<const EventArray> events() const { return get(m_events); }
+    void setEvents(std::shared_ptr<const EventArray> v) { set(m_events, std::move(v)); }
+
+    int quality() const { return m_quality; }
+    void setQuality(int v) { m_quality = v; }
+    int motionBlur() const { return m_motionBlur; }
+    void setMotionBlur(int v) { m_motionBlur = v; }
+    double AA() const { return m_AA; }
+    void setAA(double v) { m_AA = v; }
+    double framerate() const { return m_framerate; }
+    void setFramerate(double v) { m_framerate = v; }
+    double duration() const { return m_duration; }
+    void setDuration(double v) { m_duration = v; }
+    double startTime() const { return m_startTime; }
+    void setStartTime(double v) { m_startTime = v; }
+    double timeScale() const { return m_timeScale; }
+    void setTimeScale(double v) { m_timeScale = v; }
+
+private:
+    template <class T>
+    T get(const T& field) const {
+        std::lock_guard lock(m_mutex);
+        return field;
+    }
+    template <class T>
+    void set(T& field, T value) {
+        // The old value is released outside the lock.
+        std::lock_guard lock(m_mutex);
+        std::swap(field, value);
+    }
+
+    mutable std::mutex m_mutex;
+    std::shared_ptr<AppControllerProxy> m_appController;  // not owned by the application's side
+    std::optional<std::string> m_moviePath;
+    std::optional<std::string> m_compositionFile;
+    std::optional<ObjectReference> m_recordButton;
+    std::optional<std::string> m_width;
+    std::optional<std::string> m_height;
+    std::optional<std::string> m_codec;
+    std::shared_ptr<MovieWriter> m_movie;
+    std::shared_ptr<const ImageRGBA8> m_frame;
+    std::optional<PlistValue> m_inputValues;
+    std::shared_ptr<const EventArray> m_events;
+    [[maybe_unused]] double m_baseTime = 0;  // kept for the record's layout; nothing reads it
+    std::atomic<int> m_quality{0};
+    std::atomic<int> m_motionBlur{0};
+    std::atomic<double> m_AA{0};
+    std::atomic<double> m_framerate{0};
+    std::atomic<double> m_duration{0};
+    std::atomic<double> m_startTime{0};
+    std::atomic<double> m_timeScale{0};
+};
+
+}  // namespace lumivane
