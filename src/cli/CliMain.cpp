@@ -1,0 +1,86 @@
+#include "cli/CliMain.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
+
+#include "cli/CommandLine.h"
+#include "cli/HelpText.h"
+#include "cli/RenderComposition.h"
+#include "cli/RendererState.h"
+#include "cli/TerminationPath.h"
+#include "platform/link/RendererLink.h"
+#include "shared/Log.h"
+
+namespace lumivane {
+namespace {
+
+constexpr const char* kLinkModeArgument = "QCServerConnection";
+
+bool isLinkMode(int argc, const char* const* argv) {
+    return argc == 3 && strncmp(argv[1], kLinkModeArgument, strlen(kLinkModeArgument)) == 0;
+}
+
+// Link mode: every setting comes from the application's record. The client
+// stays alive for the whole run; its pending traffic is served between frames.
+bool connectToApplication(const char* serviceName, RenderSettings& settings,
+                          std::shared_ptr<LinkClient>& client) {
+    auto connected = connectRenderSettings(serviceName, settings);
+    if (!connected) {
+        logLine("Failed to connect to Lumivane Service [" + std::string(serviceName) + "]");
+        logLine(connected.error());
+        return false;
+    }
+    client = connected.value();
+    setRunLoopPass([client] { client->servePending(); });
+    return true;
+}
+
+int renderAndReport(RenderSettings& settings) {
+    int result = -1;
+    try {
+        result = renderComposition(settings);
+    } catch (const std::exception& error) {
+        // A report the application could not take, or a failure nothing else caught.
+        logLine(std::string("LumivaneCLI: ") + error.what());
+    }
+    if (result != 0) {
+        nsLog("rendering failed");
+        return -2;
+    }
+    try {
+        if (auto controller = settings.appController()) controller->finishedRendering();
+    } catch (...) {
+    }
+    return 0;
+}
+
+}  // namespace
+
+int cliMain(int argc, const char* const* argv) {
+    setLogProgramName("LumivaneCLI");
+    if (argc < 2) {
+        printBanner(stdout);
+        printHelp(stdout, argv[0]);
+        return 0;
+    }
+    installTerminationPath();
+
+    auto settings = std::make_unique<RenderSettings>();
+    applyRendererDefaults(*settings);
+
+    std::shared_ptr<LinkClient> link;
+    if (isLinkMode(argc, argv)) {
+        if (!connectToApplication(argv[2], *settings, link)) {
+            printHelp(stdout, argv[0]);
+            return -1;
+        }
+    } else if (auto stop = scanCommandLine(argc, argv, *settings, stdout, stderr)) {
+        return *stop;
+    }
+    fflush(stdout);
+    return renderAndReport(*settings);
+}
+
+}  // namespace lumivane

@@ -1,0 +1,222 @@
+#include "cli/CommandLine.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "cli/HelpText.h"
+#include "cli/RendererState.h"
+#include "shared/RecordedEvents.h"
+
+namespace lumivane {
+namespace {
+
+enum class Option {
+    Version,
+    Help,
+    Output,
+    Width,
+    Height,
+    Codec,
+    Framerate,
+    Quality,
+    Duration,
+    StartTime,
+    TimeScale,
+    Antialias,
+    MotionBlur,
+    Verbose,
+    Parameter,
+    Events,
+};
+
+struct OptionSpec {
+    const char* text;
+    bool takesValue;
+    Option option;
+};
+
+// Tested in this order; an argument matches when it begins with the option text.
+constexpr OptionSpec kOptions[] = {
+    {"--version", false, Option::Version}, {"-version", false, Option::Version},
+    {"--help", false, Option::Help},       {"-help", false, Option::Help},
+    {"-o", true, Option::Output},          {"-w", true, Option::Width},
+    {"-h", true, Option::Height},          {"-c", true, Option::Codec},
+    {"-f", true, Option::Framerate},       {"-q", true, Option::Quality},
+    {"-d", true, Option::Duration},        {"-s", true, Option::StartTime},
+    {"-l", true, Option::TimeScale},       {"-a", true, Option::Antialias},
+    {"-m", true, Option::MotionBlur},      {"-v", false, Option::Verbose},
+    {"-p", true, Option::Parameter},       {"-e", true, Option::Events},
+};
+
+// atoi without its undefined behaviour on overflow.
+int integerValue(const char* text) {
+    long long value = strtoll(text, nullptr, 10);
+    if (value > INT_MAX) return INT_MAX;
+    if (value < INT_MIN) return INT_MIN;
+    return static_cast<int>(value);
+}
+
+bool isPositiveFinite(double value) { return std::isfinite(value) && value > 0; }
+
+struct Scan {
+    RenderSettings& settings;
+    FILE* out;
+    FILE* err;
+    const char* programPath;
+    double explicitDuration = 0;
+    double recordingLength = 0;
+    bool haveComposition = false;
+
+    std::optional<int> fail(const std::string& message) {
+        fputs(message.c_str(), err);
+        fflush(err);
+        printHelp(out, programPath);
+        return -1;
+    }
+
+    std::optional<int> apply(Option option, const char* argument, const char* value);
+    std::optional<int> applyParameter(const char* value);
+    void applyEvents(const char* value);
+};
+
+std::optional<int> Scan::applyParameter(const char* value) {
+    auto inputValues = settings.inputValues();
+    if (!inputValues) inputValues = PlistValue(PlistDict{});
+    std::string text(value);
+    size_t equals = text.find('=');
+    if (equals == std::string::npos || text.size() < 3)
+        return fail("Incorrectly formatted parameter [" + text + "]\n");
+    if (PlistDict* dict = inputValues->asDict())
+        dict->set(text.substr(0, equals), PlistValue(text.substr(equals + 1)));
+    settings.setInputValues(std::move(inputValues));
+    return std::nullopt;
+}
+
+void Scan::applyEvents(const char* value) {
+    double total = 0;
+    auto events = RecordedEvents::recordedEventsArrayForComposition(value, &total);
+    settings.setEvents(std::make_shared<const EventArray>(std::move(events)));
+    recordingLength = total;
+}
+
+std::optional<int> Scan::apply(Option option, const char* argument, const char* value) {
+    switch (option) {
+        case Option::Version:
+            printBanner(out);
+            printHelp(out, programPath);
+            return -1;
+        case Option::Help: printHelp(out, programPath); return -1;
+        case Option::Output: settings.setMoviePath(std::string(value)); break;
+        case Option::Width:
+            settings.setWidth(std::string(value));
+            if (PlistValue(value).intValue() <= 0)
+                return fail("Width must be positive (and non-zero)\n");
+            break;
+        case Option::Height:
+            settings.setHeight(std::string(value));
+            if (PlistValue(value).intValue() <= 0)
+                return fail("Height must be positive (and non-zero)\n");
+            break;
+        case Option::Codec:
+            if (strncmp(value, "help", 4) == 0) {
+                printCodecList(out);
+                fflush(out);
+                exit(0);
+            }
+            settings.setCodec(std::string(value));
+            break;
+        case Option::Framerate:
+            settings.setFramerate(atof(value));
+            // An endless rate would make every frame time the same; refuse it with the rest.
+            if (!isPositiveFinite(settings.framerate()))
+                return fail("Framerate must be positive (and non-zero)\n");
+            break;
+        case Option::Quality: settings.setQuality(integerValue(value)); break;
+        case Option::Duration:
+            explicitDuration = atof(value);
+            if (!isPositiveFinite(explicitDuration))
+                return fail("Duration must be positive (and non-zero)\n");
+            break;
+        case Option::StartTime: {
+            double start = atof(value);
+            settings.setStartTime(start > 0 ? start : 0.0);
+            break;
+        }
+        case Option::TimeScale: settings.setTimeScale(atof(value)); break;
+        case Option::Antialias: settings.setAA(atof(value)); break;
+        case Option::MotionBlur: settings.setMotionBlur(integerValue(value)); break;
+        case Option::Verbose:
+            setVerbosityLevel(verbosityLevel() + static_cast<int32_t>(strlen(argument) - 1));
+            break;
+        case Option::Parameter: return applyParameter(value);
+        case Option::Events: applyEvents(value); break;
+    }
+    return std::nullopt;
+}
+
+const OptionSpec* matchOption(const char* argument, bool valueFollows) {
+    for (const OptionSpec& spec : kOptions) {
+        if (strncmp(argument, spec.text, strlen(spec.text)) != 0) continue;
+        if (spec.takesValue && !valueFollows) continue;
+        return &spec;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void applyRendererDefaults(RenderSettings& settings) {
+    settings.setWidth(std::string("640"));
+    settings.setHeight(std::string("480"));
+    settings.setCodec(std::string("avc1"));
+    settings.setFramerate(30.0);
+    settings.setDuration(10.0);
+    settings.setQuality(3);
+    settings.setMoviePath(std::string("LumivaneRender.mov"));
+    settings.setMotionBlur(0);
+    settings.setAA(1.0);
+    settings.setStartTime(0.0);
+    settings.setTimeScale(1.0);
+}
+
+std::optional<int> scanCommandLine(int argc, const char* const* argv, RenderSettings& settings,
+                                   FILE* out, FILE* err) {
+    Scan scan{settings, out, err, argv[0]};
+    setVerbosityLevel(0);
+    for (int i = 1; i < argc; ++i) {
+        const char* argument = argv[i];
+        bool valueFollows = i + 1 < argc;
+        if (const OptionSpec* spec = matchOption(argument, valueFollows)) {
+            const char* value = spec->takesValue ? argv[++i] : nullptr;
+            if (auto stop = scan.apply(spec->option, argument, value)) return stop;
+        } else if (argument[0] == '-') {
+            return scan.fail("Unrecognized option [" + std::string(argument) + "]\n");
+        } else if (scan.haveComposition) {
+            return scan.fail("Only one composition can be specified [" + std::string(argument) +
+                             "]\n");
+        } else {
+            settings.setCompositionFile(std::string(argument));
+            scan.haveComposition = true;
+        }
+    }
+
+    if (scan.explicitDuration != 0) {
+        settings.setDuration(scan.explicitDuration);
+    } else if (scan.recordingLength > 0) {
+        settings.setDuration(scan.recordingLength - settings.startTime());
+    }
+
+    if (!settings.compositionFile()) {
+        fputs("No composition file specified\n", err);
+        fflush(err);
+        printHelp(out, argv[0]);
+        return -1;
+    }
+    return std::nullopt;
+}
+
+}  // namespace lumivane

@@ -1,0 +1,103 @@
+#include "cli/EventReplay.h"
+
+#include <climits>
+#include <cmath>
+#include <memory>
+
+#include "platform/engine/OffscreenRenderer.h"
+#include "platform/events/OBEvent.h"
+
+namespace lumivane {
+namespace {
+
+enum class Role { Discrete, Drag, Scroll, Passing };
+
+Role roleOf(int type) {
+    switch (type) {
+        case NSLeftMouseDown:
+        case NSLeftMouseUp:
+        case NSRightMouseDown:
+        case NSRightMouseUp:
+        case NSKeyDown:
+        case NSKeyUp:
+        case NSFlagsChanged:
+        case NSOtherMouseDown:
+        case NSOtherMouseUp: return Role::Discrete;
+        case NSLeftMouseDragged:
+        case NSRightMouseDragged:
+        case NSOtherMouseDragged: return Role::Drag;
+        case NSScrollWheel: return Role::Scroll;
+        default: return Role::Passing;
+    }
+}
+
+// Ten times the summed delta, truncated to 32 bits; out-of-range sums saturate
+// instead of overflowing.
+int32_t wheelAmount(float entryDelta, float previousDelta) {
+    float sum = entryDelta + previousDelta;
+    double amount = std::trunc(sum * 10.0);
+    if (std::isnan(amount)) return 0;
+    if (amount >= static_cast<double>(INT32_MAX)) return INT32_MAX;
+    if (amount <= static_cast<double>(INT32_MIN)) return INT32_MIN;
+    return static_cast<int32_t>(amount);
+}
+
+// Folds one scroll entry into the scroll event synthesised so far in this call.
+std::shared_ptr<const Event> foldScroll(const Event& entryEvent,
+                                        const std::shared_ptr<const Event>& previous) {
+    auto delta = [&](float (Event::*axis)() const) {
+        return wheelAmount((entryEvent.*axis)(), previous ? ((*previous).*axis)() : 0.0f);
+    };
+    int32_t wheelY = delta(&Event::deltaY);
+    int32_t wheelX = delta(&Event::deltaX);
+    int32_t wheelZ = delta(&Event::deltaZ);
+    return OBEvent::scrollWheelEvent(wheelY, wheelX, wheelZ, entryEvent.locationInWindow());
+}
+
+}  // namespace
+
+std::optional<RenderArguments> scanRecordedEvents(const EventArray* events, size_t& cursor,
+                                                  double time) {
+    const RecordedEventEntry* chosen = nullptr;
+    std::shared_ptr<const Event> scroll;
+    int pendingType = 0;
+    bool stop = false;
+
+    while (!stop && events && cursor < events->size()) {
+        const RecordedEventEntry& entry = (*events)[cursor];
+        double eventTime = entry.eventTime.value_or(0.0);
+        if (eventTime > time) break;
+        // An entry whose event could not be rebuilt reads as type 0.
+        int type = entry.event ? entry.event->type() : 0;
+        if (pendingType != 0 && type != pendingType) break;
+
+        ++cursor;
+        chosen = &entry;
+        switch (roleOf(type)) {
+            case Role::Discrete: stop = true; break;
+            case Role::Drag: pendingType = type; break;
+            case Role::Scroll:
+                scroll = foldScroll(*entry.event, scroll);
+                pendingType = NSScrollWheel;
+                break;
+            case Role::Passing: break;
+        }
+    }
+
+    if (scroll) {
+        RenderArguments arguments;
+        arguments.event = scroll;
+        arguments.mouseLocation = chosen->mouseLocation;
+        return arguments;
+    }
+    if (chosen) return *chosen;
+    return std::nullopt;
+}
+
+void renderAtTimeWithEvents(OffscreenRenderer& renderer, const EventArray* events,
+                            size_t& cursor, double time) {
+    auto arguments = scanRecordedEvents(events, cursor, time);
+    renderer.renderAtTime(time, arguments ? &*arguments : nullptr);
+}
+
+}  // namespace lumivane

@@ -1,0 +1,79 @@
+#include "cli/HelpText.h"
+
+#include <array>
+#include <string_view>
+
+#include "platform/media/CodecRegistry.h"
+
+namespace lumivane {
+namespace {
+
+constexpr int kMajorVersion = 2;
+constexpr int kMinorVersion = 1;
+constexpr int kBuildNumber = 20140915;
+constexpr const char* kArchitectureName = "X86";
+constexpr const char* kVendorAddress = "https://orbek.net/lumivane";
+constexpr const char* kVendorNotice =
+    "Copyright (c) 2026 the Lumivane developers. Frame-exact renders of compositions.";
+
+constexpr const char* kOptionList =
+    "Where Options are as follows:\n"
+    "   * --version\t\tprints the current version/build number\n"
+    "   * --help\t\tprints this message\n"
+    "   * -o [file]\t\toutput file name\n"
+    "   * -w [width]\t\toutput width, in pixels.  Default is 640\n"
+    "   * -h [height]\toutput height, in pixels.  Default is 480\n"
+    "   * -c [codec]\t\toutput codec (use '-c help' to list available codecs).  Default is "
+    "'avc1'\n"
+    "   * -f [framerate]\toutput framerate, in frames per second.  Default is 30\n"
+    "   * -q [quality]\tcodec quality -- 0-5, lowest to highest.  Default is 3\n"
+    "   * -a [antialias]\tamount of anti-aliasing -- 1-8 are sane values.  Default is 1 (none)\n"
+    "   * -m [motionblur]\tamount of motion blur -- 1-1024 are sane values.  Default is 1 "
+    "(none)\n"
+    "   * -d [duration]\tlength of movie in seconds.  Default is 10\n"
+    "   * -s [start time]\tinitial frame time.  Default is 0\n"
+    "   * -l [time scale]\ttime multiplier.  Default is 1\n"
+    "   * -p [key=value]\tparameter control.\n"
+    "   * -e [file]\t\ta QCRecording event file to render.  If specified, and no duration is "
+    "specified,\n"
+    "\t\t\trenders entire QCRecording event file.\n"
+    "   * -v\t\t\tincreases verbosity.  Default is 0 (no output).";
+
+// Codes the list has always left out.
+constexpr std::array<std::string_view, 8> kSkippedCodecs = {"yuv2", "tga ", "smc ", "h261",
+                                                            "h263", "SVQ1", "SVQ3", "WRLE"};
+
+bool isSkippedCodec(std::string_view code) {
+    for (std::string_view skipped : kSkippedCodecs)
+        if (code == skipped) return true;
+    return false;
+}
+
+}  // namespace
+
+void printBanner(FILE* out) {
+    fprintf(out, "Lumivane %i.%i (%i %s)", kMajorVersion, kMinorVersion, kBuildNumber,
+            kArchitectureName);
+    fprintf(out, "\t%s\n%s\n", kVendorAddress, kVendorNotice);
+}
+
+void printHelp(FILE* out, const char* programPath) {
+    fprintf(out, "usage: %s [options] [Composition File]\n", programPath);
+    fprintf(out, "%s\n", kOptionList);
+}
+
+void printCodecList(FILE* out) {
+    fputs("Available codecs:\n", out);
+    for (const CodecInfo& codec : installedCodecs()) {
+        if (isSkippedCodec(codec.fourcc)) continue;
+        fprintf(out, "   * use \"%s\" for %s\n", codec.fourcc.c_str(), codec.name.c_str());
+    }
+    fputs("Available Image Sequence formats:\n", out);
+    fputs("   * use \"public.jpeg\" for JPEG sequences\n", out);
+    fputs("   * use \"public.jpeg-2000\" for JPEG-2000 sequences\n", out);
+    fputs("   * use \"public.png\" for PNG sequences\n", out);
+    fputs("   * use \"public.tiff\" for TIFF sequences\n", out);
+    fputs("   * use \"com.ilm.openexr-image\" for OpenEXR sequences\n", out);
+}
+
+}  // namespace lumivane

@@ -1,0 +1,70 @@
+#include "cli/ProgressReporter.h"
+
+#include <signal.h>
+#include <time.h>
+
+#include <cstdio>
+
+#include "cli/RendererState.h"
+#include "cli/TerminationPath.h"
+
+namespace lumivane {
+namespace {
+constexpr double kProgressInterval = 0.25;
+}
+
+double monotonicSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+ProgressReporter::ProgressReporter(std::shared_ptr<AppControllerProxy> controller)
+    : m_controller(std::move(controller)) {}
+
+void ProgressReporter::indicateStatus(const std::string& status) {
+    if (m_controller) m_controller->indicateStatus(status);
+}
+
+void ProgressReporter::indicateError(const std::string& error) {
+    if (m_controller) m_controller->indicateError(error);
+}
+
+void ProgressReporter::startFrames() { m_lastReport = monotonicSeconds(); }
+
+void ProgressReporter::reportFrame(int index, int count) {
+    double now = monotonicSeconds();
+    if (now - m_lastReport > kProgressInterval || index == count - 1) {
+        try {
+            if (m_controller) m_controller->indicateFrame(index, count);
+        } catch (...) {
+            // The application has gone: finish the movie and leave as on SIGTERM.
+            terminate(SIGTERM);
+        }
+        m_lastReport = now;
+    }
+    if (verbosityLevel() >= 2) {
+        float share = static_cast<float>(index) / static_cast<float>(count);
+        printf("Frame %i of %i (%2.3f%%)\n", index + 1, count, static_cast<double>(100 * share));
+        fflush(stdout);
+    }
+}
+
+void ProgressReporter::reportSubframe(int sample, int samples) {
+    if (verbosityLevel() >= 3) {
+        printf("   * subframe %i/%i\n", sample + 1, samples);
+        fflush(stdout);
+    }
+}
+
+void ProgressReporter::reportCompletion() {
+    try {
+        if (m_controller) {
+            m_controller->indicateStatus("Complete");
+            m_controller->enableControls();
+        }
+    } catch (...) {
+    }
+}
+
+}  // namespace lumivane

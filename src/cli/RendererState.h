@@ -1,0 +1,17 @@
+// Process-wide values of the renderer.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+namespace lumivane {
+
+// Raised by -v; read by the settings echo and the console progress lines.
+int32_t verbosityLevel();
+void setVerbosityLevel(int32_t level);
+
+// One pass of the renderer's run loop: serves the render link between frames.
+void setRunLoopPass(std::function<void()> pass);
+void runLoopPass();
+
+}  // namespace lumivane
