@@ -10,7 +10,7 @@
 #include "cli/RenderComposition.h"
 #include "cli/RendererState.h"
 #include "cli/TerminationPath.h"
-#include "platform/link/RendererLink.h"
+#include "platform/link/ConnectRenderSettings.h"
 #include "shared/Log.h"
 
 namespace lumivane {
