@@ -2,6 +2,7 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -67,7 +68,9 @@ void PlistDict::reserve(size_t count) {
     if (!m_entries) m_entries = std::make_unique<std::vector<Entry>>();
     m_entries->reserve(count);
 }
-size_t PlistDict::size() const { return m_entries ? m_entries->size() : 0; }
+size_t PlistDict::size() const {
+    return m_entries ? m_entries->size() : 0;
+}
 std::vector<PlistDict::Entry>::const_iterator PlistDict::begin() const {
     return m_entries ? m_entries->begin() : emptyEntries().begin();
 }
@@ -91,7 +94,7 @@ double leadingDouble(const std::string& text) {
     const char* start = text.c_str();
     char* end = nullptr;
     errno = 0;
-    double value = strtod(start, &end);
+    double value = strtodC(start, &end);
     if (end == start) return 0;
     return value;
 }
@@ -124,11 +127,16 @@ std::optional<bool> PlistValue::asBool() const {
 
 int64_t PlistValue::longLongValue() const {
     switch (type()) {
-        case Type::Boolean: return std::get<bool>(m_value) ? 1 : 0;
-        case Type::Integer: return std::get<int64_t>(m_value);
-        case Type::Real: return clampToInt64(std::get<double>(m_value));
-        case Type::String: return leadingInteger(std::get<std::string>(m_value));
-        default: return 0;
+        case Type::Boolean:
+            return std::get<bool>(m_value) ? 1 : 0;
+        case Type::Integer:
+            return std::get<int64_t>(m_value);
+        case Type::Real:
+            return clampToInt64(std::get<double>(m_value));
+        case Type::String:
+            return leadingInteger(std::get<std::string>(m_value));
+        default:
+            return 0;
     }
 }
 
@@ -151,11 +159,16 @@ int PlistValue::intValue() const {
 
 double PlistValue::doubleValue() const {
     switch (type()) {
-        case Type::Boolean: return std::get<bool>(m_value) ? 1.0 : 0.0;
-        case Type::Integer: return static_cast<double>(std::get<int64_t>(m_value));
-        case Type::Real: return std::get<double>(m_value);
-        case Type::String: return leadingDouble(std::get<std::string>(m_value));
-        default: return 0;
+        case Type::Boolean:
+            return std::get<bool>(m_value) ? 1.0 : 0.0;
+        case Type::Integer:
+            return static_cast<double>(std::get<int64_t>(m_value));
+        case Type::Real:
+            return std::get<double>(m_value);
+        case Type::String:
+            return leadingDouble(std::get<std::string>(m_value));
+        default:
+            return 0;
     }
 }
 
@@ -178,11 +191,16 @@ bool PlistValue::boolValue() const {
 
 std::string PlistValue::stringValue() const {
     switch (type()) {
-        case Type::String: return std::get<std::string>(m_value);
-        case Type::Boolean: return std::get<bool>(m_value) ? "1" : "0";
-        case Type::Integer: return std::to_string(std::get<int64_t>(m_value));
-        case Type::Real: return shortestText(std::get<double>(m_value));
-        default: return {};
+        case Type::String:
+            return std::get<std::string>(m_value);
+        case Type::Boolean:
+            return std::get<bool>(m_value) ? "1" : "0";
+        case Type::Integer:
+            return std::to_string(std::get<int64_t>(m_value));
+        case Type::Real:
+            return shortestText(std::get<double>(m_value));
+        default:
+            return {};
     }
 }
 
@@ -263,9 +281,9 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
             return PlistValue(v);
         }
         case PLIST_STRING: {
-            char* text = nullptr;
-            plist_get_string_val(node, &text);
-            return PlistValue(takeCString(text));
+            uint64_t length = 0;
+            const char* text = plist_get_string_ptr(node, &length);
+            return PlistValue(text ? std::string(text, length) : std::string());
         }
         case PLIST_DATA: {
             char* bytes = nullptr;
@@ -281,29 +299,37 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
             plist_get_date_val(node, &sec, &usec);
             return PlistValue(PlistDate{sec + usec / 1e6});
         }
-        case PLIST_ARRAY: return arrayFromNode(node, depth);
-        case PLIST_DICT: return dictFromNode(node, depth);
+        case PLIST_ARRAY:
+            return arrayFromNode(node, depth);
+        case PLIST_DICT:
+            return dictFromNode(node, depth);
         case PLIST_UID: {
             uint64_t v = 0;
             plist_get_uid_val(node, &v);
             return PlistValue(static_cast<int64_t>(v));
         }
-        default: return std::nullopt;
+        default:
+            return std::nullopt;
     }
 }
 
 PlistNode toNode(const PlistValue& value, int depth) {
     if (depth > kMaxDepth) return nullptr;
     switch (value.type()) {
-        case PlistValue::Type::None: return nullptr;
-        case PlistValue::Type::Boolean: return PlistNode(plist_new_bool(*value.asBool() ? 1 : 0));
+        case PlistValue::Type::None:
+            return nullptr;
+        case PlistValue::Type::Boolean:
+            return PlistNode(plist_new_bool(*value.asBool() ? 1 : 0));
         case PlistValue::Type::Integer:
             return PlistNode(plist_new_uint(static_cast<uint64_t>(value.longLongValue())));
-        case PlistValue::Type::Real: return PlistNode(plist_new_real(value.doubleValue()));
-        case PlistValue::Type::String: return PlistNode(plist_new_string(value.asString()->c_str()));
+        case PlistValue::Type::Real:
+            return PlistNode(plist_new_real(value.doubleValue()));
+        case PlistValue::Type::String:
+            return PlistNode(plist_new_string(value.asString()->c_str()));
         case PlistValue::Type::Data: {
             const auto& bytes = value.asData()->bytes;
-            return PlistNode(plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+            return PlistNode(
+                plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
         }
         case PlistValue::Type::Date: {
             double seconds = value.asDate()->seconds;
@@ -333,12 +359,70 @@ PlistNode toNode(const PlistValue& value, int depth) {
     return nullptr;
 }
 
-bool looksLikePropertyList(std::span<const uint8_t> bytes) {
-    if (bytes.size() >= 8 && std::equal(bytes.begin(), bytes.begin() + 6, "bplist")) return true;
-    // libplist's XML reader wants a "<" somewhere; anything else is not ours.
-    for (uint8_t byte : bytes)
-        if (byte == '<') return true;
+bool isBinaryPropertyList(std::span<const uint8_t> bytes) {
+    return bytes.size() >= 8 && std::equal(bytes.begin(), bytes.begin() + 8, "bplist00");
+}
+
+uint64_t readBigEndian(std::span<const uint8_t> bytes, size_t offset, size_t size) {
+    uint64_t value = 0;
+    for (size_t i = 0; i < size; ++i) value = (value << 8) | bytes[offset + i];
+    return value;
+}
+
+// Whether the string object at an offset holds a zero byte or unit. libplist
+// keeps such strings whole but asserts (and so aborts the process) when one
+// is read as text, so lists holding them are refused before it sees them.
+bool stringObjectHasNul(std::span<const uint8_t> bytes, uint64_t offset) {
+    if (offset >= bytes.size()) return false;
+    const uint8_t marker = bytes[offset];
+    const uint8_t kind = marker & 0xF0;
+    if (kind != 0x50 && kind != 0x60 && kind != 0x70) return false;
+    uint64_t length = marker & 0x0F;
+    uint64_t start = offset + 1;
+    if (length == 0x0F) {
+        if (start >= bytes.size() || (bytes[start] & 0xF0) != 0x10) return false;
+        size_t size = size_t{1} << (bytes[start] & 0x0F);
+        if (size > 8 || start + 1 + size > bytes.size()) return false;
+        length = readBigEndian(bytes, start + 1, size);
+        start += 1 + size;
+    }
+    const uint64_t unit = kind == 0x60 ? 2 : 1;
+    const uint64_t available = (bytes.size() - std::min<uint64_t>(start, bytes.size())) / unit;
+    const uint64_t count = std::min(length, available);
+    for (uint64_t i = 0; i < count; ++i) {
+        uint64_t at = start + i * unit;
+        if (bytes[at] == 0 && (unit == 1 || bytes[at + 1] == 0)) return true;
+    }
     return false;
+}
+
+// Every object libplist can reach is listed in the offset table.
+bool binaryListHasStringWithNul(std::span<const uint8_t> bytes) {
+    constexpr size_t kTrailerSize = 32;
+    if (bytes.size() < 8 + kTrailerSize) return false;
+    const size_t trailer = bytes.size() - kTrailerSize;
+    const size_t offsetSize = bytes[trailer + 6];
+    const uint64_t objectCount = readBigEndian(bytes, trailer + 8, 8);
+    const uint64_t tableOffset = readBigEndian(bytes, trailer + 24, 8);
+    if (offsetSize == 0 || offsetSize > 8 || tableOffset >= trailer) return false;
+    const uint64_t listed = std::min<uint64_t>(objectCount, (trailer - tableOffset) / offsetSize);
+    for (uint64_t i = 0; i < listed; ++i) {
+        uint64_t objectOffset = readBigEndian(bytes, tableOffset + i * offsetSize, offsetSize);
+        if (stringObjectHasNul(bytes, objectOffset)) return true;
+    }
+    return false;
+}
+
+bool looksLikePropertyList(std::span<const uint8_t> bytes) {
+    if (isBinaryPropertyList(bytes)) return !binaryListHasStringWithNul(bytes);
+    // A zero byte is never part of an XML document (and libplist would keep it
+    // inside a string, see above); libplist's XML reader wants a "<" somewhere.
+    bool sawTag = false;
+    for (uint8_t byte : bytes) {
+        if (byte == 0) return false;
+        sawTag = sawTag || byte == '<';
+    }
+    return sawTag;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "platform/events/Point.h"
 
+#include <locale.h>
+
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -21,7 +23,7 @@ std::string shortest(T value) {
 // Reads one number after optional white space; false when there is none.
 bool scanNumber(const char*& cursor, double& value) {
     char* end = nullptr;
-    value = strtod(cursor, &end);
+    value = strtodC(cursor, &end);
     if (end == cursor) return false;
     cursor = end;
     return true;
@@ -33,8 +35,18 @@ void skipSpaces(const char*& cursor) {
 
 }  // namespace
 
-std::string shortestText(double value) { return shortest(value); }
-std::string shortestText(float value) { return shortest(value); }
+double strtodC(const char* text, char** end) {
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
+    if (!cLocale) return strtod(text, end);
+    return strtod_l(text, end, cLocale);
+}
+
+std::string shortestText(double value) {
+    return shortest(value);
+}
+std::string shortestText(float value) {
+    return shortest(value);
+}
 
 std::string stringFromPoint(Point point) {
     return "{" + shortest(point.x) + ", " + shortest(point.y) + "}";

@@ -21,4 +21,8 @@ Point pointFromString(std::string_view text);
 std::string shortestText(double value);
 std::string shortestText(float value);
 
+// strtod that always reads "." as the decimal point, whatever locale the
+// process has set (a desktop application adopts the user's).
+double strtodC(const char* text, char** end);
+
 }  // namespace lumivane

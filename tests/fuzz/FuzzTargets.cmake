@@ -1,0 +1,22 @@
+# The fuzz targets, built from the model's sources with the fuzzing
+# instrumentation; used by this folder (LUMIVANE_FUZZ) and by the standalone
+# project that the fuzz test builds with clang.
+function(lumivane_add_fuzz_targets root)
+    set(flags -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+        -fno-omit-frame-pointer -g -O1)
+    add_library(lumivane_fuzz_model STATIC
+        ${root}/src/platform/events/OBEvent.cpp
+        ${root}/src/platform/events/Point.cpp
+        ${root}/src/shared/EventPropertyList.cpp
+        ${root}/src/shared/Log.cpp
+        ${root}/src/shared/PlistValue.cpp
+        ${root}/src/shared/RecordedEvents.cpp)
+    target_include_directories(lumivane_fuzz_model PUBLIC ${root}/src)
+    target_compile_options(lumivane_fuzz_model PUBLIC ${flags})
+    target_link_libraries(lumivane_fuzz_model PUBLIC PkgConfig::PLIST)
+    foreach(name RecordingLoaderFuzzer EventPropertyListFuzzer)
+        add_executable(${name} ${root}/tests/fuzz/${name}.cpp)
+        target_link_libraries(${name} PRIVATE lumivane_fuzz_model)
+        target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+    endforeach()
+endfunction()
