@@ -10,6 +10,7 @@
 #include "cli/RendererState.h"
 #include "cli/TerminationPath.h"
 #include "platform/engine/Composition.h"
+#include "platform/engine/EngineError.h"
 #include "platform/engine/OffscreenRenderer.h"
 #include "shared/Log.h"
 
@@ -141,7 +142,7 @@ std::unique_ptr<OffscreenRenderer> Render::tryRenderer(ColorSpace colorSpace) {
 bool Render::createRenderer() {
     try {
         m_renderer = tryRenderer(ColorSpace::Display);
-    } catch (const EngineError& first) {
+    } catch (const EngineError&) {
         try {
             m_renderer = tryRenderer(ColorSpace::GenericRGB);
         } catch (const EngineError& second) {

@@ -111,8 +111,9 @@ TEST(CommandLine, ParametersSplitAtTheFirstEquals) {
     RenderSettings s;
     ASSERT_FALSE(scan({"-p", "speed=1.5=2", "-p", "=ab", "-p", "ab=", "-p", "speed=3", "a.qtz"}, s)
                      .stop);
-    ASSERT_TRUE(s.inputValues());
-    const PlistDict* values = s.inputValues()->asDict();
+    auto inputValues = s.inputValues();
+    ASSERT_TRUE(inputValues);
+    const PlistDict* values = inputValues->asDict();
     ASSERT_TRUE(values);
     ASSERT_EQ(values->size(), 3u);
     EXPECT_EQ(*values->find("speed"), PlistValue("3"));

@@ -1,0 +1,210 @@
+// LumivaneCLI end to end: frame times, pre-roll, supersampling, motion blur and
+// published inputs, proven by the pixels of compositions written for the purpose.
+#include <gtest/gtest.h>
+
+#include <OpenImageIO/imagebuf.h>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ProcessRunner.h"
+
+namespace lumivane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::runProcess;
+
+std::string dataFile(const std::string& name) {
+    return std::string(LUMIVANE_SOURCE_DIR) + "/tests/cli/data/" + name;
+}
+
+struct Pixel {
+    int r, g, b, a;
+};
+
+class RenderPipeline : public ::testing::Test {
+protected:
+    // Renders to a PNG sequence and returns the exit status.
+    test::ProcessResult render(const std::string& composition, std::vector<std::string> options) {
+        std::vector<std::string> argv = {test::cliPath(), "-w", "12", "-h", "8", "-c",
+                                         "public.png", "-o", m_dir.file("frames")};
+        argv.insert(argv.end(), options.begin(), options.end());
+        argv.push_back(dataFile(composition));
+        auto result = runProcess(argv, {.timeoutSeconds = 120});
+        EXPECT_FALSE(result.timedOut);
+        return result;
+    }
+
+    std::vector<std::string> frames() const {
+        std::vector<std::string> names;
+        if (!fs::exists(m_dir.file("frames"))) return names;
+        for (const auto& entry : fs::directory_iterator(m_dir.file("frames")))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // The pixel at (x, y) of frame `number` (from 1), 8 bits per channel.
+    Pixel pixel(const std::string& name, int x = 0, int y = 0) const {
+        OIIO::ImageBuf image(m_dir.file("frames/" + name));
+        float values[4] = {0, 0, 0, 1};
+        EXPECT_TRUE(image.read(0, 0, true, OIIO::TypeDesc::FLOAT)) << image.geterror();
+        image.getpixel(x, y, values, 4);
+        auto byte = [](float v) { return static_cast<int>(std::lround(v * 255.0f)); };
+        return {byte(values[0]), byte(values[1]), byte(values[2]), byte(values[3])};
+    }
+
+    static int milliseconds(const Pixel& p) { return p.r + 256 * p.g; }
+
+    test::TempDir m_dir;
+};
+
+TEST_F(RenderPipeline, FrameTimesFollowTheFrameRate) {
+    auto result = render("timecode.qtz", {"-f", "29.97", "-d", "1"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    auto names = frames();
+    ASSERT_EQ(names.size(), 29u);  // 29.97 x 1 truncated
+    EXPECT_EQ(names.front(), "Image-01.png");
+    EXPECT_EQ(names.back(), "Image-29.png");
+    for (int i = 0; i < 29; ++i) {
+        Pixel p = pixel(names[static_cast<size_t>(i)]);
+        EXPECT_EQ(milliseconds(p), std::lround(i * 1000.0 / 29.97)) << "frame " << i;
+        EXPECT_EQ(p.b, i) << "one render per frame";
+    }
+}
+
+TEST_F(RenderPipeline, StartTimePreRollsOnTheFrameGrid) {
+    auto result = render("timecode.qtz", {"-f", "10", "-d", "0.3", "-s", "2"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    auto names = frames();
+    ASSERT_EQ(names.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        Pixel p = pixel(names[static_cast<size_t>(i)]);
+        EXPECT_EQ(milliseconds(p), 2000 + 100 * i);
+        // Twenty pre-roll renders (0, 0.1 ... 1.9) come before the first frame.
+        EXPECT_EQ(p.b, 20 + i);
+    }
+}
+
+TEST_F(RenderPipeline, TimeScaleStretchesCompositionTime) {
+    auto result = render("timecode.qtz", {"-f", "10", "-d", "0.3", "-l", "2"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    auto names = frames();
+    ASSERT_EQ(names.size(), 3u);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(milliseconds(pixel(names[static_cast<size_t>(i)])), 200 * i);
+}
+
+TEST_F(RenderPipeline, MotionBlurAveragesEvenlySpacedSamples) {
+    auto result = render("ramp.qtz", {"-f", "10", "-d", "0.3", "-m", "4"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    auto names = frames();
+    ASSERT_EQ(names.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        // Samples at t, t + 0.025, t + 0.05, t + 0.075 of a ramp rising 2 per second.
+        double mean = 0;
+        for (int j = 0; j < 4; ++j) mean += std::fmod((0.1 * i + 0.025 * j) * 2.0, 1.0) / 4;
+        Pixel p = pixel(names[static_cast<size_t>(i)]);
+        EXPECT_NEAR(p.r, mean * 255, 1.5) << "frame " << i;
+        // Four renders per frame: the blue channel averages the render counts.
+        EXPECT_NEAR(p.b, 4 * i + 1.5, 1.0) << "frame " << i;
+    }
+}
+
+TEST_F(RenderPipeline, MotionBlurWithStartTimeUsesTheSubframeStep) {
+    auto result = render("timecode.qtz", {"-f", "10", "-d", "0.1", "-s", "0.1", "-m", "2"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    ASSERT_EQ(frames().size(), 1u);
+    // Pre-roll every 0.05 s: renders at 0 and 0.05; the frame's samples are renders 2 and 3.
+    EXPECT_NEAR(pixel("Image-1.png").b, 2.5, 1.0);
+}
+
+TEST_F(RenderPipeline, SupersamplingIsATrueBoxAverage) {
+    auto plain = render("checker.qtz", {"-d", "0.034"});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    int left = pixel("Image-1.png", 0, 0).r, right = pixel("Image-1.png", 1, 0).r;
+    EXPECT_EQ(std::min(left, right), 0);
+    EXPECT_EQ(std::max(left, right), 255);
+
+    for (const char* aa : {"2", "4"}) {
+        auto result = render("checker.qtz", {"-d", "0.034", "-a", aa});
+        ASSERT_EQ(result.status, 0) << result.err;
+        for (int x = 0; x < 12; ++x)
+            EXPECT_NEAR(pixel("Image-1.png", x, 3).r, 127.5, 0.6) << "AA " << aa << " x " << x;
+    }
+    // An odd factor: each output pixel holds five of one colour and four of the other.
+    auto odd = render("checker.qtz", {"-d", "0.034", "-a", "3"});
+    ASSERT_EQ(odd.status, 0) << odd.err;
+    int a = pixel("Image-1.png", 0, 0).r, b = pixel("Image-1.png", 1, 0).r;
+    EXPECT_NEAR(std::min(a, b), 4 * 255 / 9.0, 1.0);
+    EXPECT_NEAR(std::max(a, b), 5 * 255 / 9.0, 1.0);
+}
+
+TEST_F(RenderPipeline, PublishedInputsConvertByPortType) {
+    auto result = render("inputs.qtz", {"-w", "30", "-d", "0.034", "-a", "2", "-m", "3",
+                                        "-p", "level=0.5", "-p", "mode=3.9", "-p", "flag=yes",
+                                        "-p", "tint=1,1,1", "-p", "nosuchinput=7",
+                                        "-p", "label=hello", "-p", "LumivaneRender=0"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    Pixel converted = pixel("Image-1.png", 2, 4);
+    EXPECT_NEAR(converted.r, 128, 1);   // 0.5
+    EXPECT_NEAR(converted.g, 191, 1);   // "3.9" as an index is 3, shown as 3/4
+    EXPECT_EQ(converted.b, 255);        // "yes" is true
+    Pixel tint = pixel("Image-1.png", 15, 4);
+    EXPECT_NEAR(tint.r, 64, 1) << "a colour input is not set from text";
+    EXPECT_NEAR(tint.g, 128, 1);
+    Pixel fixed = pixel("Image-1.png", 27, 4);
+    EXPECT_EQ(fixed.r, 255) << "the fixed input overrides the user's value";
+    EXPECT_NEAR(fixed.g, 128, 1);       // LumivaneAntialias = 1 / AA
+    EXPECT_NEAR(fixed.b, 64, 1);        // LumivaneMotionBlur = 2, shown as 2/8
+}
+
+TEST_F(RenderPipeline, DurationShorterThanAFrameRendersNothing) {
+    auto result = render("timecode.qtz", {"-d", "0.01", "-v"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(fs::is_directory(m_dir.file("frames")));
+    EXPECT_TRUE(frames().empty());
+    EXPECT_NE(result.err.find("Render Settings:"), std::string::npos);
+}
+
+TEST_F(RenderPipeline, ConsoleLinesFollowTheVerbosity) {
+    auto frameLines = render("ramp.qtz", {"-f", "10", "-d", "0.3", "-m", "4", "-vv"});
+    ASSERT_EQ(frameLines.status, 0);
+    EXPECT_EQ(frameLines.out, "Frame 1 of 3 (0.000%)\nFrame 2 of 3 (33.333%)\nFrame 3 of 3 (66.667%)\n");
+
+    auto subframes = render("ramp.qtz", {"-f", "10", "-d", "0.1", "-m", "4", "-vvv"});
+    ASSERT_EQ(subframes.status, 0);
+    EXPECT_EQ(subframes.out,
+              "Frame 1 of 1 (0.000%)\n   * subframe 1/4\n   * subframe 2/4\n"
+              "   * subframe 3/4\n   * subframe 4/4\n");
+
+    auto noBlur = render("ramp.qtz", {"-f", "10", "-d", "0.1", "-vvv"});
+    EXPECT_EQ(noBlur.out, "Frame 1 of 1 (0.000%)\n");
+}
+
+TEST_F(RenderPipeline, FailuresReportTheirLines) {
+    test::writeFile(m_dir.file("broken.qtz"), "/*{ \"INPUTS\": [ }*/ void main() {}");
+    auto broken = runProcess({test::cliPath(), "-o", m_dir.file("x.mov"), m_dir.file("broken.qtz")});
+    EXPECT_EQ(broken.status, 254);
+    EXPECT_NE(broken.err.find("LumivaneCLI: Failed to load composition [" + m_dir.file("broken.qtz") + "]"),
+              std::string::npos);
+    EXPECT_NE(broken.err.find("broken.qtz"), std::string::npos);
+
+    auto huge = render("checker.qtz", {"-w", "100000", "-h", "100000", "-d", "0.034"});
+    EXPECT_EQ(huge.status, 254);
+    EXPECT_NE(huge.err.find("LumivaneCLI: Failed to create QC Renderer"), std::string::npos);
+
+    test::writeFile(m_dir.file("plainfile"), "x");
+    auto inTheWay = runProcess({test::cliPath(), "-c", "public.png", "-d", "0.1", "-o",
+                                m_dir.file("plainfile"), dataFile("ramp.qtz")});
+    EXPECT_EQ(inTheWay.status, 254);
+    EXPECT_NE(inTheWay.err.find(
+                  "LumivaneCLI: Failed to create sequence path -- directory is in use perhaps?"),
+              std::string::npos);
+    EXPECT_EQ(test::readFile(m_dir.file("plainfile")), "x");
+}
+
+}  // namespace
+}  // namespace lumivane
