@@ -1,0 +1,195 @@
+// Render jobs run end to end: the test application vends the settings and the
+// real renderer renders from them, reporting back over the link.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+namespace lumivane {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kCompositions = std::string(LUMIVANE_SOURCE_DIR) + "/resources/compositions/";
+
+struct JobOutput {
+    std::vector<nlohmann::json> lines;
+    int status = -1;  // the test application's own exit status
+
+    std::vector<nlohmann::json> callbacks() const {
+        std::vector<nlohmann::json> found;
+        for (const auto& line : lines)
+            if (line.contains("callback")) found.push_back(line);
+        return found;
+    }
+    std::optional<int> rendererExit() const {
+        for (const auto& line : lines)
+            if (line.contains("exit")) return line["exit"].get<int>();
+        return std::nullopt;
+    }
+    bool contains(const char* key) const {
+        for (const auto& line : lines)
+            if (line.contains(key)) return true;
+        return false;
+    }
+};
+
+std::string shellQuoted(const std::string& text) {
+    std::string result = "'";
+    for (char c : text) result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return result + "'";
+}
+
+std::string capture(const std::string& command, int* status) {
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return {};
+    std::string output;
+    char buffer[4096];
+    while (size_t count = fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, count);
+    int raw = pclose(pipe);
+    *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return output;
+}
+
+class LinkEndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* cli = std::getenv("LUMIVANE_CLI");
+        m_cli = cli ? cli : "";
+        m_app = std::string(LUMIVANE_BINARY_DIR) + "/tests/link_test_app";
+        if (m_cli.empty() || !fs::exists(m_cli)) GTEST_SKIP() << "no LumivaneCLI built";
+        if (!fs::exists(m_app)) GTEST_SKIP() << "no link_test_app built";
+        char pattern[] = "/tmp/lumivane-e2e-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        if (!m_dir.empty()) fs::remove_all(m_dir, ignored);
+    }
+
+    JobOutput runJob(const std::vector<std::string>& arguments) {
+        std::string command = shellQuoted(m_app);
+        for (const std::string& argument : arguments) command += " " + shellQuoted(argument);
+        command += " " + shellQuoted(m_cli) + " 2>" + shellQuoted(m_dir + "/stderr.txt");
+        JobOutput output;
+        std::istringstream lines(capture(command, &output.status));
+        for (std::string line; std::getline(lines, line);)
+            output.lines.push_back(nlohmann::json::parse(line));
+        return output;
+    }
+
+    static std::vector<std::string> sortedFiles(const std::string& directory) {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(directory))
+            names.push_back(entry.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    static std::string contents(const fs::path& path) {
+        std::ifstream file(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    }
+
+    std::string m_cli, m_app, m_dir;
+};
+
+TEST_F(LinkEndToEndTest, JobReportsPreparingFramesCompleteAndFinishInOrder) {
+    std::string frames = m_dir + "/frames";
+    JobOutput job = runJob({"--composition", kCompositions + "paint.qtz", "--movie", frames,
+                            "--codec", "public.png", "--width", "64", "--height", "48",
+                            "--framerate", "10", "--duration", "1"});
+    ASSERT_EQ(job.status, 0) << contents(m_dir + "/stderr.txt");
+    EXPECT_EQ(job.rendererExit(), 0) << contents(m_dir + "/stderr.txt");
+    std::vector<nlohmann::json> calls = job.callbacks();
+    ASSERT_GE(calls.size(), 5u);
+    EXPECT_EQ(calls.front()["callback"], "indicateStatus:");
+    EXPECT_EQ(calls.front()["args"], nlohmann::json::array({"preparing to encode"}));
+    size_t last = calls.size() - 1;
+    EXPECT_EQ(calls[last]["callback"], "finishedRendering:");
+    EXPECT_EQ(calls[last]["args"], nlohmann::json::array());
+    EXPECT_EQ(calls[last - 1]["callback"], "enableControls");
+    EXPECT_EQ(calls[last - 2]["args"], nlohmann::json::array({"Complete"}));
+    EXPECT_EQ(calls[last - 3]["callback"], "indicateFrame:of:");
+    EXPECT_EQ(calls[last - 3]["args"], nlohmann::json::array({9, 10}));
+    int previous = -1;
+    for (size_t i = 1; i < last - 2; ++i) {
+        ASSERT_EQ(calls[i]["callback"], "indicateFrame:of:");
+        int index = calls[i]["args"][0];
+        EXPECT_GE(index, previous);
+        EXPECT_EQ(calls[i]["args"][1], 10);
+        previous = index;
+    }
+    ASSERT_TRUE(fs::is_directory(frames));
+    EXPECT_EQ(sortedFiles(frames).size(), 10u);
+}
+
+TEST_F(LinkEndToEndTest, CompositionThatDoesNotLoadIsOneErrorReport) {
+    JobOutput job =
+        runJob({"--composition", m_dir + "/missing.qtz", "--movie", m_dir + "/out.mov"});
+    EXPECT_EQ(job.rendererExit(), 254);
+    std::vector<nlohmann::json> calls = job.callbacks();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0]["args"], nlohmann::json::array({"preparing to encode"}));
+    EXPECT_EQ(calls[1]["callback"], "indicateError:");
+    EXPECT_EQ(calls[1]["args"], nlohmann::json::array({"Failed to load the Composition"}));
+}
+
+TEST_F(LinkEndToEndTest, ApplicationVanishingEndsTheRenderWithAPlayableMovie) {
+    std::string movie = m_dir + "/vanish.mov";
+    JobOutput job = runJob({"--composition", kCompositions + "paint.qtz", "--movie", movie,
+                            "--width", "64", "--height", "48", "--framerate", "30", "--duration",
+                            "60", "--quit-after-frames", "1"});
+    ASSERT_EQ(job.status, 0) << contents(m_dir + "/stderr.txt");
+    EXPECT_TRUE(job.contains("server_closed"));
+    EXPECT_EQ(job.rendererExit(), 0) << contents(m_dir + "/stderr.txt");
+    ASSERT_TRUE(fs::exists(movie));
+    EXPECT_GT(fs::file_size(movie), 0u);
+    if (std::system("ffprobe -version > /dev/null 2>&1") == 0) {
+        int status = -1;
+        std::string streams = capture(
+            "ffprobe -v error -show_entries stream=codec_type -of csv " + shellQuoted(movie),
+            &status);
+        EXPECT_EQ(status, 0);
+        EXPECT_NE(streams.find("video"), std::string::npos) << streams;
+    }
+}
+
+TEST_F(LinkEndToEndTest, RefusedStatusReportFailsTheRender) {
+    JobOutput job = runJob({"--composition", kCompositions + "paint.qtz", "--movie",
+                            m_dir + "/refused.mov", "--fail", "indicateStatus:"});
+    EXPECT_EQ(job.rendererExit(), 254);
+    std::vector<nlohmann::json> calls = job.callbacks();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0]["callback"], "indicateStatus:");
+}
+
+TEST_F(LinkEndToEndTest, RecordingAndInputsHandedOverRenderAsFromTheCommandLine) {
+    std::string viaLink = m_dir + "/link";
+    std::string viaOptions = m_dir + "/options";
+    std::string composition = kCompositions + "paint.qtz";
+    std::string recording = kCompositions + "paint.QCRecording";
+    JobOutput job = runJob({"--composition", composition, "--movie", viaLink, "--codec",
+                            "public.png", "--width", "96", "--height", "64", "--framerate", "10",
+                            "--duration", "2", "--events", recording, "-p", "brushSize=0.05"});
+    ASSERT_EQ(job.rendererExit(), 0) << contents(m_dir + "/stderr.txt");
+    int status = -1;
+    capture(shellQuoted(m_cli) + " -o " + shellQuoted(viaOptions) +
+                " -c public.png -w 96 -h 64 -f 10 -d 2 -p brushSize=0.05 -e " +
+                shellQuoted(recording) + " " + shellQuoted(composition) + " > /dev/null 2>&1",
+            &status);
+    ASSERT_EQ(status, 0);
+    std::vector<std::string> files = sortedFiles(viaLink);
+    ASSERT_EQ(files, sortedFiles(viaOptions));
+    ASSERT_EQ(files.size(), 20u);
+    for (const std::string& file : files)
+        EXPECT_EQ(contents(viaLink + "/" + file), contents(viaOptions + "/" + file)) << file;
+}
+
+}  // namespace
+}  // namespace lumivane
