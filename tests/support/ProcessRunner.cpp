@@ -83,6 +83,79 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     return result;
 }
 
+ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+    int outPipe[2];
+    if (pipe(outPipe) != 0) throw std::runtime_error("pipe failed");
+    int devNull = open("/dev/null", O_WRONLY);
+    m_pid = fork();
+    if (m_pid < 0) throw std::runtime_error("fork failed");
+    if (m_pid == 0) execChild(argv, {}, outPipe[1], devNull);
+    close(devNull);
+    close(outPipe[1]);
+    m_outFd = outPipe[0];
+}
+
+ChildProcess::~ChildProcess() {
+    if (!m_exited) {
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+    }
+    if (m_outFd >= 0) close(m_outFd);
+}
+
+bool ChildProcess::readSome(int timeoutMs) {
+    if (m_outFd < 0) return false;
+    pollfd fd{m_outFd, POLLIN, 0};
+    if (poll(&fd, 1, timeoutMs) <= 0) return true;
+    char buffer[4096];
+    ssize_t n = read(m_outFd, buffer, sizeof buffer);
+    if (n <= 0) {
+        close(m_outFd);
+        m_outFd = -1;
+        return false;
+    }
+    m_out.append(buffer, static_cast<size_t>(n));
+    return true;
+}
+
+bool ChildProcess::waitForLine(const std::string& prefix, double timeoutSeconds) {
+    double deadline = now() + timeoutSeconds;
+    for (;;) {
+        size_t lineStart = m_scanned;
+        for (size_t end; (end = m_out.find('\n', lineStart)) != std::string::npos; lineStart = end + 1) {
+            if (m_out.compare(lineStart, prefix.size(), prefix) == 0) {
+                m_scanned = end + 1;
+                return true;
+            }
+        }
+        m_scanned = lineStart;
+        int remaining = static_cast<int>((deadline - now()) * 1000);
+        if (remaining <= 0 || !readSome(remaining)) return false;
+    }
+}
+
+void ChildProcess::signal(int signalNumber) { kill(m_pid, signalNumber); }
+
+int ChildProcess::wait(double timeoutSeconds) {
+    double deadline = now() + timeoutSeconds;
+    while (now() < deadline && readSome(100)) {
+    }
+    int status = 0;
+    for (;;) {
+        pid_t done = waitpid(m_pid, &status, WNOHANG);
+        if (done == m_pid) break;
+        if (now() > deadline) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, &status, 0);
+            break;
+        }
+        usleep(10000);
+    }
+    m_exited = true;
+    m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return m_status;
+}
+
 std::string cliPath() {
     if (const char* path = getenv("LUMIVANE_CLI")) return path;
     return std::string(LUMIVANE_BINARY_DIR) + "/bin/LumivaneCLI";

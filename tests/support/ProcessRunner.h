@@ -21,6 +21,34 @@ struct ProcessOptions {
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 
+// A child whose standard output is read line by line while it runs.
+class ChildProcess {
+public:
+    explicit ChildProcess(const std::vector<std::string>& argv);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Reads standard output until a line starting with `prefix` arrives; false
+    // when the output ends or the timeout passes first.
+    bool waitForLine(const std::string& prefix, double timeoutSeconds);
+    void signal(int signalNumber);
+    // Exit status, or 128 + signal number; reads the rest of the output.
+    int wait(double timeoutSeconds = 60);
+    const std::string& out() const { return m_out; }
+    int pid() const { return m_pid; }
+
+private:
+    bool readSome(int timeoutMs);
+
+    int m_pid = -1;
+    int m_outFd = -1;
+    std::string m_out;
+    size_t m_scanned = 0;
+    bool m_exited = false;
+    int m_status = -1;
+};
+
 // Path of the built LumivaneCLI (LUMIVANE_CLI in the environment, else the build tree's).
 std::string cliPath();
 
