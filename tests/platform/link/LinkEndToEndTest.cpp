@@ -193,3 +193,52 @@ TEST_F(LinkEndToEndTest, RecordingAndInputsHandedOverRenderAsFromTheCommandLine)
 
 }  // namespace
 }  // namespace lumivane
+
+namespace lumivane {
+namespace {
+
+TEST_F(LinkEndToEndTest, FrameReportsComeAQuarterSecondApartAndAlwaysForTheLastFrame) {
+    // Long enough that several reports fall due, whatever the machine's speed.
+    JobOutput job = runJob({"--composition", kCompositions + "demo.qtz", "--movie",
+                            m_dir + "/frames", "--codec", "public.png", "--width", "320",
+                            "--height", "240", "--framerate", "30", "--duration", "3"});
+    ASSERT_EQ(job.rendererExit(), 0) << contents(m_dir + "/stderr.txt");
+    std::vector<nlohmann::json> frames;
+    for (const auto& call : job.callbacks())
+        if (call["callback"] == "indicateFrame:of:") frames.push_back(call);
+    ASSERT_GE(frames.size(), 2u);
+    EXPECT_EQ(frames.back()["args"], nlohmann::json::array({89, 90}));
+    EXPECT_LT(frames.size(), 90u) << "reports are throttled, not one per frame";
+    // Between reports, more than 0.25 s passes in the renderer; the application
+    // sees them at least about that far apart (less a little for the link).
+    for (size_t i = 1; i + 1 < frames.size(); ++i) {
+        double gap = (frames[i]["t"].get<double>() - frames[i - 1]["t"].get<double>()) * 1e-9;
+        EXPECT_GT(gap, 0.2) << "report " << i;
+    }
+}
+
+TEST_F(LinkEndToEndTest, EachFailureSendsItsErrorText) {
+    struct Case {
+        std::vector<std::string> settings;
+        const char* error;
+    } cases[] = {
+        {{"--width", "100000", "--height", "100000"}, "Failed to create offscreen renderer"},
+        {{"--codec", "zzzz"}, "failed to create movie"},
+        {{"--codec", "public.png", "--movie", "/proc/lumivane-cannot-be-here"},
+         "failed to create movie"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments = {"--composition", kCompositions + "demo.qtz",
+                                              "--movie", m_dir + "/out.mov", "--duration", "0.1"};
+        arguments.insert(arguments.end(), c.settings.begin(), c.settings.end());
+        JobOutput job = runJob(arguments);
+        EXPECT_EQ(job.rendererExit(), 254) << c.error;
+        auto calls = job.callbacks();
+        ASSERT_EQ(calls.size(), 2u) << c.error;
+        EXPECT_EQ(calls[1]["callback"], "indicateError:");
+        EXPECT_EQ(calls[1]["args"], nlohmann::json::array({c.error}));
+    }
+}
+
+}  // namespace
+}  // namespace lumivane
