@@ -186,3 +186,35 @@ TEST_F(ReplayRender, EventsThatCannotBeRebuiltAreLeftOut) {
 
 }  // namespace
 }  // namespace lumivane
+
+namespace lumivane {
+namespace {
+
+// The bundled paint example, driven by its own recording, shows all three strokes
+// in their colours: warm white, then red after R, then magenta after B.
+TEST(PaintExample, RecordingDrawsItsStrokes) {
+    test::TempDir dir;
+    std::string paint = std::string(LUMIVANE_SOURCE_DIR) + "/resources/compositions/paint.qtz";
+    auto result = runProcess({test::cliPath(), "-w", "160", "-h", "120", "-c", "public.png", "-o",
+                              dir.file("frames"), "-e", paint, "-s", "7.9", paint},
+                             {.timeoutSeconds = 120});
+    ASSERT_EQ(result.status, 0) << result.err;
+    OIIO::ImageBuf last(dir.file("frames/Image-2.png"));
+    ASSERT_TRUE(last.read(0, 0, true, OIIO::TypeDesc::FLOAT));
+    int white = 0, red = 0, magenta = 0;
+    for (int y = 0; y < 120; ++y) {
+        for (int x = 0; x < 160; ++x) {
+            float p[4];
+            last.getpixel(x, y, p, 4);
+            if (p[0] > 0.9f && p[1] > 0.85f && p[2] > 0.7f) ++white;
+            if (p[0] > 0.9f && p[1] < 0.3f && p[2] < 0.3f) ++red;
+            if (p[0] > 0.9f && p[1] < 0.3f && p[2] > 0.9f) ++magenta;
+        }
+    }
+    EXPECT_GT(white, 100);
+    EXPECT_GT(red, 100);
+    EXPECT_GT(magenta, 50);
+}
+
+}  // namespace
+}  // namespace lumivane

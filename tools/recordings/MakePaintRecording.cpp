@@ -97,10 +97,10 @@ int main(int argc, char** argv) {
     Script script;
     double end = script.stroke(0.5, 1.6, wave);
     script.key(end + 0.2, "r", 15);         // red ink
-    script.scroll(end + 0.5, 1.5, 6);       // a larger brush
+    script.scroll(end + 0.5, 1.0, 3);       // a larger brush
     end = script.stroke(end + 0.9, 1.4, loop);
     script.key(end + 0.2, "b", 11);         // red and blue: magenta
-    script.scroll(end + 0.5, -2.0, 8);      // a finer brush
+    script.scroll(end + 0.5, -2.0, 4);      // a finer brush
     end = script.stroke(end + 0.9, 1.6, zigzag);
     double total = std::ceil(end + 0.5);
 
