@@ -1,0 +1,181 @@
+// Frames per second of the render pipeline's use of the engine (clear, render
+// the samples, downscale and accumulate, one readback per frame) beside the
+// bare limit measured in the same run: the same shader drawn the same number
+// of times and an output-sized readback, nothing else.
+//
+//   engine_bench [--frames N] [--sizes 640x480,1920x1080] [--aa 1,2,4]
+//                [--mb 1,4,16] [--composition PATH] [--budget MPIXELS] [--all 1]
+//
+// On a software rasterizer the default run skips the lines that would draw
+// more than --budget megapixels per frame (5), so that it stays short.
+#include <epoxy/gl.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/engine/EngineError.h"
+#include "platform/engine/HeadlessGLContext.h"
+#include "platform/engine/OffscreenRenderer.h"
+
+namespace {
+
+using namespace lumivane;
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+    int frames = 0;  // 0: 3 on a GPU, 1 on a software rasterizer
+    double budget = 5;
+    bool all = false;
+    std::vector<std::pair<int, int>> sizes = {{640, 480}, {1920, 1080}};
+    std::vector<int> aa = {1, 2, 4};
+    std::vector<int> mb = {1, 4, 16};
+    std::string composition;
+};
+
+std::vector<int> intList(const std::string& text) {
+    std::vector<int> out;
+    std::stringstream stream(text);
+    for (std::string item; std::getline(stream, item, ',');) out.push_back(std::atoi(item.c_str()));
+    return out;
+}
+
+Options parse(int argc, char** argv) {
+    Options options;
+    options.composition =
+        (std::filesystem::path(argv[0]).parent_path() / "../share/lumivane/compositions/demo.qtz")
+            .string();
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string key = argv[i], value = argv[i + 1];
+        if (key == "--frames") options.frames = std::max(1, std::atoi(value.c_str()));
+        if (key == "--aa") options.aa = intList(value);
+        if (key == "--mb") options.mb = intList(value);
+        if (key == "--composition") options.composition = value;
+        if (key == "--budget") options.budget = std::atof(value.c_str());
+        if (key == "--all") options.all = value != "0";
+        if (key == "--sizes") {
+            options.sizes.clear();
+            std::stringstream stream(value);
+            for (std::string item; std::getline(stream, item, ',');) {
+                int w = 0, h = 0;
+                if (std::sscanf(item.c_str(), "%dx%d", &w, &h) == 2)
+                    options.sizes.emplace_back(w, h);
+            }
+        }
+    }
+    return options;
+}
+
+double seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// The loop of the render pipeline: one readback per output frame.
+double pipelineFps(OffscreenRenderer& renderer, int width, int height, int aa, int mb, int frames) {
+    const int extra = mb - 1;
+    const bool direct = aa == 1 && extra == 0;
+    if (!direct && !renderer.createAccumulator(width, height)) throw EngineError("no accumulator");
+    const double frameDuration = 1.0 / 30, subframe = frameDuration / mb;
+    const float weight = 1.0f / float(extra + 1);
+    size_t checksum = 0;
+    const auto start = Clock::now();
+    for (int i = 0; i < frames; ++i) {
+        const double t = i * frameDuration;
+        renderer.clear();
+        renderer.renderAtTime(t, nullptr);
+        if (direct) {
+            checksum += renderer.createSnapshotImage().pixels[0];
+            continue;
+        }
+        renderer.clearAccumulator();
+        for (int j = 0; j <= extra; ++j) {
+            renderer.accumulate(weight);
+            if (j < extra) renderer.renderAtTime(t + (j + 1) * subframe, nullptr);
+        }
+        checksum += renderer.accumulatorImage().pixels[0];
+    }
+    const double elapsed = seconds(start);
+    if (checksum == size_t(-1)) std::puts("");
+    return frames / elapsed;
+}
+
+// The same number of draws and an output-sized readback, nothing else. The
+// render leaves the renderer's framebuffer bound, so the readback reads it.
+double bareFps(OffscreenRenderer& renderer, int width, int height, int mb, int frames) {
+    std::vector<uint8_t> pixels(size_t(width) * height * 4);
+    const double frameDuration = 1.0 / 30, subframe = frameDuration / mb;
+    const auto start = Clock::now();
+    for (int i = 0; i < frames; ++i) {
+        for (int j = 0; j < mb; ++j)
+            renderer.renderAtTime(i * frameDuration + j * subframe, nullptr);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    }
+    return frames / seconds(start);
+}
+
+long peakRssMiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+}  // namespace
+
+bool isSoftware(const std::string& renderer) {
+    return renderer.find("llvmpipe") != std::string::npos ||
+           renderer.find("softpipe") != std::string::npos ||
+           renderer.find("SwiftShader") != std::string::npos;
+}
+
+int main(int argc, char** argv) {
+    Options options = parse(argc, argv);
+    try {
+        auto composition = Composition::compositionWithFile(options.composition);
+        std::string rendererName;
+        if (auto probe = HeadlessGLContext::create()) rendererName = (*probe)->rendererName();
+        std::printf("GL renderer: %s\n", rendererName.c_str());
+        const bool software = isSoftware(rendererName);
+        if (options.frames == 0) options.frames = software ? 1 : 3;
+        std::printf("%s, %d frame(s) per line\n", options.composition.c_str(), options.frames);
+        std::printf("%-11s %3s %3s %12s %12s %7s\n", "output", "AA", "MB", "pipeline f/s",
+                    "bare f/s", "ratio");
+        for (const auto& [width, height] : options.sizes) {
+            for (int aa : options.aa) {
+                for (int mb : options.mb) {
+                    const double megapixels = double(width) * height * aa * aa * mb / 1e6;
+                    if (software && !options.all && megapixels > options.budget) {
+                        std::printf(
+                            "%5dx%-5d %3d %3d   skipped: %.0f Mpixel/frame on a software "
+                            "rasterizer (--all 1 runs it)\n",
+                            width, height, aa, mb, megapixels);
+                        continue;
+                    }
+                    OffscreenRenderer renderer(float(width * aa), float(height * aa),
+                                               ColorSpace::GenericRGB, composition);
+                    // Untimed warm-up of both paths: shader variants and buffers are made
+                    // on first use.
+                    bareFps(renderer, width, height, 1, 1);
+                    pipelineFps(renderer, width, height, aa, std::min(mb, 2), 1);
+                    const double bare = bareFps(renderer, width, height, mb, options.frames);
+                    const double pipeline =
+                        pipelineFps(renderer, width, height, aa, mb, options.frames);
+                    std::printf("%5dx%-5d %3d %3d %12.2f %12.2f %6.0f%%\n", width, height, aa, mb,
+                                pipeline, bare, 100.0 * pipeline / bare);
+                    std::fflush(stdout);
+                }
+            }
+        }
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "engine_bench: %s\n", error.what());
+        return 1;
+    }
+    std::printf("peak RSS: %ld MiB\n", peakRssMiB());
+    return 0;
+}

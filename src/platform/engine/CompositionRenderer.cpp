@@ -1,0 +1,472 @@
+#include "platform/engine/CompositionRenderer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/engine/EngineError.h"
+#include "platform/engine/ShaderProgram.h"
+#include "platform/engine/TextRasterizer.h"
+
+namespace lumivane {
+namespace {
+
+void setSampling(GLenum filter) {
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+}
+
+void upload(GLTexture& texture, const TexturePixels& pixels) {
+    if (!texture) texture = GLTexture::create();
+    glBindTexture(GL_TEXTURE_2D, texture.id());
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    if (pixels.isFloat) {
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, pixels.width, pixels.height, 0, GL_RGBA,
+                     GL_FLOAT, pixels.floats.data());
+    } else {
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, pixels.width, pixels.height, 0, GL_RGBA,
+                     GL_UNSIGNED_BYTE, pixels.bytes.data());
+    }
+    setSampling(GL_LINEAR);
+}
+
+bool isScalarLike(const PlistValue& value) {
+    using T = PlistValue::Type;
+    const T type = value.type();
+    return type == T::Boolean || type == T::Integer || type == T::Real || type == T::String;
+}
+
+}  // namespace
+
+CompositionRenderer::CompositionRenderer(GLContext& context,
+                                         std::shared_ptr<Composition> composition)
+    : m_context(context), m_composition(std::move(composition)) {
+    if (!m_composition) throw EngineError("no composition");
+    if (!m_context.makeCurrent()) throw EngineError("the OpenGL context cannot be made current");
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &m_maxTextureSize);
+    buildProgram();
+    buildGeometry();
+    buildTextures();
+    buildPasses();
+}
+
+CompositionRenderer::~CompositionRenderer() {
+    m_context.makeCurrent();
+}
+
+void CompositionRenderer::buildProgram() {
+    auto program =
+        ShaderProgram::build(m_composition->vertexSource(), m_composition->fragmentSource());
+    if (!program) throw EngineError(program.error());
+    m_program = std::move(program.value());
+    const GLuint id = m_program.id();
+    glUseProgram(id);
+    const auto at = [id](const std::string& name) {
+        return glGetUniformLocation(id, name.c_str());
+    };
+    m_builtins = {
+        at("TIME"),      at("TIMEDELTA"), at("RENDERSIZE"),        at("FRAMEINDEX"),   at("DATE"),
+        at("PASSINDEX"), at("MOUSE"),     at("MOUSECLICK"),        at("MOUSEBUTTONS"), at("SCROLL"),
+        at("MODIFIERS"), at("KEYBOARD"),  at("_isf_size_KEYBOARD")};
+    for (const CompositionInput& input : m_composition->inputs()) {
+        InputSlot slot;
+        slot.value = input.defaultValue;
+        slot.location = at(input.name);
+        if (input.isImageLike()) {
+            slot.sizeLocation = at("_isf_size_" + input.name);
+            slot.unit = assignUnit(slot.location);
+            if (input.type == InputType::Text) {
+                slot.pendingPixels = TextRasterizer::rasterize(*input.defaultValue.asString());
+            }
+            // Silence: one sample of zero.
+            if (input.type == InputType::Audio || input.type == InputType::AudioFFT)
+                slot.size = {1, 1};
+        }
+        m_inputs.push_back(std::move(slot));
+    }
+    for (const ImportedImage& image : m_composition->importedImages()) {
+        ImageSlot slot;
+        slot.location = at(image.name);
+        slot.sizeLocation = at("_isf_size_" + image.name);
+        slot.unit = assignUnit(slot.location);
+        slot.size = {float(image.pixels.width), float(image.pixels.height)};
+        m_imported.push_back(std::move(slot));
+    }
+    m_keyboardUnit = assignUnit(m_builtins.keyboard);
+}
+
+int CompositionRenderer::assignUnit(GLint location) {
+    if (location < 0) return -1;
+    GLint maxUnits = 16;
+    glGetIntegerv(GL_MAX_TEXTURE_IMAGE_UNITS, &maxUnits);
+    if (m_nextUnit >= maxUnits) {
+        throw EngineError("\"" + m_composition->path() +
+                          "\": uses more images than the GPU can sample");
+    }
+    glUniform1i(location, m_nextUnit);
+    return m_nextUnit++;
+}
+
+void CompositionRenderer::buildGeometry() {
+    static const float corners[] = {-1, -1, 1, -1, -1, 1, 1, 1};
+    m_vertexArray = GLVertexArray::create();
+    m_quad = GLBuffer::create();
+    glBindVertexArray(m_vertexArray.id());
+    glBindBuffer(GL_ARRAY_BUFFER, m_quad.id());
+    glBufferData(GL_ARRAY_BUFFER, sizeof(corners), corners, GL_STATIC_DRAW);
+    glEnableVertexAttribArray(ShaderProgram::kPositionAttribute);
+    glVertexAttribPointer(ShaderProgram::kPositionAttribute, 2, GL_FLOAT, GL_FALSE, 0, nullptr);
+}
+
+void CompositionRenderer::buildTextures() {
+    TexturePixels empty;
+    empty.width = empty.height = 1;
+    empty.bytes.assign(4, 0);
+    upload(m_emptyTexture, empty);
+    const auto& imported = m_composition->importedImages();
+    for (size_t i = 0; i < imported.size(); ++i) upload(m_imported[i].texture, imported[i].pixels);
+    m_keyboardTexture = GLTexture::create();
+    glBindTexture(GL_TEXTURE_2D, m_keyboardTexture.id());
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, UserInputState::kKeyboardWidth,
+                 UserInputState::kKeyboardRows, 0, GL_RED, GL_UNSIGNED_BYTE, nullptr);
+    setSampling(GL_NEAREST);
+}
+
+void CompositionRenderer::buildPasses() {
+    std::vector<std::string> numeric;
+    for (const CompositionInput& input : m_composition->inputs()) {
+        if (!input.isImageLike() && input.type != InputType::Point2D &&
+            input.type != InputType::Color) {
+            numeric.push_back(input.name);
+        }
+    }
+    m_numericValues.assign(numeric.size(), 0.0);
+    const auto compile = [&](const std::string& expression) -> std::unique_ptr<PassSizeExpression> {
+        if (expression.empty()) return nullptr;
+        auto compiled = PassSizeExpression::compile(expression, numeric);
+        if (!compiled) throw EngineError("\"" + m_composition->path() + "\": " + compiled.error());
+        return std::move(compiled.value());
+    };
+    for (const CompositionPass& pass : m_composition->passes()) {
+        PassSlot slot;
+        slot.width = compile(pass.widthExpression);
+        slot.height = compile(pass.heightExpression);
+        if (!pass.target.empty()) {
+            auto it = std::find_if(m_targets.begin(), m_targets.end(),
+                                   [&](const TargetSlot& t) { return t.name == pass.target; });
+            if (it == m_targets.end()) {
+                TargetSlot target;
+                target.name = pass.target;
+                target.persistent = pass.persistent;
+                target.isFloat = pass.floatTarget;
+                target.location = glGetUniformLocation(m_program.id(), pass.target.c_str());
+                target.sizeLocation =
+                    glGetUniformLocation(m_program.id(), ("_isf_size_" + pass.target).c_str());
+                target.unit = assignUnit(target.location);
+                m_targets.push_back(std::move(target));
+                it = m_targets.end() - 1;
+            }
+            slot.target = int(it - m_targets.begin());
+        }
+        m_passes.push_back(std::move(slot));
+    }
+}
+
+std::optional<PlistValue> CompositionRenderer::coerce(const CompositionInput& input,
+                                                      const PlistValue& value) const {
+    switch (input.type) {
+        case InputType::Event:
+        case InputType::Bool:
+            if (!isScalarLike(value)) return std::nullopt;
+            return PlistValue(value.boolValue());
+        case InputType::Long:
+            if (!isScalarLike(value)) return std::nullopt;
+            return PlistValue(int64_t(value.intValue()));
+        case InputType::Float:
+            if (!isScalarLike(value)) return std::nullopt;
+            return PlistValue(value.doubleValue());
+        case InputType::Point2D:
+        case InputType::Color: {
+            const PlistArray* array = value.asArray();
+            const size_t count = input.type == InputType::Color ? 4 : 2;
+            if (!array || array->size() < (input.type == InputType::Color ? 3 : 2))
+                return std::nullopt;
+            PlistArray components;
+            for (size_t i = 0; i < count; ++i) {
+                if (i >= array->size()) {
+                    components.emplace_back(1.0);  // an RGB colour is opaque
+                    continue;
+                }
+                if (!(*array)[i].isNumber()) return std::nullopt;
+                components.emplace_back((*array)[i].doubleValue());
+            }
+            return PlistValue(std::move(components));
+        }
+        case InputType::Text:
+            if (!isScalarLike(value)) return std::nullopt;
+            return PlistValue(value.stringValue());
+        case InputType::Image:
+            if (!value.isString()) return std::nullopt;
+            return value;
+        default:
+            return std::nullopt;
+    }
+}
+
+void CompositionRenderer::setValue(const PlistValue& value, const std::string& key) {
+    const auto& inputs = m_composition->inputs();
+    auto it = std::find_if(inputs.begin(), inputs.end(),
+                           [&](const CompositionInput& in) { return in.name == key; });
+    if (it == inputs.end()) throw EngineError("no input named \"" + key + "\"");
+    const CompositionInput& input = *it;
+    InputSlot& slot = m_inputs[size_t(it - inputs.begin())];
+    auto coerced = coerce(input, value);
+    if (!coerced) {
+        throw EngineError("input \"" + key + "\" (" + input.typeText + ") cannot take this value");
+    }
+    if (input.type == InputType::Image) {
+        const std::string& path = *coerced->asString();
+        if (path.empty()) {
+            slot.pendingPixels = TexturePixels{};
+        } else {
+            auto pixels = loadTexturePixels(path);
+            if (!pixels) throw EngineError(pixels.error());
+            slot.pendingPixels = std::move(pixels.value());
+        }
+    } else if (input.type == InputType::Text && slot.value != *coerced) {
+        slot.pendingPixels = TextRasterizer::rasterize(*coerced->asString());
+    }
+    if (input.type == InputType::Event) slot.eventPending = coerced->boolValue();
+    slot.value = std::move(*coerced);
+}
+
+std::optional<PlistValue> CompositionRenderer::valueForInputKey(const std::string& key) const {
+    const auto& inputs = m_composition->inputs();
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        if (inputs[i].name != key) continue;
+        if (inputs[i].type == InputType::Event) return PlistValue(m_inputs[i].eventPending);
+        if (m_inputs[i].value.isNone()) return std::nullopt;
+        return m_inputs[i].value;
+    }
+    return std::nullopt;
+}
+
+PlistDict CompositionRenderer::propertyListFromInputValues() const {
+    PlistDict values;
+    for (const std::string& key : m_composition->inputKeys()) {
+        if (auto value = valueForInputKey(key)) values.set(key, std::move(*value));
+    }
+    return values;
+}
+
+void CompositionRenderer::uploadPendingTextures() {
+    for (InputSlot& slot : m_inputs) {
+        if (!slot.pendingPixels) continue;
+        if (slot.pendingPixels->empty()) {
+            slot.texture.reset();
+            slot.size = {0, 0};
+        } else {
+            upload(slot.texture, *slot.pendingPixels);
+            slot.size = {float(slot.pendingPixels->width), float(slot.pendingPixels->height)};
+        }
+        slot.pendingPixels.reset();
+    }
+    if (m_userInput.keyboardChanged() && m_keyboardUnit >= 0) {
+        glBindTexture(GL_TEXTURE_2D, m_keyboardTexture.id());
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, UserInputState::kKeyboardWidth,
+                        UserInputState::kKeyboardRows, GL_RED, GL_UNSIGNED_BYTE,
+                        m_userInput.keyboard().data());
+    }
+}
+
+void CompositionRenderer::setFrameUniforms(double time) {
+    const BuiltinLocations& b = m_builtins;
+    const double delta = m_frameIndex == 0 ? 0.0 : time - m_lastTime;
+    glUniform1f(b.time, float(time));
+    glUniform1f(b.timeDelta, float(delta));
+    glUniform1i(b.frameIndex, m_frameIndex);
+    const auto& date = m_composition->date();
+    glUniform4f(b.date, date[0], date[1], date[2], date[3]);
+    glUniform2f(b.mouse, m_userInput.mouse().x, m_userInput.mouse().y);
+    glUniform2f(b.mouseClick, m_userInput.mouseClick().x, m_userInput.mouseClick().y);
+    glUniform1i(b.mouseButtons, m_userInput.mouseButtons());
+    const auto& scroll = m_userInput.scroll();
+    glUniform3f(b.scroll, scroll[0], scroll[1], scroll[2]);
+    glUniform1i(b.modifiers, m_userInput.modifiers());
+    glUniform2f(b.keyboardSize, float(UserInputState::kKeyboardWidth),
+                float(UserInputState::kKeyboardRows));
+    setInputUniforms();
+}
+
+void CompositionRenderer::setInputUniforms() {
+    const auto& inputs = m_composition->inputs();
+    size_t numeric = 0;
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        const InputSlot& slot = m_inputs[i];
+        const PlistValue& v = slot.value;
+        switch (inputs[i].type) {
+            case InputType::Event:
+                glUniform1i(slot.location, slot.eventPending ? 1 : 0);
+                m_numericValues[numeric++] = slot.eventPending ? 1 : 0;
+                break;
+            case InputType::Bool:
+            case InputType::Long:
+                glUniform1i(slot.location, v.intValue());
+                m_numericValues[numeric++] = v.intValue();
+                break;
+            case InputType::Float:
+                glUniform1f(slot.location, float(v.doubleValue()));
+                m_numericValues[numeric++] = v.doubleValue();
+                break;
+            case InputType::Point2D: {
+                const PlistArray& a = *v.asArray();
+                glUniform2f(slot.location, float(a[0].doubleValue()), float(a[1].doubleValue()));
+                break;
+            }
+            case InputType::Color: {
+                const PlistArray& a = *v.asArray();
+                glUniform4f(slot.location, float(a[0].doubleValue()), float(a[1].doubleValue()),
+                            float(a[2].doubleValue()), float(a[3].doubleValue()));
+                break;
+            }
+            default:
+                glUniform2f(slot.sizeLocation, slot.size[0], slot.size[1]);
+                break;
+        }
+    }
+    for (const ImageSlot& image : m_imported) {
+        glUniform2f(image.sizeLocation, image.size[0], image.size[1]);
+    }
+}
+
+std::array<int, 2> CompositionRenderer::passSize(const PassSlot& pass, int width, int height) {
+    const auto evaluate = [&](PassSizeExpression* expression, int fallback) {
+        if (!expression) return fallback;
+        const double value = expression->evaluate(width, height, m_numericValues);
+        if (!std::isfinite(value)) return fallback;
+        return int(std::clamp(std::lround(value), 1L, long(m_maxTextureSize)));
+    };
+    return {evaluate(pass.width.get(), width), evaluate(pass.height.get(), height)};
+}
+
+bool CompositionRenderer::ensureTargetSize(TargetSlot& target, int width, int height) {
+    if (target.width == width && target.height == height) return true;
+    drainGLErrors();
+    target.width = width;
+    target.height = height;
+    for (int i = 0; i < 2; ++i) {
+        target.textures[i] = GLTexture::create();
+        glBindTexture(GL_TEXTURE_2D, target.textures[i].id());
+        glTexImage2D(GL_TEXTURE_2D, 0, target.isFloat ? GL_RGBA32F : GL_RGBA8, width, height, 0,
+                     GL_RGBA, target.isFloat ? GL_FLOAT : GL_UNSIGNED_BYTE, nullptr);
+        setSampling(GL_LINEAR);
+        target.framebuffers[i] = GLFramebuffer::create();
+        glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffers[i].id());
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D,
+                               target.textures[i].id(), 0);
+        glClearColor(0, 0, 0, 0);
+        glClear(GL_COLOR_BUFFER_BIT);
+    }
+    if (glGetError() == GL_NO_ERROR &&
+        glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE) {
+        return true;
+    }
+    // Too large for the GPU: free what was made and try again next render.
+    for (int i = 0; i < 2; ++i) {
+        target.framebuffers[i].reset();
+        target.textures[i].reset();
+    }
+    target.width = target.height = 0;
+    return false;
+}
+
+void CompositionRenderer::bindTextures() {
+    const auto bind = [](int unit, GLuint texture) {
+        if (unit < 0) return;
+        glActiveTexture(GL_TEXTURE0 + unit);
+        glBindTexture(GL_TEXTURE_2D, texture);
+    };
+    for (const InputSlot& slot : m_inputs) {
+        bind(slot.unit, slot.texture ? slot.texture.id() : m_emptyTexture.id());
+    }
+    for (const ImageSlot& image : m_imported) bind(image.unit, image.texture.id());
+    for (const TargetSlot& target : m_targets) {
+        bind(target.unit, target.textures[target.front] ? target.textures[target.front].id()
+                                                        : m_emptyTexture.id());
+        glUniform2f(target.sizeLocation, float(target.width), float(target.height));
+    }
+    bind(m_keyboardUnit, m_keyboardTexture.id());
+    glActiveTexture(GL_TEXTURE0);
+}
+
+bool CompositionRenderer::drawPass(size_t index, GLuint framebuffer, int width, int height) {
+    const PassSlot& pass = m_passes[index];
+    const bool last = index + 1 == m_passes.size();
+    int drawWidth = width, drawHeight = height;
+    TargetSlot* target = pass.target >= 0 ? &m_targets[size_t(pass.target)] : nullptr;
+    if (target) {
+        const auto size = passSize(pass, width, height);
+        if (!ensureTargetSize(*target, size[0], size[1])) return false;
+        drawWidth = size[0];
+        drawHeight = size[1];
+        const int back = 1 - target->front;
+        if (m_composition->usesDiscard()) {
+            // Discarded fragments keep what the target held.
+            glBindFramebuffer(GL_READ_FRAMEBUFFER, target->framebuffers[target->front].id());
+            glBindFramebuffer(GL_DRAW_FRAMEBUFFER, target->framebuffers[back].id());
+            glBlitFramebuffer(0, 0, drawWidth, drawHeight, 0, 0, drawWidth, drawHeight,
+                              GL_COLOR_BUFFER_BIT, GL_NEAREST);
+        }
+        glBindFramebuffer(GL_FRAMEBUFFER, target->framebuffers[back].id());
+    } else {
+        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    }
+    glViewport(0, 0, drawWidth, drawHeight);
+    glUniform1i(m_builtins.passIndex, int(index));
+    glUniform2f(m_builtins.renderSize, float(drawWidth), float(drawHeight));
+    bindTextures();
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    if (!target) return true;
+    target->front = 1 - target->front;
+    if (last) {
+        // The last pass is the output even when it also fills a target.
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, target->framebuffers[target->front].id());
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffer);
+        glBlitFramebuffer(0, 0, drawWidth, drawHeight, 0, 0, width, height, GL_COLOR_BUFFER_BIT,
+                          GL_LINEAR);
+        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    }
+    return true;
+}
+
+bool CompositionRenderer::render(double time, const RenderArguments* arguments, GLuint framebuffer,
+                                 int width, int height) {
+    if (!m_context.makeCurrent()) return false;
+    m_userInput.apply(arguments);
+    uploadPendingTextures();
+    glUseProgram(m_program.id());
+    glBindVertexArray(m_vertexArray.id());
+    glDisable(GL_BLEND);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_SCISSOR_TEST);
+    setFrameUniforms(time);
+    // Targets that do not persist start every render transparent.
+    for (TargetSlot& target : m_targets) {
+        if (target.persistent || !target.textures[target.front]) continue;
+        glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffers[target.front].id());
+        glClearColor(0, 0, 0, 0);
+        glClear(GL_COLOR_BUFFER_BIT);
+    }
+    bool drawn = true;
+    for (size_t i = 0; i < m_passes.size() && drawn; ++i) {
+        drawn = drawPass(i, framebuffer, width, height);
+    }
+    for (InputSlot& slot : m_inputs) slot.eventPending = false;
+    m_lastTime = time;
+    ++m_frameIndex;
+    return drawn;
+}
+
+}  // namespace lumivane

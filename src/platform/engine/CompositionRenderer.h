@@ -1,0 +1,125 @@
+// Draws a composition into a framebuffer of the caller's context: its passes,
+// their targets, its inputs and the time and input state that carry over
+// from one render to the next. The offscreen renderer and the on-screen view
+// both draw through it.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/engine/Composition.h"
+#include "platform/engine/GLContext.h"
+#include "platform/engine/GLObjects.h"
+#include "platform/engine/PassSizeExpression.h"
+#include "platform/engine/UserInputState.h"
+#include "shared/EngineKeys.h"
+#include "shared/PlistValue.h"
+
+namespace lumivane {
+
+class CompositionRenderer {
+public:
+    // Makes `context` current and builds the programs and textures there;
+    // throws EngineError when the shaders do not build. `context` must outlive
+    // the renderer.
+    CompositionRenderer(GLContext& context, std::shared_ptr<Composition> composition);
+    ~CompositionRenderer();
+    CompositionRenderer(const CompositionRenderer&) = delete;
+    CompositionRenderer& operator=(const CompositionRenderer&) = delete;
+
+    const Composition& composition() const { return *m_composition; }
+    std::vector<std::string> inputKeys() const { return m_composition->inputKeys(); }
+    PlistDict attributes() const { return m_composition->attributes(); }
+    std::optional<PlistValue> valueForInputKey(const std::string& key) const;
+    // Throws EngineError for an unknown key or a value that does not fit.
+    void setValue(const PlistValue& value, const std::string& key);
+    PlistDict propertyListFromInputValues() const;
+
+    // Draws the composition at `time` into `framebuffer` (width x height).
+    // False when the context cannot be made current or a pass target cannot
+    // be allocated at the size its expression asks for.
+    bool render(double time, const RenderArguments* arguments, GLuint framebuffer, int width,
+                int height);
+
+private:
+    struct InputSlot {
+        PlistValue value;
+        bool eventPending = false;  // an event reads true for one render
+        std::optional<TexturePixels> pendingPixels;
+        GLTexture texture;
+        std::array<float, 2> size{};
+        GLint location = -1;
+        GLint sizeLocation = -1;
+        int unit = -1;
+    };
+    struct ImageSlot {
+        GLTexture texture;
+        std::array<float, 2> size{};
+        GLint location = -1;
+        GLint sizeLocation = -1;
+        int unit = -1;
+    };
+    struct TargetSlot {
+        std::string name;
+        bool persistent = false;
+        bool isFloat = false;
+        GLTexture textures[2];
+        GLFramebuffer framebuffers[2];
+        int front = 0;
+        int width = 0;
+        int height = 0;
+        GLint location = -1;
+        GLint sizeLocation = -1;
+        int unit = -1;
+    };
+    struct PassSlot {
+        int target = -1;
+        std::unique_ptr<PassSizeExpression> width;
+        std::unique_ptr<PassSizeExpression> height;
+    };
+    struct BuiltinLocations {
+        GLint time = -1, timeDelta = -1, renderSize = -1, frameIndex = -1, date = -1,
+              passIndex = -1;
+        GLint mouse = -1, mouseClick = -1, mouseButtons = -1, scroll = -1, modifiers = -1,
+              keyboard = -1, keyboardSize = -1;
+    };
+
+    void buildProgram();
+    void buildGeometry();
+    void buildTextures();
+    void buildPasses();
+    int assignUnit(GLint location);
+    void uploadPendingTextures();
+    void setFrameUniforms(double time);
+    void setInputUniforms();
+    std::array<int, 2> passSize(const PassSlot& pass, int width, int height);
+    bool ensureTargetSize(TargetSlot& target, int width, int height);
+    void bindTextures();
+    bool drawPass(size_t index, GLuint framebuffer, int width, int height);
+    std::optional<PlistValue> coerce(const CompositionInput& input, const PlistValue& value) const;
+
+    GLContext& m_context;
+    std::shared_ptr<Composition> m_composition;
+    GLProgram m_program;
+    GLVertexArray m_vertexArray;
+    GLBuffer m_quad;
+    GLTexture m_emptyTexture;
+    GLTexture m_keyboardTexture;
+    std::vector<InputSlot> m_inputs;
+    std::vector<ImageSlot> m_imported;
+    std::vector<TargetSlot> m_targets;
+    std::vector<PassSlot> m_passes;
+    BuiltinLocations m_builtins;
+    int m_keyboardUnit = -1;
+    int m_nextUnit = 0;
+    GLint m_maxTextureSize = 4096;
+    std::vector<double> m_numericValues;  // for the size expressions
+    UserInputState m_userInput;
+    double m_lastTime = 0;
+    int m_frameIndex = 0;
+};
+
+}  // namespace lumivane

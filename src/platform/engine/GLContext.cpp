@@ -1,0 +1,7 @@
+#include "platform/engine/GLContext.h"
+
+namespace lumivane {
+
+GLContext::~GLContext() = default;
+
+}  // namespace lumivane

@@ -1,0 +1,167 @@
+#include "platform/engine/OffscreenRenderer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "platform/engine/EngineError.h"
+#include "platform/engine/HeadlessGLContext.h"
+
+namespace lumivane {
+namespace {
+
+std::shared_ptr<GLContext> contextFor(ColorSpace colorSpace) {
+    auto context = HeadlessGLContext::create(colorSpace == ColorSpace::Display
+                                                 ? HeadlessGLContext::Device::Hardware
+                                                 : HeadlessGLContext::Device::Any);
+    if (!context) throw EngineError("cannot create an OpenGL context: " + context.error());
+    return std::shared_ptr<GLContext>(std::move(context.value()));
+}
+
+int wholePixels(float size) {
+    if (!std::isfinite(size) || size <= 0) return 0;
+    const double rounded = std::ceil(double(size));
+    return rounded > 1 << 30 ? 0 : int(rounded);
+}
+
+void flipRows(uint8_t* data, size_t rowBytes, int rows, std::vector<uint8_t>& scratch) {
+    scratch.resize(rowBytes);
+    for (int top = 0, bottom = rows - 1; top < bottom; ++top, --bottom) {
+        uint8_t* a = data + rowBytes * size_t(top);
+        uint8_t* b = data + rowBytes * size_t(bottom);
+        std::memcpy(scratch.data(), a, rowBytes);
+        std::memcpy(a, b, rowBytes);
+        std::memcpy(b, scratch.data(), rowBytes);
+    }
+}
+
+}  // namespace
+
+OffscreenRenderer::OffscreenRenderer(float width, float height, ColorSpace colorSpace,
+                                     std::shared_ptr<Composition> composition, TargetFormat format)
+    : OffscreenRenderer(contextFor(colorSpace), width, height, std::move(composition), format) {}
+
+OffscreenRenderer::OffscreenRenderer(std::shared_ptr<GLContext> context, float width, float height,
+                                     std::shared_ptr<Composition> composition, TargetFormat format)
+    : m_context(std::move(context)), m_format(format) {
+    if (!m_context || !m_context->makeCurrent()) {
+        throw EngineError("the OpenGL context cannot be made current");
+    }
+    createTarget(width, height);
+    m_renderer = std::make_unique<CompositionRenderer>(*m_context, std::move(composition));
+}
+
+OffscreenRenderer::~OffscreenRenderer() {
+    // Every GL object below is freed in this context.
+    if (m_context) m_context->makeCurrent();
+}
+
+void OffscreenRenderer::createTarget(float width, float height) {
+    m_width = wholePixels(width);
+    m_height = wholePixels(height);
+    GLint maxTexture = 0, maxRenderbuffer = 0, maxViewport[2] = {0, 0};
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTexture);
+    glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &maxRenderbuffer);
+    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, maxViewport);
+    const int limit = std::min({maxTexture, maxRenderbuffer, maxViewport[0], maxViewport[1]});
+    if (m_width <= 0 || m_height <= 0 || m_width > limit || m_height > limit) {
+        throw EngineError("cannot render at " + std::to_string(width) + " x " +
+                          std::to_string(height) + ": the GPU draws at most " +
+                          std::to_string(limit) + " pixels a side");
+    }
+    drainGLErrors();
+    const bool isFloat = m_format == TargetFormat::RGBAFloat;
+    m_colour = GLTexture::create();
+    glBindTexture(GL_TEXTURE_2D, m_colour.id());
+    glTexImage2D(GL_TEXTURE_2D, 0, isFloat ? GL_RGBA32F : GL_RGBA8, m_width, m_height, 0, GL_RGBA,
+                 isFloat ? GL_FLOAT : GL_UNSIGNED_BYTE, nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    m_depth = GLRenderbuffer::create();
+    glBindRenderbuffer(GL_RENDERBUFFER, m_depth.id());
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH24_STENCIL8, m_width, m_height);
+    m_framebuffer = GLFramebuffer::create();
+    glBindFramebuffer(GL_FRAMEBUFFER, m_framebuffer.id());
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, m_colour.id(), 0);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER,
+                              m_depth.id());
+    const GLenum error = glGetError();
+    if (error != GL_NO_ERROR ||
+        glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+        throw EngineError("cannot allocate a " + std::to_string(m_width) + " x " +
+                          std::to_string(m_height) + " render target" +
+                          (error == GL_OUT_OF_MEMORY ? ": out of GPU memory" : ""));
+    }
+    clear();
+}
+
+bool OffscreenRenderer::renderAtTime(double time, const RenderArguments* arguments) {
+    return m_renderer->render(time, arguments, m_framebuffer.id(), m_width, m_height);
+}
+
+void OffscreenRenderer::clear() {
+    if (!m_context->makeCurrent()) return;
+    glBindFramebuffer(GL_FRAMEBUFFER, m_framebuffer.id());
+    glDisable(GL_SCISSOR_TEST);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glDepthMask(GL_TRUE);
+    glClearColor(0, 0, 0, 0);
+    glClearDepth(1.0);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+void OffscreenRenderer::readTarget(void* pixels, GLenum type) {
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, m_framebuffer.id());
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, m_width, m_height, GL_RGBA, type, pixels);
+}
+
+ImageRGBA8 OffscreenRenderer::createSnapshotImage() {
+    ImageRGBA8 image;
+    if (!m_context->makeCurrent()) return image;
+    image.width = m_width;
+    image.height = m_height;
+    image.pixels.resize(size_t(m_width) * m_height * 4);
+    // Reading a float target as bytes clamps and rounds in the driver.
+    readTarget(image.pixels.data(), GL_UNSIGNED_BYTE);
+    flipRows(image.pixels.data(), size_t(m_width) * 4, m_height, m_rowScratch);
+    return image;
+}
+
+ImageRGBAF OffscreenRenderer::createSnapshotImageFloat() {
+    ImageRGBAF image;
+    if (!m_context->makeCurrent()) return image;
+    image.width = m_width;
+    image.height = m_height;
+    image.pixels.resize(size_t(m_width) * m_height * 4);
+    readTarget(image.pixels.data(), GL_FLOAT);
+    flipRows(reinterpret_cast<uint8_t*>(image.pixels.data()), size_t(m_width) * 16, m_height,
+             m_rowScratch);
+    return image;
+}
+
+bool OffscreenRenderer::createAccumulator(int width, int height) {
+    if (!m_context->makeCurrent()) return false;
+    return m_accumulator.create(width, height);
+}
+
+void OffscreenRenderer::clearAccumulator() {
+    if (m_context->makeCurrent()) m_accumulator.clear();
+}
+
+void OffscreenRenderer::accumulate(float weight) {
+    if (!m_context->makeCurrent()) return;
+    m_accumulator.accumulate(m_colour.id(), m_width, m_height, weight);
+}
+
+ImageRGBA8 OffscreenRenderer::accumulatorImage() {
+    if (!m_context->makeCurrent()) return {};
+    return m_accumulator.image();
+}
+
+ImageRGBAF OffscreenRenderer::accumulatorImageFloat() {
+    if (!m_context->makeCurrent()) return {};
+    return m_accumulator.imageFloat();
+}
+
+}  // namespace lumivane

@@ -1,0 +1,98 @@
+// Renders a composition offscreen into a framebuffer object of its own
+// context, takes snapshots of the last render, and accumulates downscaled
+// samples at output size (anti-aliasing and motion blur).
+//
+// Colour spaces are two ways of creating the renderer. Display renders on the
+// GPU that would drive a display (the EGL device platform, hardware only) and
+// throws where there is none; GenericRGB takes any EGL implementation, the
+// software rasterizer included. Both produce the same pixel values: what the
+// shader writes, taken as sRGB-encoded, with straight alpha.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/engine/Composition.h"
+#include "platform/engine/CompositionRenderer.h"
+#include "platform/engine/GLContext.h"
+#include "platform/engine/GLObjects.h"
+#include "platform/engine/SampleAccumulator.h"
+#include "shared/EngineKeys.h"
+#include "shared/Image.h"
+#include "shared/PlistValue.h"
+
+namespace lumivane {
+
+enum class ColorSpace { Display, GenericRGB };
+enum class TargetFormat { RGBA8, RGBAFloat };
+
+class OffscreenRenderer {
+public:
+    // Owns a HeadlessGLContext made for the colour space. The size may be
+    // fractional and is rounded up to whole pixels. Throws EngineError when
+    // the context or targets of that size cannot be made.
+    OffscreenRenderer(float width, float height, ColorSpace colorSpace,
+                      std::shared_ptr<Composition> composition,
+                      TargetFormat format = TargetFormat::RGBA8);
+    // Draws in a context the caller provides.
+    OffscreenRenderer(std::shared_ptr<GLContext> context, float width, float height,
+                      std::shared_ptr<Composition> composition,
+                      TargetFormat format = TargetFormat::RGBA8);
+    ~OffscreenRenderer();
+    OffscreenRenderer(const OffscreenRenderer&) = delete;
+    OffscreenRenderer& operator=(const OffscreenRenderer&) = delete;
+
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    TargetFormat format() const { return m_format; }
+
+    std::vector<std::string> inputKeys() const { return m_renderer->inputKeys(); }
+    PlistDict attributes() const { return m_renderer->attributes(); }
+    std::optional<PlistValue> valueForInputKey(const std::string& key) const {
+        return m_renderer->valueForInputKey(key);
+    }
+    // Throws EngineError for an unknown key or a value the input cannot take.
+    void setValue(const PlistValue& value, const std::string& key) {
+        m_renderer->setValue(value, key);
+    }
+    PlistDict propertyListFromInputValues() const {
+        return m_renderer->propertyListFromInputValues();
+    }
+
+    // arguments may be nullptr. False when the context is lost.
+    bool renderAtTime(double time, const RenderArguments* arguments);
+    // Colour and depth of the render target to (0, 0, 0, 0).
+    void clear();
+    // The last render at renderer size, rows from the top, straight alpha.
+    ImageRGBA8 createSnapshotImage();
+    // The same in float, unclamped when the target is float.
+    ImageRGBAF createSnapshotImageFloat();
+
+    // 32-bit float RGBA at output size; false when it cannot be made.
+    bool createAccumulator(int width, int height);
+    void clearAccumulator();
+    // Area-average downscale of the last render onto the accumulator's size,
+    // then accumulator += weight * sample.
+    void accumulate(float weight);
+    ImageRGBA8 accumulatorImage();
+    ImageRGBAF accumulatorImageFloat();
+
+private:
+    void createTarget(float width, float height);
+    void readTarget(void* pixels, GLenum type);
+
+    std::shared_ptr<GLContext> m_context;
+    TargetFormat m_format;
+    int m_width = 0;
+    int m_height = 0;
+    GLTexture m_colour;
+    GLRenderbuffer m_depth;
+    GLFramebuffer m_framebuffer;
+    std::unique_ptr<CompositionRenderer> m_renderer;
+    SampleAccumulator m_accumulator;
+    std::vector<uint8_t> m_rowScratch;
+};
+
+}  // namespace lumivane

@@ -1,0 +1,118 @@
+#include "platform/engine/ShaderProgram.h"
+
+#include <cctype>
+#include <optional>
+#include <sstream>
+
+namespace lumivane {
+namespace {
+
+std::string infoLog(GLuint object, bool isProgram) {
+    GLint length = 0;
+    isProgram ? glGetProgramiv(object, GL_INFO_LOG_LENGTH, &length)
+              : glGetShaderiv(object, GL_INFO_LOG_LENGTH, &length);
+    std::string log(size_t(std::max(length, 1)), '\0');
+    GLsizei written = 0;
+    isProgram ? glGetProgramInfoLog(object, length, &written, log.data())
+              : glGetShaderInfoLog(object, length, &written, log.data());
+    log.resize(size_t(std::max(written, 0)));
+    return log;
+}
+
+Result<GLShader> compile(GLenum type, const ShaderStageSource& source) {
+    GLShader shader(glCreateShader(type));
+    const char* text = source.text.c_str();
+    glShaderSource(shader.id(), 1, &text, nullptr);
+    glCompileShader(shader.id());
+    GLint ok = GL_FALSE;
+    glGetShaderiv(shader.id(), GL_COMPILE_STATUS, &ok);
+    if (!ok) return Error{ShaderProgram::describeLog(source, infoLog(shader.id(), false))};
+    return shader;
+}
+
+struct LogLine {
+    int line = 0;
+    std::string message;
+};
+
+// "0:12(5): message" (Mesa) or "0(12) : message" (NVIDIA).
+std::optional<LogLine> splitLocation(const std::string& text) {
+    size_t i = 0;
+    const auto skipSpaces = [&] {
+        while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    };
+    const auto number = [&]() -> std::optional<int> {
+        const size_t start = i;
+        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+        if (i == start || i - start > 9) return std::nullopt;
+        return std::stoi(text.substr(start, i - start));
+    };
+    const auto expect = [&](char c) { return i < text.size() && text[i++] == c; };
+    skipSpaces();
+    if (!number() || i >= text.size()) return std::nullopt;
+    LogLine out;
+    if (text[i] == ':') {
+        ++i;
+        auto line = number();
+        if (!line || !expect('(') || !number() || !expect(')')) return std::nullopt;
+        out.line = *line;
+    } else {
+        auto line = expect('(') ? number() : std::nullopt;
+        if (!line || !expect(')')) return std::nullopt;
+        out.line = *line;
+    }
+    skipSpaces();
+    if (!expect(':')) return std::nullopt;
+    skipSpaces();
+    out.message = text.substr(i);
+    return out;
+}
+
+}  // namespace
+
+std::string ShaderProgram::describeLog(const ShaderStageSource& stage, const std::string& log) {
+    std::istringstream lines(log);
+    std::string line, out;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        std::string text = line;
+        if (auto located = splitLocation(line)) {
+            const int documentLine = located->line - stage.preludeLines;
+            const std::string where = documentLine >= 1 ? "line " + std::to_string(documentLine)
+                                                        : "generated declarations";
+            text = where + ": " + located->message;
+        }
+        // Warnings alone do not fail a build; keep the errors readable.
+        if (text.find("warning") != std::string::npos) continue;
+        if (!out.empty()) out += "\n";
+        out += "\"" + stage.file + "\": " + text;
+    }
+    if (out.empty()) out = "\"" + stage.file + "\": the shader does not compile";
+    return out;
+}
+
+Result<GLProgram> ShaderProgram::build(const ShaderStageSource& vertex,
+                                       const ShaderStageSource& fragment) {
+    auto vertexShader = compile(GL_VERTEX_SHADER, vertex);
+    if (!vertexShader) return Error{vertexShader.error()};
+    auto fragmentShader = compile(GL_FRAGMENT_SHADER, fragment);
+    if (!fragmentShader) return Error{fragmentShader.error()};
+    GLProgram program = GLProgram::create();
+    glAttachShader(program.id(), vertexShader->id());
+    glAttachShader(program.id(), fragmentShader->id());
+    glBindAttribLocation(program.id(), kPositionAttribute, "isf_VertPos");
+    glBindFragDataLocation(program.id(), 0, "isf_FragColor");
+    glLinkProgram(program.id());
+    glDetachShader(program.id(), vertexShader->id());
+    glDetachShader(program.id(), fragmentShader->id());
+    GLint ok = GL_FALSE;
+    glGetProgramiv(program.id(), GL_LINK_STATUS, &ok);
+    if (!ok) {
+        return Error{"\"" + fragment.file +
+                     "\": the shaders do not link: " + infoLog(program.id(), true)};
+    }
+    return program;
+}
+
+}  // namespace lumivane

@@ -1,0 +1,27 @@
+// Pixels on their way into a texture: RGBA, straight alpha, rows from the
+// bottom as OpenGL counts them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "shared/Result.h"
+
+namespace lumivane {
+
+struct TexturePixels {
+    int width = 0;
+    int height = 0;
+    bool isFloat = false;
+    std::vector<uint8_t> bytes;  // width * height * 4 when !isFloat
+    std::vector<float> floats;   // width * height * 4 when isFloat
+
+    bool empty() const { return width <= 0 || height <= 0; }
+};
+
+// Reads an image file with OpenImageIO: grey, grey-alpha, RGB and RGBA, 8-bit
+// unless the file holds floating-point data. Errors read "\"<path>\": ...".
+Result<TexturePixels> loadTexturePixels(const std::string& path);
+
+}  // namespace lumivane
