@@ -60,7 +60,9 @@ int integerValue(const char* text) {
     return static_cast<int>(value);
 }
 
-bool isPositiveFinite(double value) { return std::isfinite(value) && value > 0; }
+bool isPositiveFinite(double value) {
+    return std::isfinite(value) && value > 0;
+}
 
 struct Scan {
     RenderSettings& settings;
@@ -109,8 +111,12 @@ std::optional<int> Scan::apply(Option option, const char* argument, const char* 
             printBanner(out);
             printHelp(out, programPath);
             return -1;
-        case Option::Help: printHelp(out, programPath); return -1;
-        case Option::Output: settings.setMoviePath(std::string(value)); break;
+        case Option::Help:
+            printHelp(out, programPath);
+            return -1;
+        case Option::Output:
+            settings.setMoviePath(std::string(value));
+            break;
         case Option::Width:
             settings.setWidth(std::string(value));
             if (PlistValue(value).intValue() <= 0)
@@ -135,7 +141,9 @@ std::optional<int> Scan::apply(Option option, const char* argument, const char* 
             if (!isPositiveFinite(settings.framerate()))
                 return fail("Framerate must be positive (and non-zero)\n");
             break;
-        case Option::Quality: settings.setQuality(integerValue(value)); break;
+        case Option::Quality:
+            settings.setQuality(integerValue(value));
+            break;
         case Option::Duration:
             explicitDuration = atof(value);
             if (!isPositiveFinite(explicitDuration))
@@ -146,14 +154,23 @@ std::optional<int> Scan::apply(Option option, const char* argument, const char* 
             settings.setStartTime(start > 0 ? start : 0.0);
             break;
         }
-        case Option::TimeScale: settings.setTimeScale(atof(value)); break;
-        case Option::Antialias: settings.setAA(atof(value)); break;
-        case Option::MotionBlur: settings.setMotionBlur(integerValue(value)); break;
+        case Option::TimeScale:
+            settings.setTimeScale(atof(value));
+            break;
+        case Option::Antialias:
+            settings.setAA(atof(value));
+            break;
+        case Option::MotionBlur:
+            settings.setMotionBlur(integerValue(value));
+            break;
         case Option::Verbose:
             setVerbosityLevel(verbosityLevel() + static_cast<int32_t>(strlen(argument) - 1));
             break;
-        case Option::Parameter: return applyParameter(value);
-        case Option::Events: applyEvents(value); break;
+        case Option::Parameter:
+            return applyParameter(value);
+        case Option::Events:
+            applyEvents(value);
+            break;
     }
     return std::nullopt;
 }

@@ -22,12 +22,16 @@ Role roleOf(int type) {
         case NSKeyUp:
         case NSFlagsChanged:
         case NSOtherMouseDown:
-        case NSOtherMouseUp: return Role::Discrete;
+        case NSOtherMouseUp:
+            return Role::Discrete;
         case NSLeftMouseDragged:
         case NSRightMouseDragged:
-        case NSOtherMouseDragged: return Role::Drag;
-        case NSScrollWheel: return Role::Scroll;
-        default: return Role::Passing;
+        case NSOtherMouseDragged:
+            return Role::Drag;
+        case NSScrollWheel:
+            return Role::Scroll;
+        default:
+            return Role::Passing;
     }
 }
 
@@ -74,13 +78,18 @@ std::optional<RenderArguments> scanRecordedEvents(const EventArray* events, size
         ++cursor;
         chosen = &entry;
         switch (roleOf(type)) {
-            case Role::Discrete: stop = true; break;
-            case Role::Drag: pendingType = type; break;
+            case Role::Discrete:
+                stop = true;
+                break;
+            case Role::Drag:
+                pendingType = type;
+                break;
             case Role::Scroll:
                 scroll = foldScroll(*entry.event, scroll);
                 pendingType = NSScrollWheel;
                 break;
-            case Role::Passing: break;
+            case Role::Passing:
+                break;
         }
     }
 
@@ -94,8 +103,8 @@ std::optional<RenderArguments> scanRecordedEvents(const EventArray* events, size
     return std::nullopt;
 }
 
-void renderAtTimeWithEvents(OffscreenRenderer& renderer, const EventArray* events,
-                            size_t& cursor, double time) {
+void renderAtTimeWithEvents(OffscreenRenderer& renderer, const EventArray* events, size_t& cursor,
+                            double time) {
     auto arguments = scanRecordedEvents(events, cursor, time);
     renderer.renderAtTime(time, arguments ? &*arguments : nullptr);
 }

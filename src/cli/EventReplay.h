@@ -18,7 +18,7 @@ std::optional<RenderArguments> scanRecordedEvents(const EventArray* events, size
                                                   double time);
 
 // The only place where the renderer is asked to render.
-void renderAtTimeWithEvents(OffscreenRenderer& renderer, const EventArray* events,
-                            size_t& cursor, double time);
+void renderAtTimeWithEvents(OffscreenRenderer& renderer, const EventArray* events, size_t& cursor,
+                            double time);
 
 }  // namespace lumivane

@@ -37,8 +37,8 @@ std::unique_ptr<FrameOutput> FrameOutput::forCodec(const std::string& codec) {
     return output;
 }
 
-std::optional<FrameOutputFailure> FrameOutput::open(const RenderSettings& settings,
-                                                    int frameCount, int width, int height) {
+std::optional<FrameOutputFailure> FrameOutput::open(const RenderSettings& settings, int frameCount,
+                                                    int width, int height) {
     std::string path = settings.moviePath().value_or("");
     if (m_isImageSequence) {
         auto sequence = ImageSequenceWriter::open(path, m_codec, frameCount, settings.quality());
@@ -46,8 +46,8 @@ std::optional<FrameOutputFailure> FrameOutput::open(const RenderSettings& settin
         m_sequence = std::move(sequence.value());
         return std::nullopt;
     }
-    auto movie = MovieWriter::create(path, m_codec, settings.quality(), settings.framerate(),
-                                     width, height);
+    auto movie =
+        MovieWriter::create(path, m_codec, settings.quality(), settings.framerate(), width, height);
     if (!movie) return movieFailure(movie.error());
     m_movie = std::shared_ptr<MovieWriter>(std::move(movie.value()));
     g_currentMovie = m_movie;
@@ -63,7 +63,9 @@ std::optional<FrameOutputFailure> FrameOutput::addFrame(int index, const FrameIm
     }
     if (m_movie) {
         auto added = m_movie->addFrame(frame);
-        if (!added) return FrameOutputFailure{"LumivaneCLI: Error writing Movie (" + added.error() + ")", ""};
+        if (!added)
+            return FrameOutputFailure{"LumivaneCLI: Error writing Movie (" + added.error() + ")",
+                                      ""};
     }
     return std::nullopt;
 }

@@ -30,7 +30,9 @@ void ProgressReporter::indicateError(const std::string& error) {
     if (m_controller) m_controller->indicateError(error);
 }
 
-void ProgressReporter::startFrames() { m_lastReport = monotonicSeconds(); }
+void ProgressReporter::startFrames() {
+    m_lastReport = monotonicSeconds();
+}
 
 void ProgressReporter::reportFrame(int index, int count) {
     double now = monotonicSeconds();

@@ -21,13 +21,13 @@ constexpr const char* kOpenEXRType = "com.ilm.openexr-image";
 
 // The values every step of the run derives from the settings.
 struct RenderPlan {
-    int width = 0;   // output size
+    int width = 0;  // output size
     int height = 0;
     double timeScale = 1;
     double startTime = 0;
     int motionBlur = 0;
-    int extraSubframes = 0;  // E
-    double downscale = 1;    // D
+    int extraSubframes = 0;       // E
+    double downscale = 1;         // D
     double frameDuration = 1;     // F
     double subframeDuration = 0;  // S
     int frameCount = 0;           // N
@@ -258,7 +258,8 @@ int Render::run() {
                         m_settings.compositionFile().value_or("(null)") + "]",
                     "Failed to load the Composition");
     if (!createRenderer())
-        return fail("LumivaneCLI: Failed to create QC Renderer", "Failed to create offscreen renderer");
+        return fail("LumivaneCLI: Failed to create QC Renderer",
+                    "Failed to create offscreen renderer");
     // Downscaling and motion blur both go through the output-size accumulator.
     if (!m_plan.usesDirectLoop() && !m_renderer->createAccumulator(m_plan.width, m_plan.height))
         return fail("LumivaneCLI: Failed to create motion blur accumulator",

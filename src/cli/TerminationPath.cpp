@@ -9,8 +9,8 @@
 namespace lumivane {
 namespace {
 
-constexpr std::array<int, 7> kTerminationSignals = {SIGINT,  SIGTERM, SIGSEGV, SIGBUS,
-                                                    SIGFPE,  SIGILL,  SIGTRAP};
+constexpr std::array<int, 7> kTerminationSignals = {SIGINT, SIGTERM, SIGSEGV, SIGBUS,
+                                                    SIGFPE, SIGILL,  SIGTRAP};
 
 volatile sig_atomic_t g_terminationFlag = 0;
 volatile sig_atomic_t g_recordedSignal = 0;
@@ -52,9 +52,13 @@ void installTerminationPath() {
     }
 }
 
-void setTerminationFlush(std::function<void()> flush) { g_flush = std::move(flush); }
+void setTerminationFlush(std::function<void()> flush) {
+    g_flush = std::move(flush);
+}
 
-bool terminationRequested() { return g_terminationFlag != 0; }
+bool terminationRequested() {
+    return g_terminationFlag != 0;
+}
 
 void terminationCheckpoint() {
     if (g_terminationFlag) runPath(g_recordedSignal);

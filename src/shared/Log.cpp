@@ -29,7 +29,9 @@ std::string timestampNow() {
 
 }  // namespace
 
-void setLogProgramName(std::string name) { programName() = std::move(name); }
+void setLogProgramName(std::string name) {
+    programName() = std::move(name);
+}
 
 void logLine(const std::string& message) {
     std::string line = timestampNow() + " " + programName() + "[" + std::to_string(getpid()) +

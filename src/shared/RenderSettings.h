@@ -30,7 +30,9 @@ using EventArray = std::vector<RecordedEventEntry>;
 class RenderSettings {
 public:
     std::shared_ptr<AppControllerProxy> appController() const { return get(m_appController); }
-    void setAppController(std::shared_ptr<AppControllerProxy> v) { set(m_appController, std::move(v)); }
+    void setAppController(std::shared_ptr<AppControllerProxy> v) {
+        set(m_appController, std::move(v));
+    }
     std::optional<std::string> moviePath() const { return get(m_moviePath); }
     void setMoviePath(std::optional<std::string> v) { set(m_moviePath, std::move(v)); }
     std::optional<std::string> compositionFile() const { return get(m_compositionFile); }

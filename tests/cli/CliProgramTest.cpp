@@ -23,8 +23,7 @@ TEST(CliProgram, NoArgumentsPrintsBannerAndHelp) {
     EXPECT_TRUE(contains(r.out, "usage: " + test::cliPath() + kUsageTail));
     EXPECT_TRUE(contains(r.out, "Where Options are as follows:\n"));
     // The help text ends with its last option line and one line feed.
-    EXPECT_TRUE(r.out.ends_with(
-        "   * -v\t\t\tincreases verbosity.  Default is 0 (no output).\n"));
+    EXPECT_TRUE(r.out.ends_with("   * -v\t\t\tincreases verbosity.  Default is 0 (no output).\n"));
     EXPECT_TRUE(r.err.empty());
 }
 
@@ -66,12 +65,13 @@ TEST(CliProgram, CodecListEndsTheProcess) {
         EXPECT_TRUE(contains(r.out, std::string("   * use \"") + code + "\" for ")) << code;
     for (const char* skipped : {"\"h263\"", "\"SVQ1\"", "\"yuv2\"", "\"tga \""})
         EXPECT_FALSE(contains(r.out, skipped)) << skipped;
-    EXPECT_TRUE(r.out.ends_with("Available Image Sequence formats:\n"
-                                "   * use \"public.jpeg\" for JPEG sequences\n"
-                                "   * use \"public.jpeg-2000\" for JPEG-2000 sequences\n"
-                                "   * use \"public.png\" for PNG sequences\n"
-                                "   * use \"public.tiff\" for TIFF sequences\n"
-                                "   * use \"com.ilm.openexr-image\" for OpenEXR sequences\n"));
+    EXPECT_TRUE(
+        r.out.ends_with("Available Image Sequence formats:\n"
+                        "   * use \"public.jpeg\" for JPEG sequences\n"
+                        "   * use \"public.jpeg-2000\" for JPEG-2000 sequences\n"
+                        "   * use \"public.png\" for PNG sequences\n"
+                        "   * use \"public.tiff\" for TIFF sequences\n"
+                        "   * use \"com.ilm.openexr-image\" for OpenEXR sequences\n"));
     EXPECT_EQ(runProcess({test::cliPath(), "-c", "helpme"}).status, 0);
 }
 
@@ -80,15 +80,16 @@ TEST(CliProgram, UnloadableCompositionFailsTheRender) {
     auto r = runProcess({test::cliPath(), "-e", "take.qtz", "-s", "2", "-o", dir.file("x.mov"),
                          dir.file("missing.qtz")});
     EXPECT_EQ(r.status, 254);
-    EXPECT_TRUE(contains(r.err, "LumivaneCLI: Failed to load composition [" +
-                                    dir.file("missing.qtz") + "]\n"));
+    EXPECT_TRUE(contains(
+        r.err, "LumivaneCLI: Failed to load composition [" + dir.file("missing.qtz") + "]\n"));
     EXPECT_TRUE(r.err.ends_with("] rendering failed\n")) << r.err;
 }
 
 TEST(CliProgram, LinkModeNeedsExactlyTwoArguments) {
     auto r = runProcess({test::cliPath(), "QCServerConnection", "net.orbek.Lumivane.0.nobody"});
     EXPECT_EQ(r.status, 255);
-    EXPECT_TRUE(contains(r.err, "Failed to connect to Lumivane Service [net.orbek.Lumivane.0.nobody]"));
+    EXPECT_TRUE(
+        contains(r.err, "Failed to connect to Lumivane Service [net.orbek.Lumivane.0.nobody]"));
     EXPECT_TRUE(contains(r.out, "usage: "));
 
     auto three = runProcess({test::cliPath(), "QCServerConnection", "name", "third"});

@@ -87,8 +87,8 @@ TEST(CommandLine, ValueOptionTakesWhateverFollows) {
 
 TEST(CommandLine, NumericConversionsTakeTheLeadingNumber) {
     RenderSettings s;
-    ASSERT_FALSE(scan({"-f", "29.97fps", "-q", "high", "-w", "640px", "-a", "2x", "-m", "4b",
-                       "-l", "-2", "a.qtz"},
+    ASSERT_FALSE(scan({"-f", "29.97fps", "-q", "high", "-w", "640px", "-a", "2x", "-m", "4b", "-l",
+                       "-2", "a.qtz"},
                       s)
                      .stop);
     EXPECT_DOUBLE_EQ(s.framerate(), 29.97);
@@ -109,8 +109,8 @@ TEST(CommandLine, NegativeStartTimeBecomesZero) {
 
 TEST(CommandLine, ParametersSplitAtTheFirstEquals) {
     RenderSettings s;
-    ASSERT_FALSE(scan({"-p", "speed=1.5=2", "-p", "=ab", "-p", "ab=", "-p", "speed=3", "a.qtz"}, s)
-                     .stop);
+    ASSERT_FALSE(
+        scan({"-p", "speed=1.5=2", "-p", "=ab", "-p", "ab=", "-p", "speed=3", "a.qtz"}, s).stop);
     auto inputValues = s.inputValues();
     ASSERT_TRUE(inputValues);
     const PlistDict* values = inputValues->asDict();
@@ -127,7 +127,8 @@ TEST(CommandLine, MalformedParametersFail) {
         auto r = scan({"-p", bad, "a.qtz"}, s);
         EXPECT_EQ(r.stop, -1) << bad;
         EXPECT_EQ(r.err, std::string("Incorrectly formatted parameter [") + bad + "]\n");
-        EXPECT_NE(r.out.find("usage: LumivaneCLI [options] [Composition File]\n"), std::string::npos);
+        EXPECT_NE(r.out.find("usage: LumivaneCLI [options] [Composition File]\n"),
+                  std::string::npos);
     }
 }
 

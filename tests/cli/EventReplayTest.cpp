@@ -17,7 +17,8 @@ RecordedEventEntry mouse(int type, double time, Point location = {10, 20}) {
 
 RecordedEventEntry key(double time, const char* characters) {
     RecordedEventEntry entry;
-    entry.event = OBEvent::keyEventWithType(NSKeyDown, {}, 0, 0, 0, characters, characters, false, 0);
+    entry.event =
+        OBEvent::keyEventWithType(NSKeyDown, {}, 0, 0, 0, characters, characters, false, 0);
     entry.mouseLocation = Point{0.5f, 0.5f};
     entry.eventTime = time;
     return entry;

@@ -29,8 +29,8 @@ class RenderPipeline : public ::testing::Test {
 protected:
     // Renders to a PNG sequence and returns the exit status.
     test::ProcessResult render(const std::string& composition, std::vector<std::string> options) {
-        std::vector<std::string> argv = {test::cliPath(), "-w", "12", "-h", "8", "-c",
-                                         "public.png", "-o", m_dir.file("frames")};
+        std::vector<std::string> argv = {
+            test::cliPath(), "-w", "12", "-h", "8", "-c", "public.png", "-o", m_dir.file("frames")};
         argv.insert(argv.end(), options.begin(), options.end());
         argv.push_back(dataFile(composition));
         auto result = runProcess(argv, {.timeoutSeconds = 120});
@@ -94,7 +94,8 @@ TEST_F(RenderPipeline, TimeScaleStretchesCompositionTime) {
     ASSERT_EQ(result.status, 0) << result.err;
     auto names = frames();
     ASSERT_EQ(names.size(), 3u);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(milliseconds(pixel(names[static_cast<size_t>(i)])), 200 * i);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(milliseconds(pixel(names[static_cast<size_t>(i)])), 200 * i);
 }
 
 TEST_F(RenderPipeline, MotionBlurAveragesEvenlySpacedSamples) {
@@ -143,22 +144,23 @@ TEST_F(RenderPipeline, SupersamplingIsATrueBoxAverage) {
 }
 
 TEST_F(RenderPipeline, PublishedInputsConvertByPortType) {
-    auto result = render("inputs.qtz", {"-w", "30", "-d", "0.034", "-a", "2", "-m", "3",
-                                        "-p", "level=0.5", "-p", "mode=3.9", "-p", "flag=yes",
-                                        "-p", "tint=1,1,1", "-p", "nosuchinput=7",
-                                        "-p", "label=hello", "-p", "LumivaneRender=0"});
+    auto result =
+        render("inputs.qtz", {"-w", "30",          "-d", "0.034",           "-a", "2",
+                              "-m", "3",           "-p", "level=0.5",       "-p", "mode=3.9",
+                              "-p", "flag=yes",    "-p", "tint=1,1,1",      "-p", "nosuchinput=7",
+                              "-p", "label=hello", "-p", "LumivaneRender=0"});
     ASSERT_EQ(result.status, 0) << result.err;
     Pixel converted = pixel("Image-1.png", 2, 4);
-    EXPECT_NEAR(converted.r, 128, 1);   // 0.5
-    EXPECT_NEAR(converted.g, 191, 1);   // "3.9" as an index is 3, shown as 3/4
-    EXPECT_EQ(converted.b, 255);        // "yes" is true
+    EXPECT_NEAR(converted.r, 128, 1);  // 0.5
+    EXPECT_NEAR(converted.g, 191, 1);  // "3.9" as an index is 3, shown as 3/4
+    EXPECT_EQ(converted.b, 255);       // "yes" is true
     Pixel tint = pixel("Image-1.png", 15, 4);
     EXPECT_NEAR(tint.r, 64, 1) << "a colour input is not set from text";
     EXPECT_NEAR(tint.g, 128, 1);
     Pixel fixed = pixel("Image-1.png", 27, 4);
     EXPECT_EQ(fixed.r, 255) << "the fixed input overrides the user's value";
-    EXPECT_NEAR(fixed.g, 128, 1);       // LumivaneAntialias = 1 / AA
-    EXPECT_NEAR(fixed.b, 64, 1);        // LumivaneMotionBlur = 2, shown as 2/8
+    EXPECT_NEAR(fixed.g, 128, 1);  // LumivaneAntialias = 1 / AA
+    EXPECT_NEAR(fixed.b, 64, 1);   // LumivaneMotionBlur = 2, shown as 2/8
 }
 
 TEST_F(RenderPipeline, DurationShorterThanAFrameRendersNothing) {
@@ -172,7 +174,8 @@ TEST_F(RenderPipeline, DurationShorterThanAFrameRendersNothing) {
 TEST_F(RenderPipeline, ConsoleLinesFollowTheVerbosity) {
     auto frameLines = render("ramp.qtz", {"-f", "10", "-d", "0.3", "-m", "4", "-vv"});
     ASSERT_EQ(frameLines.status, 0);
-    EXPECT_EQ(frameLines.out, "Frame 1 of 3 (0.000%)\nFrame 2 of 3 (33.333%)\nFrame 3 of 3 (66.667%)\n");
+    EXPECT_EQ(frameLines.out,
+              "Frame 1 of 3 (0.000%)\nFrame 2 of 3 (33.333%)\nFrame 3 of 3 (66.667%)\n");
 
     auto subframes = render("ramp.qtz", {"-f", "10", "-d", "0.1", "-m", "4", "-vvv"});
     ASSERT_EQ(subframes.status, 0);
@@ -186,9 +189,11 @@ TEST_F(RenderPipeline, ConsoleLinesFollowTheVerbosity) {
 
 TEST_F(RenderPipeline, FailuresReportTheirLines) {
     test::writeFile(m_dir.file("broken.qtz"), "/*{ \"INPUTS\": [ }*/ void main() {}");
-    auto broken = runProcess({test::cliPath(), "-o", m_dir.file("x.mov"), m_dir.file("broken.qtz")});
+    auto broken =
+        runProcess({test::cliPath(), "-o", m_dir.file("x.mov"), m_dir.file("broken.qtz")});
     EXPECT_EQ(broken.status, 254);
-    EXPECT_NE(broken.err.find("LumivaneCLI: Failed to load composition [" + m_dir.file("broken.qtz") + "]"),
+    EXPECT_NE(broken.err.find("LumivaneCLI: Failed to load composition [" +
+                              m_dir.file("broken.qtz") + "]"),
               std::string::npos);
     EXPECT_NE(broken.err.find("broken.qtz"), std::string::npos);
 

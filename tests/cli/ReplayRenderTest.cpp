@@ -48,15 +48,15 @@ RecordedEventEntry scroll(double time, int32_t wheelY) {
 // At 30 frames a second, frame i renders at i / 30.
 std::vector<RecordedEventEntry> takeOfOneGesture() {
     return {
-        mouse(NSMouseMoved, 0.05, {0.25f, 0.5f}),        // frame 2
-        mouse(NSLeftMouseDown, 0.1, {0.25f, 0.5f}),      // frame 3: due at its own time
-        mouse(NSLeftMouseDragged, 0.12, {0.5f, 0.5f}),   // frame 4 delivers the last drag
+        mouse(NSMouseMoved, 0.05, {0.25f, 0.5f}),       // frame 2
+        mouse(NSLeftMouseDown, 0.1, {0.25f, 0.5f}),     // frame 3: due at its own time
+        mouse(NSLeftMouseDragged, 0.12, {0.5f, 0.5f}),  // frame 4 delivers the last drag
         mouse(NSLeftMouseDragged, 0.13, {0.75f, 0.25f}),
-        mouse(NSLeftMouseUp, 0.2, {0.75f, 0.25f}),       // frame 6
-        scroll(0.25, 10),                                // frame 8: one folded scroll, 1.0 + 0.5
+        mouse(NSLeftMouseUp, 0.2, {0.75f, 0.25f}),  // frame 6
+        scroll(0.25, 10),                           // frame 8: one folded scroll, 1.0 + 0.5
         scroll(0.26, 5),
-        key(NSKeyDown, 0.3, NSShiftKeyMask),             // frame 9
-        key(NSKeyUp, 0.31, 0),                           // frame 10
+        key(NSKeyDown, 0.3, NSShiftKeyMask),  // frame 9
+        key(NSKeyUp, 0.31, 0),                // frame 10
     };
 }
 
@@ -67,8 +67,9 @@ protected:
     }
 
     test::ProcessResult render(const std::string& recording, std::vector<std::string> extra = {}) {
-        std::vector<std::string> argv = {test::cliPath(), "-w", "16", "-h", "4", "-c",
-                                         "public.png", "-o", m_dir.file("frames"), "-e", recording};
+        std::vector<std::string> argv = {
+            test::cliPath(),      "-w", "16",     "-h", "4", "-c", "public.png", "-o",
+            m_dir.file("frames"), "-e", recording};
         argv.insert(argv.end(), extra.begin(), extra.end());
         argv.push_back(composition());
         return runProcess(argv, {.timeoutSeconds = 120});
@@ -90,8 +91,10 @@ protected:
         };
         auto b0 = at(0), b1 = at(1), b2 = at(2), b3 = at(3);
         auto byte = [](float v) { return static_cast<int>(std::lround(v * 255)); };
-        return {b0[0], b0[1], static_cast<int>(std::lround(b0[2] * 7)), b1[0], b1[1],
-                (b1[2] - 0.5f) * 20, byte(b2[0]), byte(b2[1]), byte(b2[2]), byte(b3[0])};
+        return {b0[0],       b0[1],       static_cast<int>(std::lround(b0[2] * 7)),
+                b1[0],       b1[1],       (b1[2] - 0.5f) * 20,
+                byte(b2[0]), byte(b2[1]), byte(b2[2]),
+                byte(b3[0])};
     }
 
     void expectGestureFrames(int offset = 0) {
@@ -138,11 +141,12 @@ TEST_F(ReplayRender, BinaryRecordingReadsTheSame) {
     std::string take = m_dir.file("take.qtz");
     ASSERT_TRUE(RecordedEvents::saveRecordedEventsArray(takeOfOneGesture(), 0.4, take));
     std::string xml = RecordedEvents::recordedEventsFileForComposition(take);
-    auto converted = runProcess({"/usr/bin/env", "python3", "-c",
-                                 "import plistlib,sys\n"
-                                 "d = plistlib.load(open(sys.argv[1], 'rb'))\n"
-                                 "plistlib.dump(d, open(sys.argv[1], 'wb'), fmt=plistlib.FMT_BINARY)\n",
-                                 xml});
+    auto converted =
+        runProcess({"/usr/bin/env", "python3", "-c",
+                    "import plistlib,sys\n"
+                    "d = plistlib.load(open(sys.argv[1], 'rb'))\n"
+                    "plistlib.dump(d, open(sys.argv[1], 'wb'), fmt=plistlib.FMT_BINARY)\n",
+                    xml});
     ASSERT_EQ(converted.status, 0) << converted.err;
     ASSERT_EQ(test::readFile(xml).rfind("bplist00", 0), 0u);
     auto result = render(take);

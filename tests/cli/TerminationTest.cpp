@@ -15,13 +15,15 @@ namespace {
 
 using test::runProcess;
 
-std::string demo() { return std::string(LUMIVANE_SOURCE_DIR) + "/resources/compositions/demo.qtz"; }
+std::string demo() {
+    return std::string(LUMIVANE_SOURCE_DIR) + "/resources/compositions/demo.qtz";
+}
 
 // Frames ffprobe decodes from the movie; -1 when it cannot read it.
 int decodedFrames(const std::string& movie) {
-    auto probe = runProcess({"/usr/bin/ffprobe", "-v", "error", "-count_frames", "-select_streams",
-                             "v:0", "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0",
-                             movie});
+    auto probe =
+        runProcess({"/usr/bin/ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
+                    "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", movie});
     if (probe.status != 0 || probe.out.empty()) return -1;
     return std::stoi(probe.out);
 }
@@ -32,7 +34,9 @@ std::vector<std::string> topLevelBoxes(const std::string& path) {
     std::vector<std::string> boxes;
     size_t offset = 0;
     while (offset + 8 <= bytes.size()) {
-        auto byteAt = [&](size_t i) { return static_cast<uint64_t>(static_cast<uint8_t>(bytes[i])); };
+        auto byteAt = [&](size_t i) {
+            return static_cast<uint64_t>(static_cast<uint8_t>(bytes[i]));
+        };
         uint64_t size = byteAt(offset) << 24 | byteAt(offset + 1) << 16 | byteAt(offset + 2) << 8 |
                         byteAt(offset + 3);
         boxes.push_back(bytes.substr(offset + 4, 4));
@@ -63,8 +67,8 @@ protected:
 
 TEST_P(Termination, SignalFinishesTheMovieWithTheFramesWritten) {
     std::string movie = m_dir.file("stopped.mov");
-    test::ChildProcess cli({test::cliPath(), "-vv", "-w", "160", "-h", "120", "-d", "60", "-o",
-                            movie, demo()});
+    test::ChildProcess cli(
+        {test::cliPath(), "-vv", "-w", "160", "-h", "120", "-d", "60", "-o", movie, demo()});
     ASSERT_TRUE(cli.waitForLine("Frame 12 of", 60)) << cli.out();
     cli.signal(GetParam());
     EXPECT_EQ(cli.wait(), 0);
@@ -84,8 +88,8 @@ INSTANTIATE_TEST_SUITE_P(Signals, Termination, ::testing::Values(SIGTERM, SIGINT
 TEST(TerminationKill, KilledRenderLeavesEveryCompletedFragment) {
     test::TempDir dir;
     std::string movie = dir.file("killed.mov");
-    test::ChildProcess cli({test::cliPath(), "-vv", "-w", "160", "-h", "120", "-d", "60", "-o",
-                            movie, demo()});
+    test::ChildProcess cli(
+        {test::cliPath(), "-vv", "-w", "160", "-h", "120", "-d", "60", "-o", movie, demo()});
     // 134 frames handed over; the encoder holds back up to a few dozen for its
     // look-ahead, so at least two one-second fragments are complete on disk.
     ASSERT_TRUE(cli.waitForLine("Frame 135 of", 120)) << cli.out();

@@ -29,7 +29,8 @@ double now() {
     dup2(errFd, STDERR_FILENO);
     int devNull = open("/dev/null", O_RDONLY);
     if (devNull >= 0) dup2(devNull, STDIN_FILENO);
-    if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) _exit(126);
+    if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0)
+        _exit(126);
     for (const std::string& entry : options.environment) putenv(strdup(entry.c_str()));
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -122,7 +123,8 @@ bool ChildProcess::waitForLine(const std::string& prefix, double timeoutSeconds)
     double deadline = now() + timeoutSeconds;
     for (;;) {
         size_t lineStart = m_scanned;
-        for (size_t end; (end = m_out.find('\n', lineStart)) != std::string::npos; lineStart = end + 1) {
+        for (size_t end; (end = m_out.find('\n', lineStart)) != std::string::npos;
+             lineStart = end + 1) {
             if (m_out.compare(lineStart, prefix.size(), prefix) == 0) {
                 m_scanned = end + 1;
                 return true;
@@ -134,7 +136,9 @@ bool ChildProcess::waitForLine(const std::string& prefix, double timeoutSeconds)
     }
 }
 
-void ChildProcess::signal(int signalNumber) { kill(m_pid, signalNumber); }
+void ChildProcess::signal(int signalNumber) {
+    kill(m_pid, signalNumber);
+}
 
 int ChildProcess::wait(double timeoutSeconds) {
     double deadline = now() + timeoutSeconds;
@@ -162,7 +166,8 @@ std::string cliPath() {
 }
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "lumivane-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "lumivane-test-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     m_path = pattern;
 }

@@ -7,7 +7,7 @@
 namespace lumivane::test {
 
 struct ProcessResult {
-    int status = -1;       // exit status, or 128 + signal number
+    int status = -1;  // exit status, or 128 + signal number
     bool timedOut = false;
     std::string out;
     std::string err;

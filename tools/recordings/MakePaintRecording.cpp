@@ -28,7 +28,8 @@ public:
 
     void key(double time, const char* characters, uint16_t keyCode) {
         for (int type : {NSKeyDown, NSKeyUp}) {
-            add(OBEvent::keyEventWithType(type, {}, 0, 0, 0, characters, characters, false, keyCode),
+            add(OBEvent::keyEventWithType(type, {}, 0, 0, 0, characters, characters, false,
+                                          keyCode),
                 time, m_last);
             time += 0.08;
         }
@@ -96,11 +97,11 @@ int main(int argc, char** argv) {
     }
     Script script;
     double end = script.stroke(0.5, 1.6, wave);
-    script.key(end + 0.2, "r", 15);         // red ink
-    script.scroll(end + 0.5, 1.0, 3);       // a larger brush
+    script.key(end + 0.2, "r", 15);    // red ink
+    script.scroll(end + 0.5, 1.0, 3);  // a larger brush
     end = script.stroke(end + 0.9, 1.4, loop);
-    script.key(end + 0.2, "b", 11);         // red and blue: magenta
-    script.scroll(end + 0.5, -2.0, 4);      // a finer brush
+    script.key(end + 0.2, "b", 11);     // red and blue: magenta
+    script.scroll(end + 0.5, -2.0, 4);  // a finer brush
     end = script.stroke(end + 0.9, 1.6, zigzag);
     double total = std::ceil(end + 0.5);
 

@@ -67,7 +67,8 @@ TEST(CompositionLoad, CompilerLogsOfEitherDriverMapToDocumentLines) {
 }
 
 TEST(TextInput, InvalidUtf8IsReplacedNotDropped) {
-    EXPECT_EQ(TextRasterizer::sanitizedUtf8("a\xFF" "b"),
+    EXPECT_EQ(TextRasterizer::sanitizedUtf8("a\xFF"
+                                            "b"),
               "a\xEF\xBF\xBD"
               "b");
     EXPECT_EQ(TextRasterizer::sanitizedUtf8("\xE2\x82"), "\xEF\xBF\xBD\xEF\xBF\xBD");

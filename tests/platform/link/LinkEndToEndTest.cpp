@@ -229,7 +229,8 @@ TEST_F(LinkEndToEndTest, EachFailureSendsItsErrorText) {
     };
     for (const Case& c : cases) {
         std::vector<std::string> arguments = {"--composition", kCompositions + "demo.qtz",
-                                              "--movie", m_dir + "/out.mov", "--duration", "0.1"};
+                                              "--movie",       m_dir + "/out.mov",
+                                              "--duration",    "0.1"};
         arguments.insert(arguments.end(), c.settings.begin(), c.settings.end());
         JobOutput job = runJob(arguments);
         EXPECT_EQ(job.rendererExit(), 254) << c.error;
