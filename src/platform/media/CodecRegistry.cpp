@@ -1,0 +1,193 @@
+#include "platform/media/CodecRegistry.h"
+
+#include <algorithm>
+#include <array>
+#include <map>
+#include <string>
+
+#include "platform/media/FFmpegHandles.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/log.h>
+#include <libswscale/swscale.h>
+}
+
+namespace lumivane {
+namespace {
+
+constexpr std::array<int, 6> kQuickTimeQualities = {0x000, 0x100, 0x200, 0x300, 0x3FF, 0x400};
+
+// The encoder a user means by a format when FFmpeg has several.
+const std::map<AVCodecID, std::string>& preferredEncoders() {
+    static const std::map<AVCodecID, std::string> preferred = {
+        {AV_CODEC_ID_H264, "libx264"},     {AV_CODEC_ID_HEVC, "libx265"},
+        {AV_CODEC_ID_PRORES, "prores_ks"}, {AV_CODEC_ID_MPEG4, "mpeg4"},
+        {AV_CODEC_ID_MJPEG, "mjpeg"},      {AV_CODEC_ID_AV1, "libaom-av1"},
+        {AV_CODEC_ID_VP9, "libvpx-vp9"},
+    };
+    return preferred;
+}
+
+// prores_ks writes each profile under its own code; the code picks the profile.
+struct ProResProfile {
+    const char* fourcc;
+    const char* name;
+};
+constexpr std::array<ProResProfile, 6> kProResProfiles = {{
+    {"apco", "422 Proxy"},
+    {"apcs", "422 LT"},
+    {"apcn", "422"},
+    {"apch", "422 HQ"},
+    {"ap4h", "4444"},
+    {"ap4x", "4444 XQ"},
+}};
+
+std::string fourccText(unsigned tag) {
+    std::string text(4, ' ');
+    for (int i = 0; i < 4; ++i) text[i] = static_cast<char>((tag >> (8 * i)) & 0xFF);
+    return text;
+}
+
+bool isHardwareEncoder(const AVCodec* codec) {
+    if (codec->capabilities & AV_CODEC_CAP_HARDWARE) return true;
+    if (avcodec_get_hw_config(codec, 0)) return true;
+    static const std::array<const char*, 9> hardwareSuffixes = {
+        "_vaapi", "_qsv", "_nvenc", "_v4l2m2m", "_omx", "_amf", "_mf", "_videotoolbox", "_vulkan"};
+    const std::string name = codec->name;
+    return std::any_of(hardwareSuffixes.begin(), hardwareSuffixes.end(),
+                       [&](const char* suffix) { return name.find(suffix) != std::string::npos; });
+}
+
+// Frames reach the encoder through swscale, so it must produce one of its formats.
+bool swscaleCanFeed(const AVCodec* codec) {
+    if (!codec->pix_fmts) return true;
+    for (const AVPixelFormat* format = codec->pix_fmts; *format != AV_PIX_FMT_NONE; ++format) {
+        if (sws_isSupportedOutput(*format)) return true;
+    }
+    return false;
+}
+
+bool usableEncoder(const AVCodec* codec) {
+    return av_codec_is_encoder(codec) && codec->type == AVMEDIA_TYPE_VIDEO &&
+           !(codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL) && !isHardwareEncoder(codec) &&
+           swscaleCanFeed(codec);
+}
+
+// The code the muxer writes for a format (HEVC as hvc1, which every player takes).
+std::string movFourCC(const AVOutputFormat* mov, AVCodecID id) {
+    if (id == AV_CODEC_ID_HEVC) return "hvc1";
+    unsigned tag = 0;
+    if (!av_codec_get_tag2(mov->codec_tag, id, &tag) || tag == 0) return {};
+    return fourccText(tag);
+}
+
+// Closes a dynamic AVIO buffer and frees what it collected.
+void freeDynamicBuffer(AVIOContext* buffer) {
+    uint8_t* data = nullptr;
+    avio_close_dyn_buf(buffer, &data);
+    av_free(data);
+}
+
+// The muxer's table lists some formats that its QuickTime mode then refuses
+// (VP9, for one); starting a movie in memory is the only reliable test.
+bool muxerStarts(const AVOutputFormat* mov, const AVCodec* codec, const std::string& fourcc) {
+    AVFormatContext* raw = nullptr;
+    if (avformat_alloc_output_context2(&raw, mov, nullptr, nullptr) < 0) return false;
+    AVOutputFormatContextUPtr context(raw);
+    AVStream* stream = avformat_new_stream(context.get(), nullptr);
+    if (!stream) return false;
+    stream->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+    stream->codecpar->codec_id = codec->id;
+    stream->codecpar->codec_tag =
+        codec->id == AV_CODEC_ID_RAWVIDEO ? 0 : MKTAG(fourcc[0], fourcc[1], fourcc[2], fourcc[3]);
+    // A size every format takes, DV's NTSC frame among them.
+    stream->codecpar->width = 720;
+    stream->codecpar->height = 480;
+    stream->codecpar->format = codec->pix_fmts ? codec->pix_fmts[0] : AV_PIX_FMT_ARGB;
+    stream->time_base = AVRational{1, 18000};
+    if (avio_open_dyn_buf(&context->pb) < 0) return false;
+    AVOptions options;
+    options.set("movflags", "empty_moov+frag_keyframe");
+    const int rc = avformat_init_output(context.get(), options.get());
+    freeDynamicBuffer(context->pb);
+    context->pb = nullptr;
+    return rc >= 0;
+}
+
+// The chosen encoder per format: the preferred one, else the first software one.
+std::map<AVCodecID, const AVCodec*> chooseEncoders(const AVOutputFormat* mov) {
+    std::map<AVCodecID, const AVCodec*> chosen;
+    void* state = nullptr;
+    while (const AVCodec* codec = av_codec_iterate(&state)) {
+        if (!usableEncoder(codec)) continue;
+        if (avformat_query_codec(mov, codec->id, FF_COMPLIANCE_NORMAL) != 1) continue;
+        auto preferred = preferredEncoders().find(codec->id);
+        const bool isPreferred =
+            preferred != preferredEncoders().end() && preferred->second == codec->name;
+        if (!chosen.count(codec->id) || isPreferred) chosen[codec->id] = codec;
+    }
+    return chosen;
+}
+
+// The muxer logs why it refuses a format; while probing that is no news.
+class QuietLog {
+public:
+    QuietLog() : m_level(av_log_get_level()) { av_log_set_level(AV_LOG_QUIET); }
+    ~QuietLog() { av_log_set_level(m_level); }
+    QuietLog(const QuietLog&) = delete;
+    QuietLog& operator=(const QuietLog&) = delete;
+
+private:
+    int m_level;
+};
+
+std::vector<CodecInfo> scanCodecs() {
+    QuietLog quiet;
+    std::vector<CodecInfo> codecs;
+    const AVOutputFormat* mov = av_guess_format("mov", nullptr, nullptr);
+    if (!mov) return codecs;
+    for (const auto& [id, codec] : chooseEncoders(mov)) {
+        const std::string longName = codec->long_name ? codec->long_name : codec->name;
+        if (id == AV_CODEC_ID_PRORES && std::string(codec->name) == "prores_ks") {
+            for (const ProResProfile& profile : kProResProfiles) {
+                codecs.push_back({profile.fourcc, longName + ", " + profile.name, codec->name});
+            }
+            continue;
+        }
+        const std::string fourcc = movFourCC(mov, id);
+        if (fourcc.empty() || !muxerStarts(mov, codec, fourcc)) continue;
+        const bool taken = std::any_of(codecs.begin(), codecs.end(), [&](const CodecInfo& info) {
+            return info.fourcc == fourcc;
+        });
+        if (!taken) codecs.push_back({fourcc, longName, codec->name});
+    }
+    std::sort(codecs.begin(), codecs.end(),
+              [](const CodecInfo& a, const CodecInfo& b) { return a.fourcc < b.fourcc; });
+    return codecs;
+}
+
+}  // namespace
+
+const std::vector<CodecInfo>& installedCodecs() {
+    static const std::vector<CodecInfo> codecs = scanCodecs();
+    return codecs;
+}
+
+std::optional<CodecInfo> codecForFourCC(const std::string& fourcc) {
+    for (const CodecInfo& info : installedCodecs()) {
+        if (info.fourcc == fourcc) return info;
+    }
+    return std::nullopt;
+}
+
+int qualityLevel(int quality) {
+    return quality >= 0 && quality <= 5 ? quality : 2;
+}
+
+int quickTimeQuality(int quality) {
+    return kQuickTimeQualities[qualityLevel(quality)];
+}
+
+}  // namespace lumivane

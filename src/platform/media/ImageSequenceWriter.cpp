@@ -1,0 +1,226 @@
+#include "platform/media/ImageSequenceWriter.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+#include <type_traits>
+#include <vector>
+
+#include <OpenImageIO/imageio.h>
+
+#include "platform/media/CodecRegistry.h"
+#include "platform/media/ImageSequence.h"
+
+namespace lumivane {
+namespace {
+
+// JPEG quality per level 0-5 (minimum .. lossless-ish).
+constexpr std::array<int, 6> kJpegQuality = {30, 50, 70, 85, 95, 100};
+
+float srgbToLinear(float value) {
+    const float magnitude = std::fabs(value);
+    const float linear =
+        magnitude <= 0.04045f ? magnitude / 12.92f : std::pow((magnitude + 0.055f) / 1.055f, 2.4f);
+    return std::copysign(linear, value);
+}
+
+const std::array<float, 256>& srgbTable() {
+    static const std::array<float, 256> table = [] {
+        std::array<float, 256> values{};
+        for (int i = 0; i < 256; ++i) values[i] = srgbToLinear(i / 255.0f);
+        return values;
+    }();
+    return table;
+}
+
+// Pixels in the layout a format wants, with the type they are handed over in.
+struct Pixels {
+    std::vector<float> floats;
+    std::vector<uint8_t> bytes;
+    int channels = 4;
+    OIIO::TypeDesc type = OIIO::TypeDesc::UINT8;
+    const void* data() const {
+        return type == OIIO::TypeDesc::FLOAT ? static_cast<const void*>(floats.data())
+                                             : static_cast<const void*>(bytes.data());
+    }
+};
+
+// RGB over black, for formats without transparency.
+template <class T>
+std::vector<T> flatten(const std::vector<T>& rgba, float alphaUnit) {
+    std::vector<T> rgb(rgba.size() / 4 * 3);
+    for (size_t i = 0, o = 0; i < rgba.size(); i += 4, o += 3) {
+        const float a = std::clamp(static_cast<float>(rgba[i + 3]) / alphaUnit, 0.0f, 1.0f);
+        for (int c = 0; c < 3; ++c) {
+            const float v = static_cast<float>(rgba[i + c]) * a;
+            rgb[o + c] = std::is_integral_v<T> ? static_cast<T>(v + 0.5f) : static_cast<T>(v);
+        }
+    }
+    return rgb;
+}
+
+// OpenEXR holds linear light with associated alpha.
+std::vector<float> linearAssociated(const FrameImage& frame) {
+    std::vector<float> out;
+    if (const auto* rgba8 = std::get_if<ImageRGBA8>(&frame)) {
+        out.resize(rgba8->pixels.size());
+        const auto& table = srgbTable();
+        for (size_t i = 0; i < out.size(); i += 4) {
+            const float a = rgba8->pixels[i + 3] / 255.0f;
+            for (int c = 0; c < 3; ++c) out[i + c] = table[rgba8->pixels[i + c]] * a;
+            out[i + 3] = a;
+        }
+        return out;
+    }
+    const auto& rgbaf = std::get<ImageRGBAF>(frame);
+    out.resize(rgbaf.pixels.size());
+    for (size_t i = 0; i < out.size(); i += 4) {
+        const float a = rgbaf.pixels[i + 3];
+        for (int c = 0; c < 3; ++c) out[i + c] = srgbToLinear(rgbaf.pixels[i + c]) * a;
+        out[i + 3] = a;
+    }
+    return out;
+}
+
+Pixels pixelsFor(const std::string& extension, const FrameImage& frame) {
+    Pixels pixels;
+    const bool opaqueFormat = extension == "jpg" || extension == "jp2";
+    if (extension == "exr") {
+        pixels.floats = linearAssociated(frame);
+        pixels.type = OIIO::TypeDesc::FLOAT;
+    } else if (const auto* rgba8 = std::get_if<ImageRGBA8>(&frame)) {
+        pixels.bytes = opaqueFormat ? flatten(rgba8->pixels, 255.0f) : rgba8->pixels;
+    } else {
+        const auto& rgbaf = std::get<ImageRGBAF>(frame);
+        pixels.floats = opaqueFormat ? flatten(rgbaf.pixels, 1.0f) : rgbaf.pixels;
+        pixels.type = OIIO::TypeDesc::FLOAT;
+    }
+    pixels.channels = opaqueFormat ? 3 : 4;
+    return pixels;
+}
+
+// What the file stores: half floats for OpenEXR, 16 bits for float frames in
+// PNG and TIFF, 8 bits otherwise.
+OIIO::ImageSpec specFor(const std::string& extension, const FrameImage& frame, int width,
+                        int height, int channels, int level) {
+    const bool floatFrame = std::holds_alternative<ImageRGBAF>(frame);
+    OIIO::TypeDesc stored = OIIO::TypeDesc::UINT8;
+    if (extension == "exr") {
+        stored = OIIO::TypeDesc::HALF;
+    } else if (floatFrame && (extension == "png" || extension == "tiff")) {
+        stored = OIIO::TypeDesc::UINT16;
+    }
+    OIIO::ImageSpec spec(width, height, channels, stored);
+    if (extension == "exr") {
+        spec.attribute("oiio:ColorSpace", "Linear");
+    } else {
+        spec.attribute("oiio:ColorSpace", "sRGB");
+        // Our alpha is straight; without this PNG and TIFF output would divide it out.
+        if (channels == 4) spec.attribute("oiio:UnassociatedAlpha", 1);
+    }
+    if (extension == "jpg") {
+        spec.attribute("Compression", "jpeg:" + std::to_string(kJpegQuality[level]));
+    }
+    return spec;
+}
+
+bool frameSize(const FrameImage& frame, int& width, int& height) {
+    size_t samples = 0;
+    std::visit(
+        [&](const auto& image) {
+            width = image.width;
+            height = image.height;
+            samples = image.pixels.size();
+        },
+        frame);
+    return width > 0 && height > 0 &&
+           samples == static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
+}
+
+// Beside the final file, hidden, with the real extension last so the writer
+// picks the right format.
+std::string partialPath(const std::string& path) {
+    const std::filesystem::path final(path);
+    const std::string name = "." + final.stem().string() + ".partial-" +
+                             std::to_string(::getpid()) + final.extension().string();
+    return (final.parent_path() / name).string();
+}
+
+// Writes to `path`; errors name `shownPath`, the file the caller asked for.
+// Some writers (JPEG-2000) report a failed encode only through geterror().
+Result<void> writeImage(const std::string& path, const std::string& shownPath,
+                        const OIIO::ImageSpec& spec, const Pixels& pixels) {
+    auto output = OIIO::ImageOutput::create(path);
+    if (!output) return Error{"\"" + shownPath + "\": " + OIIO::geterror()};
+    if (!output->open(path, spec)) return Error{"\"" + shownPath + "\": " + output->geterror()};
+    const bool written = output->write_image(pixels.type, pixels.data());
+    const bool closed = output->close();
+    if (!written || !closed || output->has_error()) {
+        return Error{"\"" + shownPath + "\": " + output->geterror()};
+    }
+    return {};
+}
+
+}  // namespace
+
+ImageSequenceWriter::ImageSequenceWriter(std::string directory, std::string type, int digits,
+                                         int quality)
+    : m_directory(std::move(directory)),
+      m_type(std::move(type)),
+      m_extension(imageSequenceExtension(m_type)),
+      m_digits(digits),
+      m_quality(quality) {}
+
+Result<std::unique_ptr<ImageSequenceWriter>> ImageSequenceWriter::open(const std::string& directory,
+                                                                       const std::string& type,
+                                                                       int frameCount,
+                                                                       int quality) {
+    if (!isImageSequenceType(type)) return Error{"'" + type + "' is not an image sequence type"};
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    if (error || !std::filesystem::is_directory(directory)) {
+        const std::string why = error ? error.message() : "not a directory";
+        return Error{"\"" + directory + "\": cannot create the directory (" + why + ")"};
+    }
+    return std::unique_ptr<ImageSequenceWriter>(
+        new ImageSequenceWriter(directory, type, sequenceDigitCount(frameCount), quality));
+}
+
+std::string ImageSequenceWriter::pathForFrame(int index) const {
+    const int length = std::snprintf(nullptr, 0, "%s/Image-%0*i.%s", m_directory.c_str(), m_digits,
+                                     index + 1, m_extension.c_str());
+    std::string path(static_cast<size_t>(length) + 1, '\0');
+    std::snprintf(path.data(), path.size(), "%s/Image-%0*i.%s", m_directory.c_str(), m_digits,
+                  index + 1, m_extension.c_str());
+    path.resize(static_cast<size_t>(length));
+    return path;
+}
+
+Result<void> ImageSequenceWriter::writeFrame(int index, const FrameImage& frame) {
+    const std::string path = pathForFrame(index);
+    int width = 0;
+    int height = 0;
+    if (!frameSize(frame, width, height)) {
+        return Error{"\"" + path + "\": frame has no pixels or a wrong pixel count"};
+    }
+    const Pixels pixels = pixelsFor(m_extension, frame);
+    const OIIO::ImageSpec spec =
+        specFor(m_extension, frame, width, height, pixels.channels, qualityLevel(m_quality));
+    const std::string partial = partialPath(path);
+    if (auto written = writeImage(partial, path, spec, pixels); !written) {
+        std::remove(partial.c_str());
+        return written;
+    }
+    if (std::rename(partial.c_str(), path.c_str()) != 0) {
+        std::remove(partial.c_str());
+        return Error{"\"" + path + "\": cannot move the finished image into place"};
+    }
+    return {};
+}
+
+}  // namespace lumivane

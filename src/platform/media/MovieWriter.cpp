@@ -1,0 +1,212 @@
+#include "platform/media/MovieWriter.h"
+
+#include <climits>
+#include <cmath>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include "platform/media/CodecRegistry.h"
+#include "platform/media/MovieRewriter.h"
+
+namespace lumivane {
+namespace {
+
+constexpr int kFrameDuration = 600;  // in the track's time scale
+constexpr int kFragmentMicroseconds = 1000000;
+
+unsigned fourccTag(const std::string& fourcc) {
+    return MKTAG(fourcc[0], fourcc[1], fourcc[2], fourcc[3]);
+}
+
+Result<int> timescaleFor(double framerate) {
+    const double scale = std::trunc(framerate * kFrameDuration);
+    if (!(scale >= 1.0) || scale > INT_MAX) {
+        return Error{"frame rate " + std::to_string(framerate) + " is out of range"};
+    }
+    return static_cast<int>(scale);
+}
+
+// FFmpeg reports at info level by default; the renderer's console is for its
+// own reports, so only errors get through unless someone chose otherwise.
+void quietenFFmpeg() {
+    static const bool once = [] {
+        if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_ERROR);
+        return true;
+    }();
+    (void)once;
+}
+
+}  // namespace
+
+MovieWriter::MovieWriter(std::string path, CodecInfo codec, EncoderSettings settings, int timescale,
+                         int width, int height)
+    : m_path(std::move(path)),
+      m_codec(std::move(codec)),
+      m_settings(std::move(settings)),
+      m_timescale(timescale),
+      m_width(width),
+      m_height(height),
+      m_packet(av_packet_alloc()),
+      m_converter(width, height, m_settings) {}
+
+// Without updateMovieFile() the file stays as the fragments left it: playable
+// up to the last fragment written.
+MovieWriter::~MovieWriter() = default;
+
+std::string MovieWriter::failure(const std::string& what) const {
+    return "\"" + m_path + "\": " + what;
+}
+
+Result<std::unique_ptr<MovieWriter>> MovieWriter::create(const std::string& path,
+                                                         const std::string& fourcc, int quality,
+                                                         double framerate, int width, int height) {
+    quietenFFmpeg();
+    const std::optional<CodecInfo> codec = codecForFourCC(fourcc);
+    if (!codec) return Error{"'" + fourcc + "' is not an installed codec"};
+    if (width <= 0 || height <= 0) {
+        return Error{"\"" + path + "\": movie size " + std::to_string(width) + "x" +
+                     std::to_string(height) + " is not positive"};
+    }
+    auto timescale = timescaleFor(framerate);
+    if (!timescale) return Error{"\"" + path + "\": " + timescale.error()};
+    auto settings = encoderSettings(*codec, quality, width, height);
+    if (!settings) return Error{"\"" + path + "\": " + settings.error()};
+
+    std::unique_ptr<MovieWriter> writer(
+        new MovieWriter(path, *codec, *settings, *timescale, width, height));
+    if (!writer->m_packet) return Error{writer->failure("out of memory")};
+    if (auto opened = writer->openEncoder(framerate); !opened) return Error{opened.error()};
+    if (auto opened = writer->openMuxer(); !opened) return Error{opened.error()};
+    return writer;
+}
+
+Result<void> MovieWriter::openEncoder(double framerate) {
+    const AVCodec* codec = avcodec_find_encoder_by_name(m_settings.encoder.c_str());
+    if (!codec) return Error{failure("encoder '" + m_settings.encoder + "' is not available")};
+    m_encoder.reset(avcodec_alloc_context3(codec));
+    if (!m_encoder) return Error{failure("out of memory")};
+    AVCodecContext& context = *m_encoder;
+    context.width = m_width;
+    context.height = m_height;
+    context.pix_fmt = m_settings.pixelFormat;
+    context.sample_aspect_ratio = AVRational{1, 1};
+    context.time_base = AVRational{kFrameDuration, m_timescale};
+    context.framerate = AVRational{m_timescale, kFrameDuration};
+    // A keyframe at least every second bounds what a killed render loses.
+    context.gop_size = std::max(1, static_cast<int>(framerate));
+    context.thread_count = 0;  // as many as the machine has
+    context.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (m_settings.qscale > 0) {
+        context.flags |= AV_CODEC_FLAG_QSCALE;
+        context.global_quality = FF_QP2LAMBDA * m_settings.qscale;
+    }
+    if (m_settings.compressionLevel >= 0) context.compression_level = m_settings.compressionLevel;
+    FrameConverter::tagColour(context, m_settings);
+
+    AVOptions options;
+    for (const auto& [key, value] : m_settings.options) options.set(key.c_str(), value);
+    if (int rc = avcodec_open2(m_encoder.get(), codec, options.get()); rc < 0) {
+        return Error{
+            failure("cannot open encoder '" + m_settings.encoder + "' (" + avErrorText(rc) + ")")};
+    }
+    return {};
+}
+
+Result<void> MovieWriter::openMuxer() {
+    AVFormatContext* raw = nullptr;
+    if (int rc = avformat_alloc_output_context2(&raw, nullptr, "mov", fileUrl(m_path).c_str());
+        rc < 0) {
+        return Error{failure(avErrorText(rc))};
+    }
+    m_muxer.reset(raw);
+    m_stream = avformat_new_stream(m_muxer.get(), nullptr);
+    if (!m_stream) return Error{failure("out of memory")};
+    if (int rc = avcodec_parameters_from_context(m_stream->codecpar, m_encoder.get()); rc < 0) {
+        return Error{failure(avErrorText(rc))};
+    }
+    // The muxer picks raw video's code from the pixel format itself.
+    if (m_encoder->codec_id != AV_CODEC_ID_RAWVIDEO) {
+        m_stream->codecpar->codec_tag = fourccTag(m_codec.fourcc);
+    }
+    m_stream->time_base = AVRational{1, m_timescale};
+    m_stream->avg_frame_rate = AVRational{m_timescale, kFrameDuration};
+    if (int rc = avio_open(&m_muxer->pb, fileUrl(m_path).c_str(), AVIO_FLAG_WRITE); rc < 0) {
+        return Error{failure("cannot create the file (" + avErrorText(rc) + ")")};
+    }
+    AVOptions options;
+    // Intra-only codecs make every frame a keyframe: cut by duration alone.
+    const bool intraOnly = m_encoder->codec_descriptor &&
+                           (m_encoder->codec_descriptor->props & AV_CODEC_PROP_INTRA_ONLY);
+    options.set("movflags", intraOnly ? "empty_moov" : "empty_moov+frag_keyframe");
+    options.set("frag_duration", std::to_string(kFragmentMicroseconds));
+    // Without it the muxer doubles time scales below 10000.
+    options.set("video_track_timescale", std::to_string(m_timescale));
+    if (int rc = avformat_write_header(m_muxer.get(), options.get()); rc < 0) {
+        return Error{failure("cannot start the movie (" + avErrorText(rc) + ")")};
+    }
+    avio_flush(m_muxer->pb);
+    return {};
+}
+
+// Sends one frame (nullptr: end of stream) and writes every packet it yields.
+// The muxer emits a fragment when it cuts one; flushing after each packet puts
+// it in the file at once.
+Result<void> MovieWriter::encode(const AVFrame* frame) {
+    if (int rc = avcodec_send_frame(m_encoder.get(), frame); rc < 0) {
+        return Error{failure("encoding failed (" + avErrorText(rc) + ")")};
+    }
+    while (true) {
+        const int rc = avcodec_receive_packet(m_encoder.get(), m_packet.get());
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return {};
+        if (rc < 0) return Error{failure("encoding failed (" + avErrorText(rc) + ")")};
+        if (m_packet->duration == 0) m_packet->duration = 1;
+        av_packet_rescale_ts(m_packet.get(), m_encoder->time_base, m_stream->time_base);
+        m_packet->stream_index = m_stream->index;
+        const int written = av_interleaved_write_frame(m_muxer.get(), m_packet.get());
+        if (written < 0) return Error{failure("cannot write (" + avErrorText(written) + ")")};
+        avio_flush(m_muxer->pb);
+        if (m_muxer->pb->error < 0) {
+            return Error{failure("cannot write (" + avErrorText(m_muxer->pb->error) + ")")};
+        }
+    }
+}
+
+Result<void> MovieWriter::addFrame(const FrameImage& frame) {
+    if (m_finished) return Error{failure("the movie is finished")};
+    auto converted = m_converter.convert(frame);
+    if (!converted) return Error{failure(converted.error())};
+    AVFrame* image = *converted;
+    image->pts = m_framesWritten;
+    if (m_settings.qscale > 0) image->quality = m_encoder->global_quality;
+    if (auto encoded = encode(image); !encoded) return encoded;
+    ++m_framesWritten;
+    return {};
+}
+
+Result<void> MovieWriter::finishFragmentedFile() {
+    auto drained = encode(nullptr);
+    m_parameters.reset(avcodec_parameters_alloc());
+    if (m_parameters && avcodec_parameters_copy(m_parameters.get(), m_stream->codecpar) < 0) {
+        m_parameters.reset();
+    }
+    if (int rc = av_write_trailer(m_muxer.get()); rc < 0 && drained) {
+        drained = Error{failure("cannot finish the movie (" + avErrorText(rc) + ")")};
+    }
+    if (int rc = avio_closep(&m_muxer->pb); rc < 0 && drained) {
+        drained = Error{failure("cannot finish the movie (" + avErrorText(rc) + ")")};
+    }
+    m_muxer.reset();
+    m_encoder.reset();
+    return drained;
+}
+
+Result<void> MovieWriter::updateMovieFile() {
+    if (m_finished) return {};
+    m_finished = true;
+    if (auto finished = finishFragmentedFile(); !finished) return finished;
+    return MovieRewriter::rewrite(m_path, m_timescale, kFrameDuration, m_parameters.get());
+}
+
+}  // namespace lumivane

@@ -1,0 +1,68 @@
+// Writes frames into a QuickTime movie. While frames arrive the movie is
+// fragmented (at most one second per fragment, each flushed to the file), so a
+// process killed mid-render leaves a movie that plays every finished fragment;
+// updateMovieFile() turns it into an ordinary movie with its index in front.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/media/CodecInfo.h"
+#include "platform/media/EncoderSettings.h"
+#include "platform/media/FFmpegHandles.h"
+#include "platform/media/FrameConverter.h"
+#include "shared/Image.h"
+#include "shared/Result.h"
+
+namespace lumivane {
+
+class MovieWriter {
+public:
+    // Every frame lasts 600 in a time scale of framerate x 600 (truncated).
+    // Fails when the code is no installed codec ("'xxxx' is not an installed
+    // codec"), the encoder refuses the settings, or the file cannot be created.
+    static Result<std::unique_ptr<MovieWriter>> create(const std::string& path,
+                                                       const std::string& fourcc, int quality,
+                                                       double framerate, int width, int height);
+    MovieWriter(const MovieWriter&) = delete;
+    MovieWriter& operator=(const MovieWriter&) = delete;
+    ~MovieWriter();
+
+    // Frames of another size are scaled to the movie's size.
+    Result<void> addFrame(const FrameImage& frame);
+    // Drains the encoder, finishes the file and rewrites it unfragmented. Safe
+    // between any two frames; later calls do nothing. Afterwards the writer is
+    // finished and takes no more frames.
+    Result<void> updateMovieFile();
+
+    bool isFinished() const { return m_finished; }
+    int framesWritten() const { return m_framesWritten; }
+    int timescale() const { return m_timescale; }
+    const std::string& path() const { return m_path; }
+
+private:
+    MovieWriter(std::string path, CodecInfo codec, EncoderSettings settings, int timescale,
+                int width, int height);
+    Result<void> openEncoder(double framerate);
+    Result<void> openMuxer();
+    Result<void> encode(const AVFrame* frame);
+    Result<void> finishFragmentedFile();
+    std::string failure(const std::string& what) const;
+
+    std::string m_path;
+    CodecInfo m_codec;
+    EncoderSettings m_settings;
+    int m_timescale;
+    int m_width;
+    int m_height;
+    AVCodecContextUPtr m_encoder;
+    AVOutputFormatContextUPtr m_muxer;
+    AVStream* m_stream = nullptr;        // owned by m_muxer
+    AVCodecParametersUPtr m_parameters;  // the stream's, kept for the rewrite
+    AVPacketUPtr m_packet;
+    FrameConverter m_converter;
+    int m_framesWritten = 0;
+    bool m_finished = false;
+};
+
+}  // namespace lumivane

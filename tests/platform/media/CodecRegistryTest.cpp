@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "platform/media/CodecRegistry.h"
+
+namespace lumivane {
+namespace {
+
+TEST(CodecRegistry, ListsTheEncodersUsersExpectUnderTheirCodes) {
+    const auto avc1 = codecForFourCC("avc1");
+    ASSERT_TRUE(avc1);
+    EXPECT_EQ(avc1->encoder, "libx264");
+    for (const char* code : {"mp4v", "jpeg", "png ", "rle ", "raw "}) {
+        EXPECT_TRUE(codecForFourCC(code)) << code;
+    }
+    if (const auto hevc = codecForFourCC("hvc1")) {
+        EXPECT_EQ(hevc->encoder, "libx265");
+    }
+    EXPECT_FALSE(codecForFourCC("hev1")) << "HEVC is listed under the code every player takes";
+}
+
+TEST(CodecRegistry, ProResProfilesAreSeparateEntries) {
+    std::set<std::string> names;
+    for (const char* code : {"apco", "apcs", "apcn", "apch", "ap4h"}) {
+        const auto codec = codecForFourCC(code);
+        ASSERT_TRUE(codec) << code;
+        EXPECT_EQ(codec->encoder, "prores_ks");
+        names.insert(codec->name);
+    }
+    EXPECT_EQ(names.size(), 5u) << "each profile needs its own display name";
+}
+
+TEST(CodecRegistry, CodesAreUniqueFourCharactersSortedAndSoftwareOnly) {
+    const auto& codecs = installedCodecs();
+    ASSERT_FALSE(codecs.empty());
+    std::set<std::string> seen;
+    for (size_t i = 0; i < codecs.size(); ++i) {
+        EXPECT_EQ(codecs[i].fourcc.size(), 4u) << codecs[i].fourcc;
+        EXPECT_TRUE(seen.insert(codecs[i].fourcc).second) << "duplicate " << codecs[i].fourcc;
+        if (i > 0) {
+            EXPECT_LT(codecs[i - 1].fourcc, codecs[i].fourcc);
+        }
+        EXPECT_FALSE(codecs[i].name.empty());
+        for (const char* hardware : {"_vaapi", "_nvenc", "_qsv", "_v4l2m2m", "_omx"}) {
+            EXPECT_EQ(codecs[i].encoder.find(hardware), std::string::npos) << codecs[i].encoder;
+        }
+    }
+}
+
+TEST(CodecRegistry, EveryListedCodecStartsAMovie) {
+    // The muxer's table names formats that its QuickTime mode refuses (VP9, AV1).
+    EXPECT_FALSE(codecForFourCC("vp09"));
+    EXPECT_FALSE(codecForFourCC("av01"));
+}
+
+TEST(CodecRegistry, LookupIsExact) {
+    EXPECT_FALSE(codecForFourCC("AVC1"));
+    EXPECT_FALSE(codecForFourCC("png"));
+    EXPECT_FALSE(codecForFourCC("public.png"));
+    EXPECT_FALSE(codecForFourCC(""));
+}
+
+TEST(CodecRegistry, QuickTimeQualityTable) {
+    const int expected[] = {0, 256, 512, 768, 1023, 1024};
+    for (int level = 0; level <= 5; ++level) EXPECT_EQ(quickTimeQuality(level), expected[level]);
+    EXPECT_EQ(quickTimeQuality(4), 0x3FF) << "only level 5 is lossless";
+    for (int other : {-1, 6, 7, 1000, -2147483647 - 1}) EXPECT_EQ(quickTimeQuality(other), 512);
+}
+
+}  // namespace
+}  // namespace lumivane

@@ -1,0 +1,58 @@
+// Helpers for the media tests: scratch directories, test frames, and ffprobe /
+// ffmpeg as independent readers of what the writers produce.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "shared/Image.h"
+
+namespace lumivane::test {
+
+// A fresh directory under the system's temporary directory, removed on scope exit.
+class ScratchDirectory {
+public:
+    ScratchDirectory();
+    ~ScratchDirectory();
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+    const std::string& path() const { return m_path; }
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+// Smooth gradients that move with the frame index (so lossy codecs keep them
+// close); alpha is a horizontal ramp when translucent, else opaque.
+ImageRGBA8 gradientFrame(int width, int height, int index, bool translucent = false);
+ImageRGBAF toFloat(const ImageRGBA8& image);
+
+// Runs a shell command; its standard output, and whether it exited with 0.
+struct CommandResult {
+    bool ok = false;
+    std::string output;
+};
+CommandResult runCommand(const std::string& command);
+std::string quoted(const std::string& text);
+
+// ffprobe's view of the first video stream, with nb_read_packets counted.
+nlohmann::json probeStream(const std::string& path);
+// ffprobe's durations of every packet, in the stream's time base.
+std::vector<int64_t> packetDurations(const std::string& path);
+// The movie decoded by ffmpeg into RGBA frames at their own size.
+std::vector<uint8_t> decodeRGBA(const std::string& path);
+
+// Mean and largest absolute difference of the colour (and optionally alpha)
+// channels between expected frames and decoded bytes.
+struct Difference {
+    double mean = 0;
+    int largest = 0;
+};
+Difference compareRGBA(const std::vector<ImageRGBA8>& expected, const std::vector<uint8_t>& decoded,
+                       bool includeAlpha);
+
+}  // namespace lumivane::test
