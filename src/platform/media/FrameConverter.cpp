@@ -42,18 +42,27 @@ bool opaque(const ImageRGBA8& image) {
 FrameConverter::FrameConverter(int width, int height, const EncoderSettings& settings)
     : m_width(width), m_height(height), m_settings(settings), m_frame(av_frame_alloc()) {}
 
+namespace {
+
+// The stream and every frame carry the same tags. The transfer is tagged BT.709:
+// it is the tag every player and editor reads for SDR video, where the sRGB
+// curve's code is ignored by some and misread by others.
+template <class Tagged>
+void applyColourTags(Tagged& target, const EncoderSettings& settings) {
+    target.color_primaries = AVCOL_PRI_BT709;
+    target.color_trc = AVCOL_TRC_BT709;
+    target.colorspace = settings.matrix;
+    target.color_range = settings.rgb || settings.fullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+}
+
+}  // namespace
+
 void FrameConverter::tagColour(AVCodecContext& context, const EncoderSettings& settings) {
-    context.color_primaries = AVCOL_PRI_BT709;
-    context.color_trc = AVCOL_TRC_IEC61966_2_1;
-    context.colorspace = settings.matrix;
-    context.color_range = settings.rgb || settings.fullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+    applyColourTags(context, settings);
 }
 
 void FrameConverter::tagColour(AVFrame& frame, const EncoderSettings& settings) {
-    frame.color_primaries = AVCOL_PRI_BT709;
-    frame.color_trc = AVCOL_TRC_IEC61966_2_1;
-    frame.colorspace = settings.matrix;
-    frame.color_range = settings.rgb || settings.fullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+    applyColourTags(frame, settings);
 }
 
 // 8-bit frames go to swscale as they are when the alpha is kept; otherwise
