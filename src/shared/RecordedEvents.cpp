@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "shared/EventPropertyList.h"
+#include "shared/FileHandles.h"
 #include "shared/PlistValue.h"
 
 namespace lumivane {
@@ -34,53 +35,13 @@ std::string deletingPathExtension(const std::string& path) {
     return trimmed.substr(0, dot);
 }
 
-// --- owned descriptors and temporary files ------------------------------------
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    // Closes now, reporting the result: a failed close can mean lost data.
-    bool close() {
-        int fd = m_fd;
-        m_fd = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
-
-// Removes a temporary file unless it was renamed into place.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(std::string path) : m_path(std::move(path)) {}
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    ~TemporaryFile() {
-        if (!m_committed) ::unlink(m_path.c_str());
-    }
-    const std::string& path() const { return m_path; }
-    void commit() { m_committed = true; }
-
-private:
-    std::string m_path;
-    bool m_committed = false;
-};
-
 // --- loading ------------------------------------------------------------------
 
 std::optional<std::string> readRecordingFile(const std::string& path) {
     // Only regular files: a FIFO or device under that name must not block or
     // stream forever.
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.valid()) return std::nullopt;
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) return std::nullopt;
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
     if (info.st_size > RecordedEvents::kMaxFileSize) return std::nullopt;
@@ -208,10 +169,10 @@ mode_t modeForNewFile(const std::string& path) {
 }
 
 void syncDirectory(const std::string& directory) {
-    FileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     // The new file is in place once renamed; a directory that cannot be
     // synced only leaves the rename to the file system's own schedule.
-    if (dir.valid()) ::fsync(dir.get());
+    if (dir) ::fsync(dir.get());
 }
 
 bool writeAtomically(const std::string& path, const std::string& bytes) {
@@ -220,13 +181,12 @@ bool writeAtomically(const std::string& path, const std::string& bytes) {
     // The temporary name stays within the file system's name limit even for
     // a recording whose own name is near it.
     std::string pattern = directory + "/." + baseNameOf(path).substr(0, 200) + ".XXXXXX";
-    FileDescriptor fd(::mkostemp(pattern.data(), O_CLOEXEC));
-    if (!fd.valid()) return false;
+    UniqueFd fd(::mkostemp(pattern.data(), O_CLOEXEC));
+    if (!fd) return false;
     TemporaryFile temporary(pattern);
     if (::fchmod(fd.get(), modeForNewFile(path)) != 0) return false;
     if (!writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0 || !fd.close()) return false;
-    if (::rename(temporary.path().c_str(), path.c_str()) != 0) return false;
-    temporary.commit();
+    if (!temporary.renameTo(path)) return false;
     syncDirectory(directory);
     return true;
 }

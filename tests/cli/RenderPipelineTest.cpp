@@ -33,7 +33,7 @@ protected:
             test::cliPath(), "-w", "12", "-h", "8", "-c", "public.png", "-o", m_dir.file("frames")};
         argv.insert(argv.end(), options.begin(), options.end());
         argv.push_back(dataFile(composition));
-        auto result = runProcess(argv, {.timeoutSeconds = 120});
+        auto result = runProcess(argv, test::withTimeout(120));
         EXPECT_FALSE(result.timedOut);
         return result;
     }

@@ -72,7 +72,7 @@ protected:
             m_dir.file("frames"), "-e", recording};
         argv.insert(argv.end(), extra.begin(), extra.end());
         argv.push_back(composition());
-        return runProcess(argv, {.timeoutSeconds = 120});
+        return runProcess(argv, test::withTimeout(120));
     }
 
     State frame(int number) const {
@@ -201,7 +201,7 @@ TEST(PaintExample, RecordingDrawsItsStrokes) {
     std::string paint = std::string(LUMIVANE_SOURCE_DIR) + "/resources/compositions/paint.qtz";
     auto result = runProcess({test::cliPath(), "-w", "160", "-h", "120", "-c", "public.png", "-o",
                               dir.file("frames"), "-e", paint, "-s", "7.9", paint},
-                             {.timeoutSeconds = 120});
+                             test::withTimeout(120));
     ASSERT_EQ(result.status, 0) << result.err;
     OIIO::ImageBuf last(dir.file("frames/Image-2.png"));
     ASSERT_TRUE(last.read(0, 0, true, OIIO::TypeDesc::FLOAT));

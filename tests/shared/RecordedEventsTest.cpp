@@ -7,8 +7,9 @@
 
 #include <clocale>
 #include <cstdlib>
+#include <filesystem>
 
-#include "TestFiles.h"
+#include "ProcessRunner.h"
 #include "platform/events/OBEvent.h"
 #include "shared/EventPropertyList.h"
 #include "shared/PlistValue.h"
@@ -16,9 +17,9 @@
 namespace lumivane {
 namespace {
 
-using lumivane::testing::readFile;
-using lumivane::testing::TemporaryDirectory;
-using lumivane::testing::writeFile;
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
 
 RecordedEventEntry entryAt(double time, std::shared_ptr<const Event> event, Point mouse = {}) {
     return {std::move(event), mouse, time};
@@ -43,7 +44,7 @@ protected:
     }
     PlistValue savedRoot() { return *parsePropertyList(readFile(recording())); }
 
-    TemporaryDirectory m_dir;
+    TempDir m_dir;
 };
 
 PlistValue rootWithTake(PlistDict take, std::optional<double> total = 1.0) {

@@ -4,15 +4,15 @@
 
 #include <cstdlib>
 
-#include "TestFiles.h"
+#include "ProcessRunner.h"
 #include "platform/events/OBEvent.h"
 #include "shared/RecordedEvents.h"
 
 namespace lumivane {
 namespace {
 
-using lumivane::testing::TemporaryDirectory;
-using lumivane::testing::writeFile;
+using test::TempDir;
+using test::writeFile;
 
 class PythonPlist : public ::testing::Test {
 protected:
@@ -31,7 +31,7 @@ protected:
     std::string composition() const { return m_dir.file("scene.final.qtz"); }
     std::string recording() const { return m_dir.file("scene.final.QCRecording"); }
 
-    TemporaryDirectory m_dir;
+    TempDir m_dir;
 };
 
 TEST_F(PythonPlist, ReadsTheXmlTheStoreWrites) {

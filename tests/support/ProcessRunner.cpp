@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -82,6 +83,24 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
+}
+
+ShellResult runShell(const std::string& command) {
+    ShellResult result;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return result;
+    char buffer[65536];
+    while (size_t count = fread(buffer, 1, sizeof buffer, pipe))
+        result.output.append(buffer, count);
+    const int status = pclose(pipe);
+    result.status = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::string shellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
 }
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
@@ -174,6 +193,8 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
     std::error_code ignored;
+    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(m_path, ignored);
 }
 

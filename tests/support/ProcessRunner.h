@@ -19,7 +19,23 @@ struct ProcessOptions {
     std::vector<std::string> environment;  // extra NAME=value entries
 };
 
+inline ProcessOptions withTimeout(double seconds) {
+    ProcessOptions options;
+    options.timeoutSeconds = seconds;
+    return options;
+}
+
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+
+// A command line run by the shell, with its standard output.
+struct ShellResult {
+    int status = -1;  // exit status; -1 when it did not run or did not exit
+    std::string output;
+    bool ok() const { return status == 0; }
+};
+ShellResult runShell(const std::string& command);
+// `text` as one single-quoted shell word.
+std::string shellQuoted(const std::string& text);
 
 // A child whose standard output is read line by line while it runs.
 class ChildProcess {
@@ -52,7 +68,8 @@ private:
 // Path of the built LumivaneCLI (LUMIVANE_CLI in the environment, else the build tree's).
 std::string cliPath();
 
-// A fresh directory under the system's temporary directory, removed with its contents.
+// A fresh directory under the system's temporary directory, removed with its
+// contents even when a test took its permissions away.
 class TempDir {
 public:
     TempDir();

@@ -46,7 +46,7 @@ CompositionRenderer::CompositionRenderer(GLContext& context,
     if (!m_context.makeCurrent()) throw EngineError("the OpenGL context cannot be made current");
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &m_maxTextureSize);
     buildProgram();
-    buildGeometry();
+    m_quad = FullScreenQuad::create();
     buildTextures();
     buildPasses();
 }
@@ -106,17 +106,6 @@ int CompositionRenderer::assignUnit(GLint location) {
     }
     glUniform1i(location, m_nextUnit);
     return m_nextUnit++;
-}
-
-void CompositionRenderer::buildGeometry() {
-    static const float corners[] = {-1, -1, 1, -1, -1, 1, 1, 1};
-    m_vertexArray = GLVertexArray::create();
-    m_quad = GLBuffer::create();
-    glBindVertexArray(m_vertexArray.id());
-    glBindBuffer(GL_ARRAY_BUFFER, m_quad.id());
-    glBufferData(GL_ARRAY_BUFFER, sizeof(corners), corners, GL_STATIC_DRAW);
-    glEnableVertexAttribArray(ShaderProgram::kPositionAttribute);
-    glVertexAttribPointer(ShaderProgram::kPositionAttribute, 2, GL_FLOAT, GL_FALSE, 0, nullptr);
 }
 
 void CompositionRenderer::buildTextures() {
@@ -447,7 +436,7 @@ bool CompositionRenderer::render(double time, const RenderArguments* arguments, 
     m_userInput.apply(arguments);
     uploadPendingTextures();
     glUseProgram(m_program.id());
-    glBindVertexArray(m_vertexArray.id());
+    m_quad.bind();
     glDisable(GL_BLEND);
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_SCISSOR_TEST);

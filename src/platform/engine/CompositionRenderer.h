@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/engine/Composition.h"
+#include "platform/engine/FullScreenQuad.h"
 #include "platform/engine/GLContext.h"
 #include "platform/engine/GLObjects.h"
 #include "platform/engine/PassSizeExpression.h"
@@ -88,7 +89,6 @@ private:
     };
 
     void buildProgram();
-    void buildGeometry();
     void buildTextures();
     void buildPasses();
     int assignUnit(GLint location);
@@ -104,8 +104,7 @@ private:
     GLContext& m_context;
     std::shared_ptr<Composition> m_composition;
     GLProgram m_program;
-    GLVertexArray m_vertexArray;
-    GLBuffer m_quad;
+    FullScreenQuad m_quad;
     GLTexture m_emptyTexture;
     GLTexture m_keyboardTexture;
     std::vector<InputSlot> m_inputs;

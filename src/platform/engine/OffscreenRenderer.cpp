@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/engine/EngineError.h"
+#include "platform/engine/FramebufferReadback.h"
 #include "platform/engine/HeadlessGLContext.h"
 
 namespace lumivane {
@@ -110,34 +111,23 @@ void OffscreenRenderer::clear() {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }
 
-void OffscreenRenderer::readTarget(void* pixels, GLenum type) {
+template <class Image>
+Image OffscreenRenderer::snapshot() {
+    if (!m_context->makeCurrent()) return {};
     glBindFramebuffer(GL_READ_FRAMEBUFFER, m_framebuffer.id());
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, m_width, m_height, GL_RGBA, type, pixels);
+    Image image = readFramebufferImage<Image>(m_width, m_height);
+    flipRows(reinterpret_cast<uint8_t*>(image.pixels.data()),
+             size_t(m_width) * 4 * sizeof(image.pixels[0]), m_height, m_rowScratch);
+    return image;
 }
 
 ImageRGBA8 OffscreenRenderer::createSnapshotImage() {
-    ImageRGBA8 image;
-    if (!m_context->makeCurrent()) return image;
-    image.width = m_width;
-    image.height = m_height;
-    image.pixels.resize(size_t(m_width) * m_height * 4);
     // Reading a float target as bytes clamps and rounds in the driver.
-    readTarget(image.pixels.data(), GL_UNSIGNED_BYTE);
-    flipRows(image.pixels.data(), size_t(m_width) * 4, m_height, m_rowScratch);
-    return image;
+    return snapshot<ImageRGBA8>();
 }
 
 ImageRGBAF OffscreenRenderer::createSnapshotImageFloat() {
-    ImageRGBAF image;
-    if (!m_context->makeCurrent()) return image;
-    image.width = m_width;
-    image.height = m_height;
-    image.pixels.resize(size_t(m_width) * m_height * 4);
-    readTarget(image.pixels.data(), GL_FLOAT);
-    flipRows(reinterpret_cast<uint8_t*>(image.pixels.data()), size_t(m_width) * 16, m_height,
-             m_rowScratch);
-    return image;
+    return snapshot<ImageRGBAF>();
 }
 
 bool OffscreenRenderer::createAccumulator(int width, int height) {

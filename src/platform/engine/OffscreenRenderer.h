@@ -81,7 +81,8 @@ public:
 
 private:
     void createTarget(float width, float height);
-    void readTarget(void* pixels, GLenum type);
+    template <class Image>
+    Image snapshot();
 
     std::shared_ptr<GLContext> m_context;
     TargetFormat m_format;

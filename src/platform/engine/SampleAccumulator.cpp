@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "platform/engine/FramebufferReadback.h"
 #include "platform/engine/GLObjects.h"
 #include "platform/engine/ShaderProgram.h"
 
@@ -92,14 +93,7 @@ bool SampleAccumulator::buildPrograms() {
     m_resolveProgram = std::move(resolve.value());
     glUseProgram(m_resolveProgram.id());
     glUniform1i(glGetUniformLocation(m_resolveProgram.id(), "source"), 0);
-    static const float corners[] = {-1, -1, 1, -1, -1, 1, 1, 1};
-    m_vertexArray = GLVertexArray::create();
-    m_quad = GLBuffer::create();
-    glBindVertexArray(m_vertexArray.id());
-    glBindBuffer(GL_ARRAY_BUFFER, m_quad.id());
-    glBufferData(GL_ARRAY_BUFFER, sizeof(corners), corners, GL_STATIC_DRAW);
-    glEnableVertexAttribArray(ShaderProgram::kPositionAttribute);
-    glVertexAttribPointer(ShaderProgram::kPositionAttribute, 2, GL_FLOAT, GL_FALSE, 0, nullptr);
+    m_quad = FullScreenQuad::create();
     return true;
 }
 
@@ -165,7 +159,7 @@ void SampleAccumulator::accumulate(GLuint source, int sourceWidth, int sourceHei
     glUniform1f(program->weight, weight);
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, source);
-    glBindVertexArray(m_vertexArray.id());
+    m_quad.bind();
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_SCISSOR_TEST);
     glEnable(GL_BLEND);
@@ -175,47 +169,30 @@ void SampleAccumulator::accumulate(GLuint source, int sourceWidth, int sourceHei
     glDisable(GL_BLEND);
 }
 
-void SampleAccumulator::resolveInto(GLFramebuffer& framebuffer) {
+// Resolves the sum into `target`, made in `format` on first use; false when
+// there is no sum or the target cannot be made.
+bool SampleAccumulator::resolveInto(GLTexture& target, GLFramebuffer& framebuffer, GLenum format) {
+    if (!valid()) return false;
+    if (!target && !makeTarget(target, framebuffer, format, m_width, m_height)) return false;
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer.id());
     glViewport(0, 0, m_width, m_height);
     glUseProgram(m_resolveProgram.id());
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, m_sum.id());
-    glBindVertexArray(m_vertexArray.id());
+    m_quad.bind();
     glDisable(GL_BLEND);
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    return true;
 }
 
 ImageRGBA8 SampleAccumulator::image() {
-    ImageRGBA8 out;
-    if (!valid()) return out;
-    if (!m_resolved8 &&
-        !makeTarget(m_resolved8, m_resolved8Framebuffer, GL_RGBA8, m_width, m_height)) {
-        return out;
-    }
-    resolveInto(m_resolved8Framebuffer);
-    out.width = m_width;
-    out.height = m_height;
-    out.pixels.resize(size_t(m_width) * m_height * 4);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, m_width, m_height, GL_RGBA, GL_UNSIGNED_BYTE, out.pixels.data());
-    return out;
+    if (!resolveInto(m_resolved8, m_resolved8Framebuffer, GL_RGBA8)) return {};
+    return readFramebufferImage<ImageRGBA8>(m_width, m_height);
 }
 
 ImageRGBAF SampleAccumulator::imageFloat() {
-    ImageRGBAF out;
-    if (!valid()) return out;
-    if (!m_resolvedF &&
-        !makeTarget(m_resolvedF, m_resolvedFFramebuffer, GL_RGBA32F, m_width, m_height)) {
-        return out;
-    }
-    resolveInto(m_resolvedFFramebuffer);
-    out.width = m_width;
-    out.height = m_height;
-    out.pixels.resize(size_t(m_width) * m_height * 4);
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    glReadPixels(0, 0, m_width, m_height, GL_RGBA, GL_FLOAT, out.pixels.data());
-    return out;
+    if (!resolveInto(m_resolvedF, m_resolvedFFramebuffer, GL_RGBA32F)) return {};
+    return readFramebufferImage<ImageRGBAF>(m_width, m_height);
 }
 
 }  // namespace lumivane

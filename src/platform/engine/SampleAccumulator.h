@@ -8,6 +8,7 @@
 #include <map>
 #include <utility>
 
+#include "platform/engine/FullScreenQuad.h"
 #include "platform/engine/GLObjects.h"
 #include "shared/Image.h"
 
@@ -38,14 +39,13 @@ private:
 
     bool buildPrograms();
     const AccumulateProgram* accumulateProgram(int factorX, int factorY);
-    void resolveInto(GLFramebuffer& framebuffer);
+    bool resolveInto(GLTexture& target, GLFramebuffer& framebuffer, GLenum format);
 
     int m_width = 0;
     int m_height = 0;
     std::map<std::pair<int, int>, AccumulateProgram> m_accumulatePrograms;
     GLProgram m_resolveProgram;
-    GLVertexArray m_vertexArray;
-    GLBuffer m_quad;
+    FullScreenQuad m_quad;
     GLTexture m_sum;
     GLFramebuffer m_sumFramebuffer;
     GLTexture m_resolved8;

@@ -26,6 +26,18 @@ std::string describeType(const char* factory, int type) {
     return std::string(factory) + ": invalid event type " + std::to_string(type);
 }
 
+// What every event made from a type and a place carries.
+Event::Fields commonFields(int type, Point location, uint32_t modifierFlags, double timestamp,
+                           int windowNumber) {
+    Event::Fields fields;
+    fields.type = type;
+    fields.locationInWindow = location;
+    fields.modifierFlags = modifierFlags;
+    fields.timestamp = timestamp;
+    fields.windowNumber = windowNumber;
+    return fields;
+}
+
 }  // namespace
 
 bool isMouseEventType(int type) {
@@ -51,12 +63,7 @@ std::shared_ptr<OBEvent> OBEvent::mouseEventWithType(int type, Point location,
                                                      int windowNumber, int eventNumber,
                                                      int clickCount, float pressure) {
     if (!isMouseEventType(type)) throw EventError(describeType("mouseEventWithType", type));
-    Fields fields;
-    fields.type = type;
-    fields.locationInWindow = location;
-    fields.modifierFlags = modifierFlags;
-    fields.timestamp = timestamp;
-    fields.windowNumber = windowNumber;
+    Fields fields = commonFields(type, location, modifierFlags, timestamp, windowNumber);
     fields.eventNumber = eventNumber;
     fields.clickCount = clickCount;
     fields.pressure = pressure;
@@ -69,12 +76,7 @@ std::shared_ptr<OBEvent> OBEvent::keyEventWithType(
     std::optional<std::string> characters, std::optional<std::string> charactersIgnoringModifiers,
     bool isARepeat, uint16_t keyCode) {
     if (!isKeyEventType(type)) throw EventError(describeType("keyEventWithType", type));
-    Fields fields;
-    fields.type = type;
-    fields.locationInWindow = location;
-    fields.modifierFlags = modifierFlags;
-    fields.timestamp = timestamp;
-    fields.windowNumber = windowNumber;
+    Fields fields = commonFields(type, location, modifierFlags, timestamp, windowNumber);
     fields.characters = std::move(characters);
     fields.charactersIgnoringModifiers = std::move(charactersIgnoringModifiers);
     fields.isARepeat = isARepeat;
@@ -93,13 +95,8 @@ std::shared_ptr<OBEvent> OBEvent::otherEventWithType(int type, Point location,
     (void)subtype;
     (void)data1;
     (void)data2;
-    Fields fields;
-    fields.type = type;
-    fields.locationInWindow = location;
-    fields.modifierFlags = modifierFlags;
-    fields.timestamp = timestamp;
-    fields.windowNumber = windowNumber;
-    return std::make_shared<OBEvent>(std::move(fields));
+    return std::make_shared<OBEvent>(
+        commonFields(type, location, modifierFlags, timestamp, windowNumber));
 }
 
 std::shared_ptr<OBEvent> OBEvent::scrollWheelEvent(int32_t wheel1, int32_t wheel2, int32_t wheel3,

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/link/FrameDecoder.h"
-#include "platform/link/UniqueFd.h"
+#include "shared/FileHandles.h"
 #include "shared/PlistValue.h"
 #include "shared/Result.h"
 

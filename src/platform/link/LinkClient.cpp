@@ -44,9 +44,7 @@ Result<std::shared_ptr<LinkClient>> LinkClient::connect(const std::string& servi
     timeval limit{static_cast<time_t>(timeout.count() / 1000),
                   static_cast<suseconds_t>((timeout.count() % 1000) * 1000)};
     setsockopt(socket.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path->c_str(), path->size() + 1);
+    const sockaddr_un address = RegistryDirectory::socketAddress(*path);
     int connected = 0;
     do {
         connected =

@@ -15,13 +15,6 @@
 namespace lumivane {
 namespace {
 
-sockaddr_un socketAddress(const std::string& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    return address;
-}
-
 Error failure(const std::string& path, const std::string& what) {
     return Error{"\"" + path + "\": " + what};
 }
@@ -31,7 +24,7 @@ std::string systemError(const char* what) {
 }
 
 bool bindTo(int fd, const std::string& path) {
-    sockaddr_un address = socketAddress(path);
+    const sockaddr_un address = RegistryDirectory::socketAddress(path);
     return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
@@ -39,7 +32,7 @@ bool bindTo(int fd, const std::string& path) {
 bool somebodyListens(const std::string& path) {
     UniqueFd probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!probe) return true;  // cannot tell: leave the socket alone
-    sockaddr_un address = socketAddress(path);
+    const sockaddr_un address = RegistryDirectory::socketAddress(path);
     if (::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
         return true;
     return errno != ECONNREFUSED;

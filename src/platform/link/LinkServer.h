@@ -16,7 +16,7 @@
 
 #include "platform/link/LinkChannel.h"
 #include "platform/link/LinkObject.h"
-#include "platform/link/UniqueFd.h"
+#include "shared/FileHandles.h"
 #include "shared/Result.h"
 
 namespace lumivane {

@@ -1,6 +1,7 @@
 #include "platform/link/RegistryDirectory.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -9,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/link/UniqueFd.h"
+#include "shared/FileHandles.h"
 
 namespace lumivane {
 namespace {
@@ -91,6 +92,13 @@ Result<void> RegistryDirectory::checkServiceName(const std::string& directory,
     if (directory.size() + 1 + serviceName.size() + 1 > sizeof(sockaddr_un::sun_path))
         return refuse("render service name too long for a socket address; refused");
     return {};
+}
+
+sockaddr_un RegistryDirectory::socketAddress(const std::string& socketPath) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    return address;
 }
 
 Result<std::string> RegistryDirectory::socketPath(const std::string& serviceName) {

@@ -2,6 +2,8 @@
 // holding one Unix socket per registered render service name.
 #pragma once
 
+#include <sys/un.h>
+
 #include <string>
 
 #include "shared/Result.h"
@@ -26,6 +28,9 @@ public:
     // created nor checked). Refused: an empty name, one holding '/', "..",
     // control characters, "." alone, or one too long for a socket address.
     static Result<std::string> socketPath(const std::string& serviceName);
+
+    // The socket address of a path that socketPath() gave.
+    static sockaddr_un socketAddress(const std::string& socketPath);
 
     // The check on a name alone, with the directory it would live in.
     static Result<void> checkServiceName(const std::string& directory,

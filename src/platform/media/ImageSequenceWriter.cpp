@@ -15,6 +15,7 @@
 
 #include "platform/media/CodecRegistry.h"
 #include "platform/media/ImageSequence.h"
+#include "shared/FileHandles.h"
 
 namespace lumivane {
 namespace {
@@ -211,13 +212,9 @@ Result<void> ImageSequenceWriter::writeFrame(int index, const FrameImage& frame)
     const Pixels pixels = pixelsFor(m_extension, frame);
     const OIIO::ImageSpec spec =
         specFor(m_extension, frame, width, height, pixels.channels, qualityLevel(m_quality));
-    const std::string partial = partialPath(path);
-    if (auto written = writeImage(partial, path, spec, pixels); !written) {
-        std::remove(partial.c_str());
-        return written;
-    }
-    if (std::rename(partial.c_str(), path.c_str()) != 0) {
-        std::remove(partial.c_str());
+    TemporaryFile partial(partialPath(path));
+    if (auto written = writeImage(partial.path(), path, spec, pixels); !written) return written;
+    if (!partial.renameTo(path)) {
         return Error{"\"" + path + "\": cannot move the finished image into place"};
     }
     return {};

@@ -4,11 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <vector>
 
 #include "platform/media/FFmpegHandles.h"
+#include "shared/FileHandles.h"
 
 namespace lumivane {
 namespace {
@@ -17,23 +18,6 @@ std::function<void(int)>& copyObserver() {
     static std::function<void(int)> observer;
     return observer;
 }
-
-// Removes the temporary file unless the rewrite got as far as renaming it.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(std::string path) : m_path(std::move(path)) {}
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    ~TemporaryFile() {
-        if (!m_kept) ::unlink(m_path.c_str());
-    }
-    const std::string& path() const { return m_path; }
-    void keep() { m_kept = true; }
-
-private:
-    std::string m_path;
-    bool m_kept = false;
-};
 
 // A context's file name as the user gave it, for messages.
 std::string plainPath(const char* url) {
@@ -45,12 +29,11 @@ Result<std::string> makeTemporary(const std::string& path) {
     std::string pattern = MovieRewriter::temporaryPattern(path);
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) return Error{"\"" + pattern + "\": cannot create a temporary file"};
+    const UniqueFd fd(::mkstemp(name.data()));
+    if (!fd) return Error{"\"" + pattern + "\": cannot create a temporary file"};
     // mkstemp makes the file private; the rewritten movie keeps the movie's mode.
     struct stat movie {};
-    if (::stat(path.c_str(), &movie) == 0) (void)::fchmod(fd, movie.st_mode & 07777);
-    ::close(fd);
+    if (::stat(path.c_str(), &movie) == 0) (void)::fchmod(fd.get(), movie.st_mode & 07777);
     return std::string(name.data());
 }
 
@@ -157,11 +140,9 @@ Result<void> copyPackets(AVFormatContext& input, AVFormatContext& output, AVPack
 
 // The data must be on disk before the rename makes it the movie.
 Result<void> syncFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0) return Error{"\"" + path + "\": cannot reopen to sync"};
-    const int rc = ::fsync(fd);
-    ::close(fd);
-    if (rc != 0) return Error{"\"" + path + "\": cannot sync"};
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY));
+    if (!fd) return Error{"\"" + path + "\": cannot reopen to sync"};
+    if (::fsync(fd.get()) != 0) return Error{"\"" + path + "\": cannot sync"};
     return {};
 }
 
@@ -205,10 +186,9 @@ Result<void> MovieRewriter::rewrite(const std::string& path, int timescale, int 
         }
     }
     if (auto synced = syncFile(temporary.path()); !synced) return synced;
-    if (std::rename(temporary.path().c_str(), path.c_str()) != 0) {
+    if (!temporary.renameTo(path)) {
         return Error{"\"" + path + "\": cannot replace it with the rewritten movie"};
     }
-    temporary.keep();
     return {};
 }
 

@@ -1,18 +1,20 @@
 // Render jobs run end to end: the test application vends the settings and the
 // real renderer renders from them, reporting back over the link.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+
+#include "ProcessRunner.h"
 
 namespace lumivane {
 namespace {
 
 namespace fs = std::filesystem;
+using test::readFile;
+using test::shellQuoted;
 
 const std::string kCompositions = std::string(LUMIVANE_SOURCE_DIR) + "/resources/compositions/";
 
@@ -38,23 +40,6 @@ struct JobOutput {
     }
 };
 
-std::string shellQuoted(const std::string& text) {
-    std::string result = "'";
-    for (char c : text) result += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return result + "'";
-}
-
-std::string capture(const std::string& command, int* status) {
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return {};
-    std::string output;
-    char buffer[4096];
-    while (size_t count = fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, count);
-    int raw = pclose(pipe);
-    *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return output;
-}
-
 class LinkEndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -63,13 +48,6 @@ protected:
         m_app = std::string(LUMIVANE_BINARY_DIR) + "/tests/link_test_app";
         if (m_cli.empty() || !fs::exists(m_cli)) GTEST_SKIP() << "no LumivaneCLI built";
         if (!fs::exists(m_app)) GTEST_SKIP() << "no link_test_app built";
-        char pattern[] = "/tmp/lumivane-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        if (!m_dir.empty()) fs::remove_all(m_dir, ignored);
     }
 
     JobOutput runJob(const std::vector<std::string>& arguments) {
@@ -77,7 +55,9 @@ protected:
         for (const std::string& argument : arguments) command += " " + shellQuoted(argument);
         command += " " + shellQuoted(m_cli) + " 2>" + shellQuoted(m_dir + "/stderr.txt");
         JobOutput output;
-        std::istringstream lines(capture(command, &output.status));
+        const test::ShellResult job = test::runShell(command);
+        output.status = job.status;
+        std::istringstream lines(job.output);
         for (std::string line; std::getline(lines, line);)
             output.lines.push_back(nlohmann::json::parse(line));
         return output;
@@ -91,12 +71,9 @@ protected:
         return names;
     }
 
-    static std::string contents(const fs::path& path) {
-        std::ifstream file(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    }
-
-    std::string m_cli, m_app, m_dir;
+    std::string m_cli, m_app;
+    test::TempDir m_scratch;
+    const std::string m_dir = m_scratch.path();
 };
 
 TEST_F(LinkEndToEndTest, JobReportsPreparingFramesCompleteAndFinishInOrder) {
@@ -104,8 +81,8 @@ TEST_F(LinkEndToEndTest, JobReportsPreparingFramesCompleteAndFinishInOrder) {
     JobOutput job = runJob({"--composition", kCompositions + "paint.qtz", "--movie", frames,
                             "--codec", "public.png", "--width", "64", "--height", "48",
                             "--framerate", "10", "--duration", "1"});
-    ASSERT_EQ(job.status, 0) << contents(m_dir + "/stderr.txt");
-    EXPECT_EQ(job.rendererExit(), 0) << contents(m_dir + "/stderr.txt");
+    ASSERT_EQ(job.status, 0) << readFile(m_dir + "/stderr.txt");
+    EXPECT_EQ(job.rendererExit(), 0) << readFile(m_dir + "/stderr.txt");
     std::vector<nlohmann::json> calls = job.callbacks();
     ASSERT_GE(calls.size(), 5u);
     EXPECT_EQ(calls.front()["callback"], "indicateStatus:");
@@ -145,18 +122,16 @@ TEST_F(LinkEndToEndTest, ApplicationVanishingEndsTheRenderWithAPlayableMovie) {
     JobOutput job = runJob({"--composition", kCompositions + "paint.qtz", "--movie", movie,
                             "--width", "64", "--height", "48", "--framerate", "30", "--duration",
                             "60", "--quit-after-frames", "1"});
-    ASSERT_EQ(job.status, 0) << contents(m_dir + "/stderr.txt");
+    ASSERT_EQ(job.status, 0) << readFile(m_dir + "/stderr.txt");
     EXPECT_TRUE(job.contains("server_closed"));
-    EXPECT_EQ(job.rendererExit(), 0) << contents(m_dir + "/stderr.txt");
+    EXPECT_EQ(job.rendererExit(), 0) << readFile(m_dir + "/stderr.txt");
     ASSERT_TRUE(fs::exists(movie));
     EXPECT_GT(fs::file_size(movie), 0u);
     if (std::system("ffprobe -version > /dev/null 2>&1") == 0) {
-        int status = -1;
-        std::string streams = capture(
-            "ffprobe -v error -show_entries stream=codec_type -of csv " + shellQuoted(movie),
-            &status);
-        EXPECT_EQ(status, 0);
-        EXPECT_NE(streams.find("video"), std::string::npos) << streams;
+        const test::ShellResult streams = test::runShell(
+            "ffprobe -v error -show_entries stream=codec_type -of csv " + shellQuoted(movie));
+        EXPECT_EQ(streams.status, 0);
+        EXPECT_NE(streams.output.find("video"), std::string::npos) << streams.output;
     }
 }
 
@@ -177,18 +152,17 @@ TEST_F(LinkEndToEndTest, RecordingAndInputsHandedOverRenderAsFromTheCommandLine)
     JobOutput job = runJob({"--composition", composition, "--movie", viaLink, "--codec",
                             "public.png", "--width", "96", "--height", "64", "--framerate", "10",
                             "--duration", "2", "--events", recording, "-p", "brushSize=0.05"});
-    ASSERT_EQ(job.rendererExit(), 0) << contents(m_dir + "/stderr.txt");
-    int status = -1;
-    capture(shellQuoted(m_cli) + " -o " + shellQuoted(viaOptions) +
-                " -c public.png -w 96 -h 64 -f 10 -d 2 -p brushSize=0.05 -e " +
-                shellQuoted(recording) + " " + shellQuoted(composition) + " > /dev/null 2>&1",
-            &status);
-    ASSERT_EQ(status, 0);
+    ASSERT_EQ(job.rendererExit(), 0) << readFile(m_dir + "/stderr.txt");
+    const test::ShellResult direct = test::runShell(
+        shellQuoted(m_cli) + " -o " + shellQuoted(viaOptions) +
+        " -c public.png -w 96 -h 64 -f 10 -d 2 -p brushSize=0.05 -e " + shellQuoted(recording) +
+        " " + shellQuoted(composition) + " > /dev/null 2>&1");
+    ASSERT_EQ(direct.status, 0);
     std::vector<std::string> files = sortedFiles(viaLink);
     ASSERT_EQ(files, sortedFiles(viaOptions));
     ASSERT_EQ(files.size(), 20u);
     for (const std::string& file : files)
-        EXPECT_EQ(contents(viaLink + "/" + file), contents(viaOptions + "/" + file)) << file;
+        EXPECT_EQ(readFile(viaLink + "/" + file), readFile(viaOptions + "/" + file)) << file;
 }
 
 }  // namespace
@@ -202,7 +176,7 @@ TEST_F(LinkEndToEndTest, FrameReportsComeAQuarterSecondApartAndAlwaysForTheLastF
     JobOutput job = runJob({"--composition", kCompositions + "demo.qtz", "--movie",
                             m_dir + "/frames", "--codec", "public.png", "--width", "320",
                             "--height", "240", "--framerate", "30", "--duration", "3"});
-    ASSERT_EQ(job.rendererExit(), 0) << contents(m_dir + "/stderr.txt");
+    ASSERT_EQ(job.rendererExit(), 0) << readFile(m_dir + "/stderr.txt");
     std::vector<nlohmann::json> frames;
     for (const auto& call : job.callbacks())
         if (call["callback"] == "indicateFrame:of:") frames.push_back(call);

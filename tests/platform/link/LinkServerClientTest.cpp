@@ -12,6 +12,7 @@
 namespace lumivane {
 namespace {
 
+using test::bindRaw;
 using test::connectRaw;
 using test::frameOf;
 using test::readMessage;
@@ -158,14 +159,10 @@ TEST_F(LinkTest, ValueTooLargeToSendBecomesAnErrorReply) {
 }
 
 TEST_F(LinkTest, NoReplyInTimeThrowsAndClosesTheConnection) {
-    UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     std::string silent = makeRenderServiceName();
     // A registered name whose server never answers.
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::string path = RegistryDirectory::socketPath(silent).value();
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    UniqueFd listener = bindRaw(silent);
+    ASSERT_TRUE(listener);
     ASSERT_EQ(::listen(listener.get(), 4), 0);
     Result<std::shared_ptr<LinkClient>> client =
         LinkClient::connect(silent, std::chrono::milliseconds(100));
@@ -274,12 +271,8 @@ TEST_F(LinkTest, OutOfOrderIdGetsAnErrorReplyThenTheConnectionCloses) {
 
 TEST_F(LinkTest, UnsolicitedMessageToTheRendererClosesItsConnection) {
     std::string name = makeRenderServiceName();
-    UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    std::string path = RegistryDirectory::socketPath(name).value();
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    UniqueFd listener = bindRaw(name);
+    ASSERT_TRUE(listener);
     ASSERT_EQ(::listen(listener.get(), 4), 0);
     Result<std::shared_ptr<LinkClient>> client = LinkClient::connect(name);
     ASSERT_TRUE(client.ok());
@@ -297,12 +290,8 @@ TEST_F(LinkTest, UnsolicitedMessageToTheRendererClosesItsConnection) {
 
 TEST_F(LinkTest, WrongReplyIdClosesTheConnection) {
     std::string name = makeRenderServiceName();
-    UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    std::string path = RegistryDirectory::socketPath(name).value();
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    UniqueFd listener = bindRaw(name);
+    ASSERT_TRUE(listener);
     ASSERT_EQ(::listen(listener.get(), 4), 0);
     Result<std::shared_ptr<LinkClient>> client = LinkClient::connect(name);
     ASSERT_TRUE(client.ok());
@@ -319,12 +308,8 @@ TEST_F(LinkTest, StaleSocketIsReplacedButALiveNameIsRefused) {
 
     std::string stale = makeRenderServiceName();
     {
-        UniqueFd dead(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        std::string path = RegistryDirectory::socketPath(stale).value();
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-        ASSERT_EQ(::bind(dead.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        UniqueFd dead = bindRaw(stale);
+        ASSERT_TRUE(dead);
     }  // closed without unlinking: a server that died
     Result<std::unique_ptr<LinkServer>> fresh = LinkServer::create(stale);
     ASSERT_TRUE(fresh.ok()) << fresh.error();
@@ -395,10 +380,9 @@ TEST_F(LinkTest, PeerOfAnotherUserIsRefused) {
     if (child == 0) {
         if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
         int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path, m_socketPath.c_str(), m_socketPath.size() + 1);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) _exit(2);
+        const sockaddr_un address = RegistryDirectory::socketAddress(m_socketPath);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+            _exit(2);
         (void)!::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
         timeval timeout{5, 0};
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);

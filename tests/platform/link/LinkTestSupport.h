@@ -21,7 +21,7 @@
 #include "platform/link/FrameDecoder.h"
 #include "platform/link/LinkServer.h"
 #include "platform/link/RegistryDirectory.h"
-#include "platform/link/UniqueFd.h"
+#include "shared/FileHandles.h"
 
 namespace lumivane::test {
 
@@ -96,14 +96,24 @@ private:
     std::vector<std::function<void()>> m_jobs;
 };
 
+// A plain socket bound at a registered name's path, as a server's would be,
+// that answers nothing of itself; empty when the bind fails.
+inline UniqueFd bindRaw(const std::string& serviceName) {
+    Result<std::string> path = RegistryDirectory::socketPath(serviceName);
+    if (!path) return UniqueFd();
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_un address = RegistryDirectory::socketAddress(*path);
+    if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return UniqueFd();
+    return fd;
+}
+
 // A plain blocking socket connected to a registered name.
 inline UniqueFd connectRaw(const std::string& serviceName) {
     Result<std::string> path = RegistryDirectory::socketPath(serviceName);
     if (!path) return UniqueFd();
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path->c_str(), path->size() + 1);
+    const sockaddr_un address = RegistryDirectory::socketAddress(*path);
     if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         return UniqueFd();
     timeval timeout{5, 0};

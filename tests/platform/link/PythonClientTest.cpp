@@ -2,10 +2,11 @@
 // Python's standard library, drives a server of ours.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 
 #include "LinkTestSupport.h"
+#include "ProcessRunner.h"
 #include "platform/events/OBEvent.h"
 #include "platform/link/RenderServiceName.h"
 #include "platform/link/RenderSettingsVendor.h"
@@ -81,13 +82,8 @@ public:
 
 std::string runPython(const std::string& name) {
     std::string command = "python3 -c '" + std::string(kOutsideClient) + "' " + name;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return {};
-    std::string output;
-    char buffer[4096];
-    while (size_t count = fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, count);
-    int status = pclose(pipe);
-    return status == 0 ? output : std::string();
+    test::ShellResult result = test::runShell(command);
+    return result.ok() ? std::move(result.output) : std::string();
 }
 
 class PythonClientTest : public RegistryTest {};

@@ -8,12 +8,13 @@
 #include <OpenImageIO/imageio.h>
 
 #include "MediaTestSupport.h"
+#include "ProcessRunner.h"
 #include "platform/media/ImageSequence.h"
 
 namespace lumivane {
 namespace {
 
-using test::ScratchDirectory;
+using test::TempDir;
 namespace fs = std::filesystem;
 
 struct ReadBack {
@@ -67,7 +68,7 @@ TEST(ImageSequence, DigitCountIsTheDigitsOfTheFrameCount) {
 }
 
 TEST(ImageSequence, FramesAreNamedFromOneWithTheDigitsOfN) {
-    ScratchDirectory scratch;
+    TempDir scratch;
     const std::string dir = scratch.file("seq");
     auto nine = ImageSequenceWriter::open(dir, "public.png", 9, 3);
     ASSERT_TRUE(nine) << nine.error();
@@ -88,7 +89,7 @@ TEST(ImageSequence, FramesAreNamedFromOneWithTheDigitsOfN) {
 }
 
 TEST(ImageSequence, DirectoryIsCreatedWithParentsOrReused) {
-    ScratchDirectory scratch;
+    TempDir scratch;
     const std::string nested = scratch.file("a/b/LumivaneRender.mov");
     ASSERT_TRUE(ImageSequenceWriter::open(nested, "public.jpeg", 3, 3));
     EXPECT_TRUE(fs::is_directory(nested));
@@ -98,7 +99,7 @@ TEST(ImageSequence, DirectoryIsCreatedWithParentsOrReused) {
 }
 
 TEST(ImageSequence, PlainFileInTheWayFails) {
-    ScratchDirectory scratch;
+    TempDir scratch;
     const std::string file = scratch.file("LumivaneRender.mov");
     std::ofstream(file) << "not a directory";
     auto writer = ImageSequenceWriter::open(file, "public.png", 3, 3);
@@ -109,7 +110,7 @@ TEST(ImageSequence, PlainFileInTheWayFails) {
 }
 
 TEST(ImageSequence, UnwritableFramePathIsAnError) {
-    ScratchDirectory scratch;
+    TempDir scratch;
     const std::string dir = scratch.file("seq");
     auto writer = ImageSequenceWriter::open(dir, "public.png", 3, 3);
     ASSERT_TRUE(writer);
@@ -132,7 +133,7 @@ TEST(ImageSequence, UnwritableFramePathIsAnError) {
 }
 
 TEST(ImageSequence, PngAndTiffKeepStraightAlphaExactly) {
-    ScratchDirectory scratch;
+    TempDir scratch;
     const ImageRGBA8 frame = test::gradientFrame(16, 8, 2, true);
     for (const char* type : {"public.png", "public.tiff"}) {
         auto writer = ImageSequenceWriter::open(scratch.path(), type, 1, 3);
@@ -155,13 +156,9 @@ TEST(ImageSequence, PngAndTiffKeepStraightAlphaExactly) {
 }
 
 TEST(ImageSequence, JpegAndJpeg2000FlattenOverBlack) {
-    ScratchDirectory scratch;
+    TempDir scratch;
     // JPEG-2000 needs 32 pixels a side for its default five wavelet levels.
-    ImageRGBA8 frame{32, 32, std::vector<uint8_t>(32 * 32 * 4)};
-    for (size_t i = 0; i < frame.pixels.size(); i += 4) {
-        frame.pixels[i] = 200, frame.pixels[i + 1] = 100, frame.pixels[i + 2] = 50;
-        frame.pixels[i + 3] = 128;
-    }
+    const ImageRGBA8 frame = test::solidFrame(32, 32, {200, 100, 50, 128});
     for (const char* type : {"public.jpeg", "public.jpeg-2000"}) {
         auto writer = ImageSequenceWriter::open(scratch.path(), type, 1, 5);
         ASSERT_TRUE(writer);
@@ -177,7 +174,7 @@ TEST(ImageSequence, JpegAndJpeg2000FlattenOverBlack) {
 }
 
 TEST(ImageSequence, EncoderFailuresAreErrorsNotSilentFiles) {
-    ScratchDirectory scratch;
+    TempDir scratch;
     auto writer = ImageSequenceWriter::open(scratch.path(), "public.jpeg-2000", 1, 3);
     ASSERT_TRUE(writer);
     // Too small for the JPEG-2000 encoder's wavelet levels: it fails inside.
@@ -188,7 +185,7 @@ TEST(ImageSequence, EncoderFailuresAreErrorsNotSilentFiles) {
 }
 
 TEST(ImageSequence, JpegQualityFollowsTheLevel) {
-    ScratchDirectory scratch;
+    TempDir scratch;
     std::vector<uintmax_t> sizes;
     for (int quality : {0, 3, 5}) {
         const std::string dir = scratch.file("q" + std::to_string(quality));
@@ -202,7 +199,7 @@ TEST(ImageSequence, JpegQualityFollowsTheLevel) {
 }
 
 TEST(ImageSequence, OpenExrHoldsLinearHalfFloatsAboveOne) {
-    ScratchDirectory scratch;
+    TempDir scratch;
     ImageRGBAF frame{2,
                      1,
                      {0.5f, 2.5f, 0.0f, 1.0f,    // opaque, one channel above 1.0
@@ -230,7 +227,7 @@ TEST(ImageSequence, OpenExrHoldsLinearHalfFloatsAboveOne) {
 }
 
 TEST(ImageSequence, FloatFramesKeepSixteenBitsInPngAndTiff) {
-    ScratchDirectory scratch;
+    TempDir scratch;
     ImageRGBAF frame{1, 1, {0.25f, 1.5f, -0.5f, 1.0f}};
     auto writer = ImageSequenceWriter::open(scratch.path(), "public.png", 1, 3);
     ASSERT_TRUE(writer);

@@ -1,29 +1,12 @@
 #include "MediaTestSupport.h"
 
-#include <unistd.h>
-
-#include <array>
+#include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <stdexcept>
+
+#include "ProcessRunner.h"
 
 namespace lumivane::test {
-
-ScratchDirectory::ScratchDirectory() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "lumivane-media-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    m_path = pattern;
-}
-
-ScratchDirectory::~ScratchDirectory() {
-    std::error_code error;
-    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, error);
-    std::filesystem::remove_all(m_path, error);
-}
 
 ImageRGBA8 gradientFrame(int width, int height, int index, bool translucent) {
     ImageRGBA8 image{width, height, std::vector<uint8_t>(size_t(width) * height * 4)};
@@ -45,30 +28,18 @@ ImageRGBAF toFloat(const ImageRGBA8& image) {
     return out;
 }
 
-std::string quoted(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-CommandResult runCommand(const std::string& command) {
-    CommandResult result;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return result;
-    std::array<char, 65536> buffer{};
-    size_t count = 0;
-    while ((count = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-        result.output.append(buffer.data(), count);
-    }
-    result.ok = ::pclose(pipe) == 0;
-    return result;
+ImageRGBA8 solidFrame(int width, int height, std::array<uint8_t, 4> rgba) {
+    ImageRGBA8 image{width, height, std::vector<uint8_t>(size_t(width) * height * 4)};
+    for (size_t i = 0; i < image.pixels.size(); i += 4)
+        std::copy(rgba.begin(), rgba.end(), image.pixels.begin() + i);
+    return image;
 }
 
 nlohmann::json probeStream(const std::string& path) {
-    const CommandResult probe = runCommand(
+    const ShellResult probe = runShell(
         "ffprobe -v error -count_packets -select_streams v:0 -show_streams -show_format -of json " +
-        quoted(path));
-    if (!probe.ok) return nullptr;
+        shellQuoted(path));
+    if (!probe.ok()) return nullptr;
     const nlohmann::json document = nlohmann::json::parse(probe.output, nullptr, false);
     if (document.is_discarded() || !document.contains("streams") || document["streams"].empty()) {
         return nullptr;
@@ -79,9 +50,9 @@ nlohmann::json probeStream(const std::string& path) {
 }
 
 std::vector<int64_t> packetDurations(const std::string& path) {
-    const CommandResult probe = runCommand(
-        "ffprobe -v error -select_streams v:0 -show_entries packet=duration -of csv=p=0 " +
-        quoted(path));
+    const ShellResult probe =
+        runShell("ffprobe -v error -select_streams v:0 -show_entries packet=duration -of csv=p=0 " +
+                 shellQuoted(path));
     std::vector<int64_t> durations;
     size_t start = 0;
     while (start < probe.output.size()) {
@@ -95,8 +66,8 @@ std::vector<int64_t> packetDurations(const std::string& path) {
 }
 
 std::vector<uint8_t> decodeRGBA(const std::string& path) {
-    const CommandResult decoded =
-        runCommand("ffmpeg -v error -i " + quoted(path) + " -f rawvideo -pix_fmt rgba -");
+    const ShellResult decoded =
+        runShell("ffmpeg -v error -i " + shellQuoted(path) + " -f rawvideo -pix_fmt rgba -");
     return std::vector<uint8_t>(decoded.output.begin(), decoded.output.end());
 }
 

@@ -1,7 +1,8 @@
-// Helpers for the media tests: scratch directories, test frames, and ffprobe /
-// ffmpeg as independent readers of what the writers produce.
+// Helpers for the media tests: test frames, and ffprobe / ffmpeg as
+// independent readers of what the writers produce.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,32 +13,12 @@
 
 namespace lumivane::test {
 
-// A fresh directory under the system's temporary directory, removed on scope exit.
-class ScratchDirectory {
-public:
-    ScratchDirectory();
-    ~ScratchDirectory();
-    ScratchDirectory(const ScratchDirectory&) = delete;
-    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-    const std::string& path() const { return m_path; }
-    std::string file(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
-
 // Smooth gradients that move with the frame index (so lossy codecs keep them
 // close); alpha is a horizontal ramp when translucent, else opaque.
 ImageRGBA8 gradientFrame(int width, int height, int index, bool translucent = false);
 ImageRGBAF toFloat(const ImageRGBA8& image);
-
-// Runs a shell command; its standard output, and whether it exited with 0.
-struct CommandResult {
-    bool ok = false;
-    std::string output;
-};
-CommandResult runCommand(const std::string& command);
-std::string quoted(const std::string& text);
+// Every pixel the one straight-alpha colour.
+ImageRGBA8 solidFrame(int width, int height, std::array<uint8_t, 4> rgba);
 
 // ffprobe's view of the first video stream, with nb_read_packets counted.
 nlohmann::json probeStream(const std::string& path);

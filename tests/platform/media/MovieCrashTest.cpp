@@ -9,13 +9,14 @@
 #include <filesystem>
 
 #include "MediaTestSupport.h"
+#include "ProcessRunner.h"
 #include "platform/media/MovieRewriter.h"
 #include "platform/media/MovieWriter.h"
 
 namespace lumivane {
 namespace {
 
-using test::ScratchDirectory;
+using test::TempDir;
 
 // A child process that reports through a pipe and then waits to be killed.
 class Child {
@@ -78,7 +79,7 @@ int decodableFrames(const std::string& path) {
 }
 
 TEST(MovieCrash, KilledMidRenderLeavesEveryCompletedFragment) {
-    ScratchDirectory scratch;
+    TempDir scratch;
     const std::string path = scratch.file("killed.mov");
     {
         Child child([&](int fd) { renderFrames(path, "jpeg", 25, fd); });
@@ -94,7 +95,7 @@ TEST(MovieCrash, KilledMidRenderLeavesEveryCompletedFragment) {
 }
 
 TEST(MovieCrash, KilledH264RenderKeepsWholeFragments) {
-    ScratchDirectory scratch;
+    TempDir scratch;
     const std::string path = scratch.file("killed.mov");
     {
         Child child([&](int fd) { renderFrames(path, "avc1", 60, fd); });
@@ -112,7 +113,7 @@ TEST(MovieCrash, KilledH264RenderKeepsWholeFragments) {
 }
 
 TEST(MovieCrash, KilledDuringTheRewriteLeavesTheFragmentedMovie) {
-    ScratchDirectory scratch;
+    TempDir scratch;
     const std::string path = scratch.file("rewrite.mov");
     {
         Child child([&](int fd) {

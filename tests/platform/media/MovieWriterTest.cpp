@@ -4,13 +4,14 @@
 #include <fstream>
 
 #include "MediaTestSupport.h"
+#include "ProcessRunner.h"
 #include "platform/media/CodecRegistry.h"
 #include "platform/media/MovieWriter.h"
 
 namespace lumivane {
 namespace {
 
-using test::ScratchDirectory;
+using test::TempDir;
 
 constexpr int kWidth = 64;
 constexpr int kHeight = 48;
@@ -89,7 +90,7 @@ class MovieCodecTest : public testing::TestWithParam<CodecCase> {};
 TEST_P(MovieCodecTest, FfprobeSeesTheStreamAndTheFramesDecodeBack) {
     const CodecCase& c = GetParam();
     if (!codecForFourCC(c.fourcc)) GTEST_SKIP() << c.fourcc << " not in this FFmpeg";
-    ScratchDirectory scratch;
+    TempDir scratch;
     const std::string path = scratch.file("movie.mov");
     const std::vector<ImageRGBA8> frames = writeMovie(path, c.fourcc, c.quality, true);
 
@@ -150,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(MovieWriter, FinalMovieIsUnfragmentedWithItsIndexInFront) {
-    ScratchDirectory scratch;
+    TempDir scratch;
     const std::string path = scratch.file("movie.mov");
     writeMovie(path, "avc1", 2);
     const auto atoms = topLevelAtoms(path);
@@ -171,7 +172,7 @@ TEST(MovieWriter, FrameTimingFollowsTheFrameRate) {
     };
     for (const Rate rate :
          {Rate{25.0, "1/15000"}, Rate{29.97, "1/17982"}, Rate{1.0, "1/600"}, Rate{0.5, "1/300"}}) {
-        ScratchDirectory scratch;
+        TempDir scratch;
         const std::string path = scratch.file("rate.mov");
         auto writer = MovieWriter::create(path, "avc1", 2, rate.framerate, 32, 32);
         ASSERT_TRUE(writer) << writer.error();
@@ -187,7 +188,7 @@ TEST(MovieWriter, FrameTimingFollowsTheFrameRate) {
 }
 
 TEST(MovieWriter, ZeroFrameMovieIsStillAValidFile) {
-    ScratchDirectory scratch;
+    TempDir scratch;
     const std::string path = scratch.file("empty.mov");
     auto writer = MovieWriter::create(path, "avc1", 3, 30.0, 64, 48);
     ASSERT_TRUE(writer) << writer.error();
@@ -201,15 +202,11 @@ TEST(MovieWriter, ZeroFrameMovieIsStillAValidFile) {
 }
 
 TEST(MovieWriter, TranslucentFramesShowBlackBehindInCodecsWithoutAlpha) {
-    ScratchDirectory scratch;
+    TempDir scratch;
     const std::string path = scratch.file("translucent.mov");
     auto writer = MovieWriter::create(path, "avc1", 4, 30.0, 32, 32);
     ASSERT_TRUE(writer);
-    ImageRGBA8 frame{32, 32, std::vector<uint8_t>(32 * 32 * 4)};
-    for (size_t i = 0; i < frame.pixels.size(); i += 4) {
-        frame.pixels[i] = 200, frame.pixels[i + 1] = 100, frame.pixels[i + 2] = 40;
-        frame.pixels[i + 3] = 128;
-    }
+    const ImageRGBA8 frame = test::solidFrame(32, 32, {200, 100, 40, 128});
     ASSERT_TRUE((*writer)->addFrame(frame));
     ASSERT_TRUE((*writer)->updateMovieFile());
     const auto decoded = test::decodeRGBA(path);
@@ -232,7 +229,7 @@ TEST(MovieWriter, SaturatedColoursSurviveTheBt709RoundTrip) {
         }
     }
     for (const char* code : {"avc1", "jpeg", "apch"}) {
-        ScratchDirectory scratch;
+        TempDir scratch;
         const std::string path = scratch.file("colours.mov");
         auto writer = MovieWriter::create(path, code, 4, 30.0, 64, 16);
         ASSERT_TRUE(writer) << writer.error();
@@ -251,15 +248,11 @@ TEST(MovieWriter, SaturatedColoursSurviveTheBt709RoundTrip) {
 }
 
 TEST(MovieWriter, FramesOfAnotherSizeAndFloatFramesAreTaken) {
-    ScratchDirectory scratch;
+    TempDir scratch;
     const std::string path = scratch.file("mixed.mov");
     auto writer = MovieWriter::create(path, "png ", 2, 30.0, 64, 48);
     ASSERT_TRUE(writer);
-    ImageRGBA8 small{16, 12, std::vector<uint8_t>(16 * 12 * 4)};
-    for (size_t i = 0; i < small.pixels.size(); i += 4) {
-        small.pixels[i] = 10, small.pixels[i + 1] = 200, small.pixels[i + 2] = 90;
-        small.pixels[i + 3] = 255;
-    }
+    const ImageRGBA8 small = test::solidFrame(16, 12, {10, 200, 90, 255});
     const ImageRGBA8 gradient = test::gradientFrame(64, 48, 3, true);
     ASSERT_TRUE((*writer)->addFrame(small));
     ASSERT_TRUE((*writer)->addFrame(test::toFloat(gradient)));
@@ -275,7 +268,7 @@ TEST(MovieWriter, FramesOfAnotherSizeAndFloatFramesAreTaken) {
 }
 
 TEST(MovieWriter, OddSizesStillEncode) {
-    ScratchDirectory scratch;
+    TempDir scratch;
     const std::string path = scratch.file("odd.mov");
     auto writer = MovieWriter::create(path, "avc1", 3, 30.0, 33, 17);
     ASSERT_TRUE(writer) << writer.error();
@@ -289,7 +282,7 @@ TEST(MovieWriter, OddSizesStillEncode) {
 }
 
 TEST(MovieWriter, SizesAnEncoderCannotTakeAreErrorsNotCrashes) {
-    ScratchDirectory scratch;
+    TempDir scratch;
     // x265 corrupts its heap on pictures this small.
     if (codecForFourCC("hvc1")) {
         EXPECT_FALSE(MovieWriter::create(scratch.file("a.mov"), "hvc1", 3, 30.0, 34, 18));
@@ -304,7 +297,7 @@ TEST(MovieWriter, SizesAnEncoderCannotTakeAreErrorsNotCrashes) {
 TEST(MovieWriter, EveryListedCodecWritesOrRefusesTinyFrames) {
     // Some encoders crash rather than refuse tiny pictures; none may take the
     // process down.
-    ScratchDirectory scratch;
+    TempDir scratch;
     for (const CodecInfo& codec : installedCodecs()) {
         const std::string path = scratch.file("tiny.mov");
         auto writer = MovieWriter::create(path, codec.fourcc, 3, 30.0, 2, 2);
@@ -318,7 +311,7 @@ TEST(MovieWriter, EveryListedCodecWritesOrRefusesTinyFrames) {
 }
 
 TEST(MovieWriter, NamesThatLookLikeProtocolsAreFiles) {
-    ScratchDirectory scratch;
+    TempDir scratch;
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(scratch.path());
     auto writer = MovieWriter::create("take:2.mov", "avc1", 3, 30.0, 32, 32);
@@ -331,7 +324,7 @@ TEST(MovieWriter, NamesThatLookLikeProtocolsAreFiles) {
 }
 
 TEST(MovieWriter, RejectsWhatItCannotWrite) {
-    ScratchDirectory scratch;
+    TempDir scratch;
     auto unknown = MovieWriter::create(scratch.file("a.mov"), "zzzz", 3, 30.0, 64, 48);
     ASSERT_FALSE(unknown);
     EXPECT_EQ(unknown.error(), "'zzzz' is not an installed codec");
@@ -350,7 +343,7 @@ TEST(MovieWriter, RejectsWhatItCannotWrite) {
 }
 
 TEST(MovieWriter, BadFramesAndFramesAfterFinishingAreErrors) {
-    ScratchDirectory scratch;
+    TempDir scratch;
     const std::string path = scratch.file("movie.mov");
     auto writer = MovieWriter::create(path, "avc1", 3, 30.0, 32, 32);
     ASSERT_TRUE(writer);
@@ -369,7 +362,7 @@ TEST(MovieWriter, BadFramesAndFramesAfterFinishingAreErrors) {
 
 TEST(MovieWriter, QualityOutsideTheTableIsNormal) {
     // Motion JPEG encodes deterministically, so equal settings give equal files.
-    ScratchDirectory scratch;
+    TempDir scratch;
     writeMovie(scratch.file("normal.mov"), "jpeg", 2);
     writeMovie(scratch.file("high.mov"), "jpeg", 3);
     writeMovie(scratch.file("seven.mov"), "jpeg", 7);
