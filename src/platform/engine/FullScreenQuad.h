@@ -11,6 +11,7 @@ class FullScreenQuad {
 public:
     // Leaves the quad's vertex array bound.
     static FullScreenQuad create();
+    bool valid() const { return bool(m_vertexArray); }
     void bind() const { glBindVertexArray(m_vertexArray.id()); }
 
 private:

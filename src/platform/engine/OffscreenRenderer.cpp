@@ -97,11 +97,14 @@ void OffscreenRenderer::createTarget(float width, float height) {
 }
 
 bool OffscreenRenderer::renderAtTime(double time, const RenderArguments* arguments) {
+    if (!m_context->makeCurrent()) return false;
+    m_accumulator.flush();  // it may still hold the render about to be replaced
     return m_renderer->render(time, arguments, m_framebuffer.id(), m_width, m_height);
 }
 
 void OffscreenRenderer::clear() {
     if (!m_context->makeCurrent()) return;
+    m_accumulator.flush();
     glBindFramebuffer(GL_FRAMEBUFFER, m_framebuffer.id());
     glDisable(GL_SCISSOR_TEST);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);

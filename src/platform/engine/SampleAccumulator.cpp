@@ -18,9 +18,12 @@ const char* kVertex =
 // Output pixel (x, r) holds the image's row r from the top; it covers the
 // source rectangle [lo, hi) in top-down source pixels, weighted by the area
 // each source pixel shares with it.
-// FACTOR is defined ahead of this text: the whole-number ratio, or (0, 0).
-const char* kAccumulate =
+// Defined ahead of this text: FACTOR, the whole-number ratio or (0, 0);
+// RESOLVE, whether this pass writes the finished image (straight alpha) rather
+// than a weighted sample; HAS_SUM and HAS_SAMPLE, what a resolve adds up.
+const char* kPasses =
     "uniform sampler2D source;\n"
+    "uniform sampler2D sum;\n"
     "uniform vec2 ratio;\n"
     "uniform ivec2 sourceSize;\n"
     "uniform float weight;\n"
@@ -29,14 +32,13 @@ const char* kAccumulate =
     "    vec4 s = texelFetch(source, ivec2(topDown.x, sourceSize.y - 1 - topDown.y), 0);\n"
     "    return vec4(s.rgb * s.a, s.a);\n"
     "}\n"
-    "void main() {\n"
-    "    vec4 sum = vec4(0.0);\n"
+    "vec4 weightedSample() {\n"
+    "    vec4 total = vec4(0.0);\n"
     "    if (FACTOR.x > 0) {\n"
     "        ivec2 base = ivec2(gl_FragCoord.xy) * FACTOR;\n"
     "        for (int y = 0; y < FACTOR.y; ++y)\n"
-    "            for (int x = 0; x < FACTOR.x; ++x) sum += premultiplied(base + ivec2(x, y));\n"
-    "        color = sum * (weight / float(FACTOR.x * FACTOR.y));\n"
-    "        return;\n"
+    "            for (int x = 0; x < FACTOR.x; ++x) total += premultiplied(base + ivec2(x, y));\n"
+    "        return total * (weight / float(FACTOR.x * FACTOR.y));\n"
     "    }\n"
     "    vec2 lo = floor(gl_FragCoord.xy) * ratio;\n"
     "    vec2 hi = lo + ratio;\n"
@@ -47,19 +49,24 @@ const char* kAccumulate =
     "        if (wy <= 0.0) continue;\n"
     "        for (int x = first.x; x <= last.x; ++x) {\n"
     "            float wx = min(float(x + 1), hi.x) - max(float(x), lo.x);\n"
-    "            if (wx > 0.0) sum += premultiplied(ivec2(x, y)) * (wx * wy);\n"
+    "            if (wx > 0.0) total += premultiplied(ivec2(x, y)) * (wx * wy);\n"
     "        }\n"
     "    }\n"
-    "    color = sum * (weight / (ratio.x * ratio.y));\n"
-    "}\n";
-
-const char* kResolve =
-    "#version 330 core\n"
-    "uniform sampler2D source;\n"
-    "out vec4 color;\n"
+    "    return total * (weight / (ratio.x * ratio.y));\n"
+    "}\n"
     "void main() {\n"
-    "    vec4 s = texelFetch(source, ivec2(gl_FragCoord.xy), 0);\n"
+    "#if RESOLVE\n"
+    "    vec4 s = vec4(0.0);\n"
+    "#if HAS_SUM\n"
+    "    s += texelFetch(sum, ivec2(gl_FragCoord.xy), 0);\n"
+    "#endif\n"
+    "#if HAS_SAMPLE\n"
+    "    s += weightedSample();\n"
+    "#endif\n"
     "    color = s.a > 0.0 ? vec4(s.rgb / s.a, s.a) : vec4(0.0);\n"
+    "#else\n"
+    "    color = weightedSample();\n"
+    "#endif\n"
     "}\n";
 
 bool makeTarget(GLTexture& texture, GLFramebuffer& framebuffer, GLenum format, int width,
@@ -85,46 +92,37 @@ bool makeTarget(GLTexture& texture, GLFramebuffer& framebuffer, GLenum format, i
 
 }  // namespace
 
-bool SampleAccumulator::buildPrograms() {
-    if (m_resolveProgram) return true;
-    const ShaderStageSource vertex{"accumulator", kVertex, 0};
-    auto resolve = ShaderProgram::build(vertex, {"accumulator", kResolve, 0});
-    if (!resolve) return false;
-    m_resolveProgram = std::move(resolve.value());
-    glUseProgram(m_resolveProgram.id());
-    glUniform1i(glGetUniformLocation(m_resolveProgram.id(), "source"), 0);
-    m_quad = FullScreenQuad::create();
-    return true;
-}
-
-// One program per whole-number ratio, its loops fixed at compile time; made
-// on first use and kept, as a render keeps its supersampling factor.
-const SampleAccumulator::AccumulateProgram* SampleAccumulator::accumulateProgram(int factorX,
-                                                                                 int factorY) {
-    const auto key = std::make_pair(factorX, factorY);
-    if (auto it = m_accumulatePrograms.find(key); it != m_accumulatePrograms.end()) {
-        return &it->second;
-    }
-    const std::string text = "#version 330 core\n#define FACTOR ivec2(" + std::to_string(factorX) +
-                             ", " + std::to_string(factorY) + ")\n" + kAccumulate;
+// One program per pass kind and whole-number ratio, its loops fixed at
+// compile time; made on first use and kept, as a render keeps its
+// supersampling factor.
+const SampleAccumulator::PassProgram* SampleAccumulator::passProgram(const PassKind& kind) {
+    if (auto it = m_programs.find(kind); it != m_programs.end()) return &it->second;
+    const auto define = [](const char* name, int value) {
+        return "#define " + std::string(name) + " " + std::to_string(value) + "\n";
+    };
+    const std::string text =
+        "#version 330 core\n#define FACTOR ivec2(" + std::to_string(kind.factorX) + ", " +
+        std::to_string(kind.factorY) + ")\n" + define("RESOLVE", kind.resolve) +
+        define("HAS_SUM", kind.hasSum) + define("HAS_SAMPLE", kind.hasSample) + kPasses;
     auto program = ShaderProgram::build({"accumulator", kVertex, 0}, {"accumulator", text, 0});
     if (!program) return nullptr;
-    AccumulateProgram entry;
+    PassProgram entry;
     entry.program = std::move(program.value());
     const GLuint id = entry.program.id();
     glUseProgram(id);
     glUniform1i(glGetUniformLocation(id, "source"), 0);
+    glUniform1i(glGetUniformLocation(id, "sum"), 1);
     entry.ratio = glGetUniformLocation(id, "ratio");
     entry.sourceSize = glGetUniformLocation(id, "sourceSize");
     entry.weight = glGetUniformLocation(id, "weight");
-    return &m_accumulatePrograms.emplace(key, std::move(entry)).first->second;
+    return &m_programs.emplace(kind, std::move(entry)).first->second;
 }
 
 bool SampleAccumulator::create(int width, int height) {
     GLint maxSize = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
     if (width <= 0 || height <= 0 || width > maxSize || height > maxSize) return false;
-    if (!buildPrograms()) return false;
+    if (!m_quad.valid()) m_quad = FullScreenQuad::create();
     m_resolved8.reset();
     m_resolved8Framebuffer.reset();
     m_resolvedF.reset();
@@ -137,51 +135,84 @@ bool SampleAccumulator::create(int width, int height) {
 }
 
 void SampleAccumulator::clear() {
-    if (!valid()) return;
-    glBindFramebuffer(GL_FRAMEBUFFER, m_sumFramebuffer.id());
-    glClearColor(0, 0, 0, 0);
-    glClear(GL_COLOR_BUFFER_BIT);
+    m_summed = 0;
+    m_pending.reset();
 }
 
 void SampleAccumulator::accumulate(GLuint source, int sourceWidth, int sourceHeight, float weight) {
     if (!valid()) return;
-    // Whole-number ratios (the usual supersampling) take the plain box loop.
-    const bool whole = sourceWidth % m_width == 0 && sourceHeight % m_height == 0;
-    const AccumulateProgram* program =
-        accumulateProgram(whole ? sourceWidth / m_width : 0, whole ? sourceHeight / m_height : 0);
+    flush();
+    m_pending = Sample{source, sourceWidth, sourceHeight, weight};
+}
+
+// The first sample is written over whatever the sum held, so a cleared sum
+// never needs drawing; later ones are added by blending.
+void SampleAccumulator::flush() {
+    if (!m_pending) return;
+    const Sample sample = *m_pending;
+    m_pending.reset();
+    const PassProgram* program = passProgram(kindFor(sample, false, false));
     if (!program) return;
     glBindFramebuffer(GL_FRAMEBUFFER, m_sumFramebuffer.id());
+    if (m_summed > 0) {
+        glEnable(GL_BLEND);
+        glBlendFunc(GL_ONE, GL_ONE);
+        glBlendEquation(GL_FUNC_ADD);
+    }
+    draw(*program, &sample, false);
+    glDisable(GL_BLEND);
+    ++m_summed;
+}
+
+SampleAccumulator::PassKind SampleAccumulator::kindFor(const Sample& sample, bool resolve,
+                                                       bool hasSum) const {
+    // Whole-number ratios (the usual supersampling) take the plain box loop.
+    const bool whole = sample.width % m_width == 0 && sample.height % m_height == 0;
+    return PassKind{whole ? sample.width / m_width : 0, whole ? sample.height / m_height : 0,
+                    resolve, hasSum, true};
+}
+
+// The sum is bound only for the passes that read it, never while it is the target.
+void SampleAccumulator::draw(const PassProgram& program, const Sample* sample, bool readsSum) {
     glViewport(0, 0, m_width, m_height);
-    glUseProgram(program->program.id());
-    glUniform2f(program->ratio, float(double(sourceWidth) / m_width),
-                float(double(sourceHeight) / m_height));
-    glUniform2i(program->sourceSize, sourceWidth, sourceHeight);
-    glUniform1f(program->weight, weight);
+    glUseProgram(program.program.id());
+    if (sample) {
+        glUniform2f(program.ratio, float(double(sample->width) / m_width),
+                    float(double(sample->height) / m_height));
+        glUniform2i(program.sourceSize, sample->width, sample->height);
+        glUniform1f(program.weight, sample->weight);
+        glActiveTexture(GL_TEXTURE0);
+        glBindTexture(GL_TEXTURE_2D, sample->source);
+    }
+    glActiveTexture(GL_TEXTURE1);
+    glBindTexture(GL_TEXTURE_2D, readsSum ? m_sum.id() : 0);
     glActiveTexture(GL_TEXTURE0);
-    glBindTexture(GL_TEXTURE_2D, source);
     m_quad.bind();
     glDisable(GL_DEPTH_TEST);
     glDisable(GL_SCISSOR_TEST);
-    glEnable(GL_BLEND);
-    glBlendFunc(GL_ONE, GL_ONE);
-    glBlendEquation(GL_FUNC_ADD);
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-    glDisable(GL_BLEND);
 }
 
-// Resolves the sum into `target`, made in `format` on first use; false when
-// there is no sum or the target cannot be made.
+// Resolves the sum, and the last sample with it in the same pass, into
+// `target`, made in `format` on first use; false when there is no
+// accumulator or the target cannot be made. The last sample stays pending,
+// so the images can be read in either format.
 bool SampleAccumulator::resolveInto(GLTexture& target, GLFramebuffer& framebuffer, GLenum format) {
     if (!valid()) return false;
     if (!target && !makeTarget(target, framebuffer, format, m_width, m_height)) return false;
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer.id());
-    glViewport(0, 0, m_width, m_height);
-    glUseProgram(m_resolveProgram.id());
-    glActiveTexture(GL_TEXTURE0);
-    glBindTexture(GL_TEXTURE_2D, m_sum.id());
-    m_quad.bind();
     glDisable(GL_BLEND);
-    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    if (!m_pending && m_summed == 0) {
+        glDisable(GL_SCISSOR_TEST);
+        glClearColor(0, 0, 0, 0);
+        glClear(GL_COLOR_BUFFER_BIT);
+        return true;
+    }
+    PassKind kind{0, 0, true, m_summed > 0, false};
+    if (m_pending) kind = kindFor(*m_pending, true, m_summed > 0);
+    const PassProgram* program = passProgram(kind);
+    if (!program) return false;
+    draw(*program, m_pending ? &*m_pending : nullptr, kind.hasSum);
     return true;
 }
 

@@ -3,10 +3,16 @@
 // exact area coverage) and added, weighted, to a 32-bit float RGBA target.
 // Sums are kept with premultiplied alpha, so transparent samples add no
 // colour; images read back with straight alpha, rows from the top.
+//
+// The newest sample is held back until something else is drawn, so that the
+// first sample of a frame replaces the sum instead of clearing and adding to
+// it, and the last is added in the pass that resolves the image: a frame of
+// one sample is a single pass.
 #pragma once
 
 #include <map>
-#include <utility>
+#include <optional>
+#include <tuple>
 
 #include "platform/engine/FullScreenQuad.h"
 #include "platform/engine/GLObjects.h"
@@ -24,27 +30,49 @@ public:
 
     void clear();
     // source: a straight-alpha texture of sourceWidth x sourceHeight, rows
-    // from the bottom.
+    // from the bottom. It must not change until flush() or clear().
     void accumulate(GLuint source, int sourceWidth, int sourceHeight, float weight);
+    // Adds a held-back sample to the sum: call before its source is drawn to.
+    void flush();
     ImageRGBA8 image();
     ImageRGBAF imageFloat();
 
 private:
-    struct AccumulateProgram {
+    struct Sample {
+        GLuint source = 0;
+        int width = 0;
+        int height = 0;
+        float weight = 0;
+    };
+    struct PassKind {
+        int factorX = 0;
+        int factorY = 0;
+        bool resolve = false;
+        bool hasSum = false;
+        bool hasSample = false;
+        bool operator<(const PassKind& other) const {
+            return std::tie(factorX, factorY, resolve, hasSum, hasSample) <
+                   std::tie(other.factorX, other.factorY, other.resolve, other.hasSum,
+                            other.hasSample);
+        }
+    };
+    struct PassProgram {
         GLProgram program;
         GLint ratio = -1;
         GLint sourceSize = -1;
         GLint weight = -1;
     };
 
-    bool buildPrograms();
-    const AccumulateProgram* accumulateProgram(int factorX, int factorY);
+    const PassProgram* passProgram(const PassKind& kind);
+    PassKind kindFor(const Sample& sample, bool resolve, bool hasSum) const;
+    void draw(const PassProgram& program, const Sample* sample, bool readsSum);
     bool resolveInto(GLTexture& target, GLFramebuffer& framebuffer, GLenum format);
 
     int m_width = 0;
     int m_height = 0;
-    std::map<std::pair<int, int>, AccumulateProgram> m_accumulatePrograms;
-    GLProgram m_resolveProgram;
+    int m_summed = 0;  // samples drawn into m_sum since clear()
+    std::optional<Sample> m_pending;
+    std::map<PassKind, PassProgram> m_programs;
     FullScreenQuad m_quad;
     GLTexture m_sum;
     GLFramebuffer m_sumFramebuffer;

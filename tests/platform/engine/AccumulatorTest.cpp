@@ -92,6 +92,29 @@ TEST_F(EngineAccumulator, WeightedSamplesAverage) {
     }
 }
 
+// The newest sample is held back for the resolve; drawing again must add it
+// first, and reading twice must not add it twice.
+TEST_F(EngineAccumulator, HeldBackSampleSurvivesLaterDrawing) {
+    auto r = renderer("time.qtz", 4, 4);
+    ASSERT_TRUE(r->createAccumulator(2, 2));
+    r->clearAccumulator();
+    EXPECT_FLOAT_EQ(r->accumulatorImageFloat().pixels[3], 0.0f);  // nothing yet
+    ASSERT_TRUE(r->renderAtTime(1, nullptr));
+    r->accumulate(0.5f);
+    r->clear();
+    ASSERT_TRUE(r->renderAtTime(5, nullptr));
+    const ImageRGBAF half = r->accumulatorImageFloat();  // straight alpha: 1 at half cover
+    EXPECT_FLOAT_EQ(half.pixels[0], 1.0f);
+    EXPECT_FLOAT_EQ(half.pixels[3], 0.5f);
+    r->accumulate(0.5f);
+    EXPECT_FLOAT_EQ(r->accumulatorImageFloat().pixels[0], 3.0f);
+    EXPECT_FLOAT_EQ(r->accumulatorImageFloat().pixels[0], 3.0f);
+    ASSERT_TRUE(r->renderAtTime(9, nullptr));
+    EXPECT_FLOAT_EQ(r->accumulatorImageFloat().pixels[0], 3.0f);
+    r->clearAccumulator();
+    EXPECT_FLOAT_EQ(r->accumulatorImageFloat().pixels[0], 0.0f);
+}
+
 TEST_F(EngineAccumulator, ImpossibleSizeIsRefused) {
     auto r = renderer("time.qtz", 4, 4);
     EXPECT_FALSE(r->createAccumulator(0, 4));
