@@ -12,6 +12,15 @@ struct Error {
     std::string message;
 };
 
+// Failures name what they concern first: "<file>": what failed.
+inline std::string describeAt(const std::string& file, const std::string& what) {
+    return "\"" + file + "\": " + what;
+}
+
+inline Error errorAt(const std::string& file, const std::string& what) {
+    return Error{describeAt(file, what)};
+}
+
 template <class T = void>
 class [[nodiscard]] Result {
 public:

@@ -81,7 +81,7 @@ std::string readWholeFile(const std::string& path, bool& ok) {
 CompositionLoader::CompositionLoader(std::string path) : m_path(std::move(path)) {}
 
 void CompositionLoader::fail(const std::string& what) const {
-    throw EngineError("\"" + m_path + "\": " + what);
+    throw EngineError(describeAt(m_path, what));
 }
 
 std::shared_ptr<Composition> CompositionLoader::load() {
@@ -341,7 +341,7 @@ void CompositionLoader::buildSources(const std::string& text) {
     if (std::filesystem::is_regular_file(vertexPath, ec)) {
         bool ok = false;
         const std::string vertexText = readWholeFile(vertexPath, ok);
-        if (!ok) throw EngineError("\"" + vertexPath + "\": cannot be read");
+        if (!ok) throw EngineError(describeAt(vertexPath, "cannot be read"));
         c.m_vertex = translator.translate(IsfTranslator::Stage::Vertex, vertexPath, vertexText);
     } else {
         c.m_vertex = translator.defaultVertexShader();

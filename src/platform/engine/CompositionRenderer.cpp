@@ -101,8 +101,8 @@ int CompositionRenderer::assignUnit(GLint location) {
     GLint maxUnits = 16;
     glGetIntegerv(GL_MAX_TEXTURE_IMAGE_UNITS, &maxUnits);
     if (m_nextUnit >= maxUnits) {
-        throw EngineError("\"" + m_composition->path() +
-                          "\": uses more images than the GPU can sample");
+        throw EngineError(
+            describeAt(m_composition->path(), "uses more images than the GPU can sample"));
     }
     glUniform1i(location, m_nextUnit);
     return m_nextUnit++;
@@ -134,7 +134,7 @@ void CompositionRenderer::buildPasses() {
     const auto compile = [&](const std::string& expression) -> std::unique_ptr<PassSizeExpression> {
         if (expression.empty()) return nullptr;
         auto compiled = PassSizeExpression::compile(expression, numeric);
-        if (!compiled) throw EngineError("\"" + m_composition->path() + "\": " + compiled.error());
+        if (!compiled) throw EngineError(describeAt(m_composition->path(), compiled.error()));
         return std::move(compiled.value());
     };
     for (const CompositionPass& pass : m_composition->passes()) {

@@ -86,9 +86,9 @@ std::string ShaderProgram::describeLog(const ShaderStageSource& stage, const std
         // Warnings alone do not fail a build; keep the errors readable.
         if (text.find("warning") != std::string::npos) continue;
         if (!out.empty()) out += "\n";
-        out += "\"" + stage.file + "\": " + text;
+        out += describeAt(stage.file, text);
     }
-    if (out.empty()) out = "\"" + stage.file + "\": the shader does not compile";
+    if (out.empty()) out = describeAt(stage.file, "the shader does not compile");
     return out;
 }
 
@@ -109,8 +109,7 @@ Result<GLProgram> ShaderProgram::build(const ShaderStageSource& vertex,
     GLint ok = GL_FALSE;
     glGetProgramiv(program.id(), GL_LINK_STATUS, &ok);
     if (!ok) {
-        return Error{"\"" + fragment.file +
-                     "\": the shaders do not link: " + infoLog(program.id(), true)};
+        return errorAt(fragment.file, "the shaders do not link: " + infoLog(program.id(), true));
     }
     return program;
 }

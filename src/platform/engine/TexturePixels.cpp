@@ -30,7 +30,7 @@ std::vector<T> toRGBABottomUp(const std::vector<T>& source, int width, int heigh
 }  // namespace
 
 Result<TexturePixels> loadTexturePixels(const std::string& path) {
-    const std::string quoted = "\"" + path + "\": ";
+    const std::string quoted = describeAt(path, "");
     // Shaders expect straight alpha, which is what PNG and TIFF store.
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);

@@ -127,7 +127,7 @@ Result<std::shared_ptr<LinkClient>> connectRenderSettings(const std::string& ser
     Result<std::shared_ptr<LinkClient>> connected = LinkClient::connect(serviceName);
     if (!connected) return connected;
     std::shared_ptr<LinkClient> client = connected.value();
-    std::string prefix = "\"" + serviceName + "\": ";
+    std::string prefix = describeAt(serviceName, "");
     try {
         std::string className = client->className();
         if (className != "RenderSettings")

@@ -13,10 +13,6 @@
 namespace lumivane {
 namespace {
 
-Error failure(const std::string& name, const std::string& what) {
-    return Error{"\"" + name + "\": " + what};
-}
-
 std::optional<uid_t> peerUser(int fd) {
     ucred credentials{};
     socklen_t length = sizeof credentials;
@@ -32,13 +28,13 @@ Result<std::shared_ptr<LinkClient>> LinkClient::connect(const std::string& servi
     if (!path) return Error{path.error()};
     struct stat info {};
     if (lstat(RegistryDirectory::path().c_str(), &info) != 0 && errno == ENOENT)
-        return failure(serviceName, "no render service is registered under this name");
+        return errorAt(serviceName, "no render service is registered under this name");
     Result<std::string> directory = RegistryDirectory::verify();
     if (!directory) return Error{directory.error()};
 
     UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!socket)
-        return failure(serviceName, std::string("cannot create a socket: ") + strerror(errno));
+        return errorAt(serviceName, std::string("cannot create a socket: ") + strerror(errno));
     // A server too busy to take the connection must not hold the caller forever:
     // a Unix socket's connect waits for the listener's backlog within this time.
     timeval limit{static_cast<time_t>(timeout.count() / 1000),
@@ -52,14 +48,14 @@ Result<std::shared_ptr<LinkClient>> LinkClient::connect(const std::string& servi
     } while (connected != 0 && errno == EINTR);
     if (connected != 0) {
         if (errno == EAGAIN)
-            return failure(serviceName, "the render service takes no connections; timed out");
+            return errorAt(serviceName, "the render service takes no connections; timed out");
         if (errno == ENOENT || errno == ECONNREFUSED)
-            return failure(serviceName, "no render service is registered under this name");
-        return failure(serviceName, std::string("cannot connect: ") + strerror(errno));
+            return errorAt(serviceName, "no render service is registered under this name");
+        return errorAt(serviceName, std::string("cannot connect: ") + strerror(errno));
     }
     std::optional<uid_t> owner = peerUser(socket.get());
     if (!owner || *owner != geteuid())
-        return failure(serviceName, "the render service runs as another user; refused");
+        return errorAt(serviceName, "the render service runs as another user; refused");
     return std::shared_ptr<LinkClient>(new LinkClient(serviceName, std::move(socket), timeout));
 }
 

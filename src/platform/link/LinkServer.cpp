@@ -15,10 +15,6 @@
 namespace lumivane {
 namespace {
 
-Error failure(const std::string& path, const std::string& what) {
-    return Error{"\"" + path + "\": " + what};
-}
-
 std::string systemError(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
 }
@@ -41,14 +37,14 @@ bool somebodyListens(const std::string& path) {
 // Binds the name, replacing a socket whose server is gone.
 Result<void> bindServiceSocket(int fd, const std::string& path) {
     if (bindTo(fd, path)) return {};
-    if (errno != EADDRINUSE) return failure(path, systemError("cannot register"));
+    if (errno != EADDRINUSE) return errorAt(path, systemError("cannot register"));
     struct stat info {};
-    if (lstat(path.c_str(), &info) != 0) return failure(path, systemError("cannot register"));
-    if (!S_ISSOCK(info.st_mode)) return failure(path, "exists and is not a socket; refused");
-    if (somebodyListens(path)) return failure(path, "the name is already registered");
+    if (lstat(path.c_str(), &info) != 0) return errorAt(path, systemError("cannot register"));
+    if (!S_ISSOCK(info.st_mode)) return errorAt(path, "exists and is not a socket; refused");
+    if (somebodyListens(path)) return errorAt(path, "the name is already registered");
     if (unlink(path.c_str()) != 0 && errno != ENOENT)
-        return failure(path, systemError("cannot remove a stale registration"));
-    if (!bindTo(fd, path)) return failure(path, systemError("cannot register"));
+        return errorAt(path, systemError("cannot remove a stale registration"));
+    if (!bindTo(fd, path)) return errorAt(path, systemError("cannot register"));
     return {};
 }
 
@@ -83,12 +79,12 @@ Result<std::unique_ptr<LinkServer>> LinkServer::create(const std::string& servic
     if (!path) return Error{path.error()};
 
     UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!listener) return failure(*path, systemError("cannot create a socket"));
+    if (!listener) return errorAt(*path, systemError("cannot create a socket"));
     Result<void> bound = bindServiceSocket(listener.get(), *path);
     if (!bound) return Error{bound.error()};
     struct stat info {};
     if (::listen(listener.get(), 16) != 0 || lstat(path->c_str(), &info) != 0) {
-        Error error = failure(*path, systemError("cannot listen"));
+        Error error = errorAt(*path, systemError("cannot listen"));
         unlink(path->c_str());
         return error;
     }

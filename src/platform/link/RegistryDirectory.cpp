@@ -15,10 +15,6 @@
 namespace lumivane {
 namespace {
 
-Error failure(const std::string& path, const std::string& what) {
-    return Error{"\"" + path + "\": " + what};
-}
-
 std::string systemError(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
 }
@@ -27,26 +23,26 @@ std::string systemError(const char* what) {
 // the entry cannot be swapped between the check and the open.
 Result<std::string> checkDirectory(const std::string& path, bool createdHere) {
     struct stat linkInfo {};
-    if (lstat(path.c_str(), &linkInfo) != 0) return failure(path, systemError("cannot examine"));
-    if (S_ISLNK(linkInfo.st_mode)) return failure(path, "is a symbolic link; refused");
-    if (!S_ISDIR(linkInfo.st_mode)) return failure(path, "is not a directory; refused");
+    if (lstat(path.c_str(), &linkInfo) != 0) return errorAt(path, systemError("cannot examine"));
+    if (S_ISLNK(linkInfo.st_mode)) return errorAt(path, "is a symbolic link; refused");
+    if (!S_ISDIR(linkInfo.st_mode)) return errorAt(path, "is not a directory; refused");
 
     UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd) return failure(path, systemError("cannot open"));
+    if (!fd) return errorAt(path, systemError("cannot open"));
     struct stat info {};
-    if (fstat(fd.get(), &info) != 0) return failure(path, systemError("cannot examine"));
+    if (fstat(fd.get(), &info) != 0) return errorAt(path, systemError("cannot examine"));
     if (info.st_dev != linkInfo.st_dev || info.st_ino != linkInfo.st_ino)
-        return failure(path, "changed while being checked; refused");
+        return errorAt(path, "changed while being checked; refused");
     if (info.st_uid != geteuid())
-        return failure(path, "is owned by user " + std::to_string(info.st_uid) + ", not by user " +
+        return errorAt(path, "is owned by user " + std::to_string(info.st_uid) + ", not by user " +
                                  std::to_string(geteuid()) + "; refused");
     // A restrictive umask must not leave the owner locked out of a new directory.
     if (createdHere && (info.st_mode & 07777) != 0700) {
-        if (fchmod(fd.get(), 0700) != 0) return failure(path, systemError("cannot set mode 0700"));
+        if (fchmod(fd.get(), 0700) != 0) return errorAt(path, systemError("cannot set mode 0700"));
         info.st_mode = (info.st_mode & ~07777) | 0700;
     }
     if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0)
-        return failure(path, "is open to group or others (mode " +
+        return errorAt(path, "is open to group or others (mode " +
                                  std::to_string((info.st_mode >> 6) & 7) +
                                  std::to_string((info.st_mode >> 3) & 7) +
                                  std::to_string(info.st_mode & 7) + "); refused");
@@ -69,7 +65,7 @@ Result<std::string> RegistryDirectory::ensure() {
     std::string directory = path();
     // mkdir fails on any existing entry, a link included; the check decides.
     bool created = mkdir(directory.c_str(), 0700) == 0;
-    if (!created && errno != EEXIST) return failure(directory, systemError("cannot create"));
+    if (!created && errno != EEXIST) return errorAt(directory, systemError("cannot create"));
     return checkDirectory(directory, created);
 }
 
@@ -79,7 +75,7 @@ Result<std::string> RegistryDirectory::verify() {
 
 Result<void> RegistryDirectory::checkServiceName(const std::string& directory,
                                                  const std::string& serviceName) {
-    auto refuse = [&](const std::string& why) { return Error{"\"" + serviceName + "\": " + why}; };
+    auto refuse = [&](const std::string& why) { return errorAt(serviceName, why); };
     if (serviceName.empty()) return Error{"\"\": empty render service name; refused"};
     if (serviceName == ".") return refuse("not a usable render service name; refused");
     if (serviceName.find('/') != std::string::npos)

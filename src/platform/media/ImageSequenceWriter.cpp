@@ -157,12 +157,12 @@ std::string partialPath(const std::string& path) {
 Result<void> writeImage(const std::string& path, const std::string& shownPath,
                         const OIIO::ImageSpec& spec, const Pixels& pixels) {
     auto output = OIIO::ImageOutput::create(path);
-    if (!output) return Error{"\"" + shownPath + "\": " + OIIO::geterror()};
-    if (!output->open(path, spec)) return Error{"\"" + shownPath + "\": " + output->geterror()};
+    if (!output) return errorAt(shownPath, OIIO::geterror());
+    if (!output->open(path, spec)) return errorAt(shownPath, output->geterror());
     const bool written = output->write_image(pixels.type, pixels.data());
     const bool closed = output->close();
     if (!written || !closed || output->has_error()) {
-        return Error{"\"" + shownPath + "\": " + output->geterror()};
+        return errorAt(shownPath, output->geterror());
     }
     return {};
 }
@@ -186,7 +186,7 @@ Result<std::unique_ptr<ImageSequenceWriter>> ImageSequenceWriter::open(const std
     std::filesystem::create_directories(directory, error);
     if (error || !std::filesystem::is_directory(directory)) {
         const std::string why = error ? error.message() : "not a directory";
-        return Error{"\"" + directory + "\": cannot create the directory (" + why + ")"};
+        return errorAt(directory, "cannot create the directory (" + why + ")");
     }
     return std::unique_ptr<ImageSequenceWriter>(
         new ImageSequenceWriter(directory, type, sequenceDigitCount(frameCount), quality));
@@ -207,7 +207,7 @@ Result<void> ImageSequenceWriter::writeFrame(int index, const FrameImage& frame)
     int width = 0;
     int height = 0;
     if (!frameSize(frame, width, height)) {
-        return Error{"\"" + path + "\": frame has no pixels or a wrong pixel count"};
+        return errorAt(path, "frame has no pixels or a wrong pixel count");
     }
     const Pixels pixels = pixelsFor(m_extension, frame);
     const OIIO::ImageSpec spec =
@@ -215,7 +215,7 @@ Result<void> ImageSequenceWriter::writeFrame(int index, const FrameImage& frame)
     TemporaryFile partial(partialPath(path));
     if (auto written = writeImage(partial.path(), path, spec, pixels); !written) return written;
     if (!partial.renameTo(path)) {
-        return Error{"\"" + path + "\": cannot move the finished image into place"};
+        return errorAt(path, "cannot move the finished image into place");
     }
     return {};
 }

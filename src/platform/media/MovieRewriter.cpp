@@ -30,7 +30,7 @@ Result<std::string> makeTemporary(const std::string& path) {
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     const UniqueFd fd(::mkstemp(name.data()));
-    if (!fd) return Error{"\"" + pattern + "\": cannot create a temporary file"};
+    if (!fd) return errorAt(pattern, "cannot create a temporary file");
     // mkstemp makes the file private; the rewritten movie keeps the movie's mode.
     struct stat movie {};
     if (::stat(path.c_str(), &movie) == 0) (void)::fchmod(fd.get(), movie.st_mode & 07777);
@@ -40,12 +40,12 @@ Result<std::string> makeTemporary(const std::string& path) {
 Result<AVInputFormatContextUPtr> openInput(const std::string& path, bool probe) {
     AVFormatContext* raw = nullptr;
     if (int rc = avformat_open_input(&raw, fileUrl(path).c_str(), nullptr, nullptr); rc < 0) {
-        return Error{"\"" + path + "\": " + avErrorText(rc)};
+        return errorAt(path, avErrorText(rc));
     }
     AVInputFormatContextUPtr input(raw);
     if (!probe) return input;
     if (int rc = avformat_find_stream_info(input.get(), nullptr); rc < 0) {
-        return Error{"\"" + path + "\": " + avErrorText(rc)};
+        return errorAt(path, avErrorText(rc));
     }
     return input;
 }
@@ -80,28 +80,28 @@ Result<AVOutputFormatContextUPtr> openOutput(const std::string& path, const AVFo
     AVFormatContext* raw = nullptr;
     if (int rc = avformat_alloc_output_context2(&raw, nullptr, "mov", fileUrl(path).c_str());
         rc < 0) {
-        return Error{"\"" + path + "\": " + avErrorText(rc)};
+        return errorAt(path, avErrorText(rc));
     }
     AVOutputFormatContextUPtr output(raw);
     for (unsigned i = 0; i < input.nb_streams; ++i) {
         AVStream* stream = avformat_new_stream(output.get(), nullptr);
-        if (!stream) return Error{"\"" + path + "\": out of memory"};
+        if (!stream) return errorAt(path, "out of memory");
         if (int rc = avcodec_parameters_copy(stream->codecpar, input.streams[i]->codecpar);
             rc < 0) {
-            return Error{"\"" + path + "\": " + avErrorText(rc)};
+            return errorAt(path, avErrorText(rc));
         }
         if (known && input.nb_streams == 1) fillIn(*stream->codecpar, *known);
         stream->time_base = AVRational{1, timescale};
         stream->avg_frame_rate = input.streams[i]->avg_frame_rate;
     }
     if (int rc = avio_open(&output->pb, fileUrl(path).c_str(), AVIO_FLAG_WRITE); rc < 0) {
-        return Error{"\"" + path + "\": " + avErrorText(rc)};
+        return errorAt(path, avErrorText(rc));
     }
     AVOptions options;
     options.set("movflags", "+faststart");
     options.set("video_track_timescale", std::to_string(timescale));
     if (int rc = avformat_write_header(output.get(), options.get()); rc < 0) {
-        return Error{"\"" + path + "\": " + avErrorText(rc)};
+        return errorAt(path, avErrorText(rc));
     }
     return output;
 }
@@ -122,7 +122,7 @@ Result<void> copyPackets(AVFormatContext& input, AVFormatContext& output, AVPack
     int copied = 0;
     int rc = 0;
     do {
-        if (rc < 0) return Error{"\"" + plainPath(input.url) + "\": " + avErrorText(rc)};
+        if (rc < 0) return errorAt(plainPath(input.url), avErrorText(rc));
         const AVStream* from = input.streams[packet.stream_index];
         const AVStream* to = output.streams[packet.stream_index];
         shift(packet, start);
@@ -130,7 +130,7 @@ Result<void> copyPackets(AVFormatContext& input, AVFormatContext& output, AVPack
         packet.duration = frameDuration;
         packet.pos = -1;
         if (int wrc = av_interleaved_write_frame(&output, &packet); wrc < 0) {
-            return Error{"\"" + plainPath(output.url) + "\": " + avErrorText(wrc)};
+            return errorAt(plainPath(output.url), avErrorText(wrc));
         }
         ++copied;
         if (copyObserver()) copyObserver()(copied);
@@ -141,8 +141,8 @@ Result<void> copyPackets(AVFormatContext& input, AVFormatContext& output, AVPack
 // The data must be on disk before the rename makes it the movie.
 Result<void> syncFile(const std::string& path) {
     const UniqueFd fd(::open(path.c_str(), O_RDONLY));
-    if (!fd) return Error{"\"" + path + "\": cannot reopen to sync"};
-    if (::fsync(fd.get()) != 0) return Error{"\"" + path + "\": cannot sync"};
+    if (!fd) return errorAt(path, "cannot reopen to sync");
+    if (::fsync(fd.get()) != 0) return errorAt(path, "cannot sync");
     return {};
 }
 
@@ -163,12 +163,12 @@ Result<void> MovieRewriter::rewrite(const std::string& path, int timescale, int 
     auto input = openInput(path, known == nullptr);
     if (!input) return Error{input.error()};
     AVPacketUPtr packet(av_packet_alloc());
-    if (!packet) return Error{"\"" + path + "\": out of memory"};
+    if (!packet) return errorAt(path, "out of memory");
     const int first = av_read_frame(input->get(), packet.get());
     // With no frames the file is only its index already; an ordinary movie
     // would drop the empty track, so it stays as it is.
     if (first == AVERROR_EOF) return {};
-    if (first < 0) return Error{"\"" + path + "\": " + avErrorText(first)};
+    if (first < 0) return errorAt(path, avErrorText(first));
     auto temporaryPath = makeTemporary(path);
     if (!temporaryPath) return Error{temporaryPath.error()};
     TemporaryFile temporary(*temporaryPath);
@@ -179,15 +179,15 @@ Result<void> MovieRewriter::rewrite(const std::string& path, int timescale, int 
             return copied;
         }
         if (int rc = av_write_trailer(output->get()); rc < 0) {
-            return Error{"\"" + temporary.path() + "\": " + avErrorText(rc)};
+            return errorAt(temporary.path(), avErrorText(rc));
         }
         if (int rc = avio_closep(&(*output)->pb); rc < 0) {
-            return Error{"\"" + temporary.path() + "\": " + avErrorText(rc)};
+            return errorAt(temporary.path(), avErrorText(rc));
         }
     }
     if (auto synced = syncFile(temporary.path()); !synced) return synced;
     if (!temporary.renameTo(path)) {
-        return Error{"\"" + path + "\": cannot replace it with the rewritten movie"};
+        return errorAt(path, "cannot replace it with the rewritten movie");
     }
     return {};
 }

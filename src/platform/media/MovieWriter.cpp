@@ -56,7 +56,7 @@ MovieWriter::MovieWriter(std::string path, CodecInfo codec, EncoderSettings sett
 MovieWriter::~MovieWriter() = default;
 
 std::string MovieWriter::failure(const std::string& what) const {
-    return "\"" + m_path + "\": " + what;
+    return describeAt(m_path, what);
 }
 
 Result<std::unique_ptr<MovieWriter>> MovieWriter::create(const std::string& path,
@@ -66,13 +66,13 @@ Result<std::unique_ptr<MovieWriter>> MovieWriter::create(const std::string& path
     const std::optional<CodecInfo> codec = codecForFourCC(fourcc);
     if (!codec) return Error{"'" + fourcc + "' is not an installed codec"};
     if (width <= 0 || height <= 0) {
-        return Error{"\"" + path + "\": movie size " + std::to_string(width) + "x" +
-                     std::to_string(height) + " is not positive"};
+        return errorAt(path, "movie size " + std::to_string(width) + "x" + std::to_string(height) +
+                                 " is not positive");
     }
     auto timescale = timescaleFor(framerate);
-    if (!timescale) return Error{"\"" + path + "\": " + timescale.error()};
+    if (!timescale) return errorAt(path, timescale.error());
     auto settings = encoderSettings(*codec, quality, width, height);
-    if (!settings) return Error{"\"" + path + "\": " + settings.error()};
+    if (!settings) return errorAt(path, settings.error());
 
     std::unique_ptr<MovieWriter> writer(
         new MovieWriter(path, *codec, *settings, *timescale, width, height));
