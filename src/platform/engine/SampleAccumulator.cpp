@@ -208,8 +208,9 @@ bool SampleAccumulator::resolveInto(GLTexture& target, GLFramebuffer& framebuffe
         glClear(GL_COLOR_BUFFER_BIT);
         return true;
     }
-    PassKind kind{0, 0, true, m_summed > 0, false};
-    if (m_pending) kind = kindFor(*m_pending, true, m_summed > 0);
+    // Past the early return, a resolve without a held sample has a sum.
+    const PassKind kind =
+        m_pending ? kindFor(*m_pending, true, m_summed > 0) : PassKind{0, 0, true, true, false};
     const PassProgram* program = passProgram(kind);
     if (!program) return false;
     draw(*program, m_pending ? &*m_pending : nullptr, kind.hasSum);
