@@ -5,13 +5,13 @@
 #include <exception>
 #include <memory>
 
+#include "base/Log.h"
 #include "cli/CommandLine.h"
 #include "cli/HelpText.h"
 #include "cli/RenderComposition.h"
 #include "cli/RendererState.h"
 #include "cli/TerminationPath.h"
-#include "platform/link/ConnectRenderSettings.h"
-#include "shared/Log.h"
+#include "shared/ConnectRenderSettings.h"
 
 namespace lumivane {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <optional>
 
-#include "shared/EngineKeys.h"
+#include "platform/engine/EngineKeys.h"
 #include "shared/RenderSettings.h"
 
 namespace lumivane {

@@ -4,13 +4,14 @@
 #include <memory>
 #include <string>
 
-#include "shared/Image.h"
+#include "base/Image.h"
+#include "base/Result.h"
 #include "shared/RenderSettings.h"
-#include "shared/Result.h"
 
 namespace lumivane {
 
 class ImageSequenceWriter;
+class MovieWriter;
 
 struct FrameOutputFailure {
     std::string consoleLine;  // the renderer's log line

@@ -1,22 +1,16 @@
 #include "cli/ProgressReporter.h"
 
 #include <signal.h>
-#include <time.h>
 
 #include <cstdio>
 
+#include "base/MonotonicClock.h"
 #include "cli/RendererState.h"
 #include "cli/TerminationPath.h"
 
 namespace lumivane {
 namespace {
 constexpr double kProgressInterval = 0.25;
-}
-
-double monotonicSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
 ProgressReporter::ProgressReporter(std::shared_ptr<AppControllerProxy> controller)

@@ -31,6 +31,4 @@ private:
     double m_lastReport = 0;
 };
 
-double monotonicSeconds();
-
 }  // namespace lumivane

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <memory>
 
+#include "base/Log.h"
 #include "cli/EventReplay.h"
 #include "cli/FrameOutput.h"
 #include "cli/ProgressReporter.h"
@@ -12,7 +13,6 @@
 #include "platform/engine/Composition.h"
 #include "platform/engine/EngineError.h"
 #include "platform/engine/OffscreenRenderer.h"
-#include "shared/Log.h"
 
 namespace lumivane {
 namespace {

@@ -2,15 +2,11 @@
 // synchronous, and a failure to reach the application throws.
 #pragma once
 
-#include <stdexcept>
 #include <string>
 
-namespace lumivane {
+#include "platform/link/LinkError.h"
 
-class LinkError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+namespace lumivane {
 
 class AppControllerProxy {
 public:

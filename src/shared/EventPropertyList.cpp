@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "base/Log.h"
 #include "platform/events/OBEvent.h"
-#include "shared/Log.h"
 
 namespace lumivane {
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/PlistValue.h"
 #include "platform/events/Event.h"
 #include "platform/events/Point.h"
-#include "shared/PlistValue.h"
 
 namespace lumivane {
 

@@ -10,9 +10,9 @@
 #include <cmath>
 #include <optional>
 
+#include "base/FileHandles.h"
+#include "base/PlistValue.h"
 #include "shared/EventPropertyList.h"
-#include "shared/FileHandles.h"
-#include "shared/PlistValue.h"
 
 namespace lumivane {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "shared/EngineKeys.h"
+#include "platform/engine/EngineKeys.h"
 
 namespace lumivane {
 

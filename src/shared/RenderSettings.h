@@ -1,6 +1,7 @@
 // The record of one render job. Properties are atomic: a getter never sees half
 // of a value being set, and the value it returns stays valid after the field is
-// replaced. The record validates nothing and sets no defaults.
+// replaced. The record validates nothing and sets no defaults. It carries only
+// what a render reads: no movie, frame image or base time travels with it.
 #pragma once
 
 #include <atomic>
@@ -10,14 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "base/PlistValue.h"
+#include "platform/engine/EngineKeys.h"
 #include "shared/AppControllerProxy.h"
-#include "shared/EngineKeys.h"
-#include "shared/Image.h"
-#include "shared/PlistValue.h"
 
 namespace lumivane {
-
-class MovieWriter;
 
 // A reference to an object of the application (vended by name over the link).
 struct ObjectReference {
@@ -45,10 +43,6 @@ public:
     void setHeight(std::optional<std::string> v) { set(m_height, std::move(v)); }
     std::optional<std::string> codec() const { return get(m_codec); }
     void setCodec(std::optional<std::string> v) { set(m_codec, std::move(v)); }
-    std::shared_ptr<MovieWriter> movie() const { return get(m_movie); }
-    void setMovie(std::shared_ptr<MovieWriter> v) { set(m_movie, std::move(v)); }
-    std::shared_ptr<const ImageRGBA8> frame() const { return get(m_frame); }
-    void setFrame(std::shared_ptr<const ImageRGBA8> v) { set(m_frame, std::move(v)); }
     std::optional<PlistValue> inputValues() const { return get(m_inputValues); }
     void setInputValues(std::optional<PlistValue> v) { set(m_inputValues, std::move(v)); }
     std::shared_ptr<const EventArray> events() const { return get(m_events); }
@@ -90,11 +84,8 @@ private:
     std::optional<std::string> m_width;
     std::optional<std::string> m_height;
     std::optional<std::string> m_codec;
-    std::shared_ptr<MovieWriter> m_movie;
-    std::shared_ptr<const ImageRGBA8> m_frame;
     std::optional<PlistValue> m_inputValues;
     std::shared_ptr<const EventArray> m_events;
-    [[maybe_unused]] double m_baseTime = 0;  // kept for the record's layout; nothing reads it
     std::atomic<int> m_quality{0};
     std::atomic<int> m_motionBlur{0};
     std::atomic<double> m_AA{0};

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <vector>
 
+#include "base/PlistValue.h"
 #include "platform/events/Event.h"
 #include "shared/EventPropertyList.h"
-#include "shared/PlistValue.h"
 
 namespace {
 

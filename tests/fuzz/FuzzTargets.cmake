@@ -5,11 +5,12 @@ function(lumivane_add_fuzz_targets root)
     set(flags -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
         -fno-omit-frame-pointer -g -O1)
     add_library(lumivane_fuzz_model STATIC
+        ${root}/src/base/Log.cpp
+        ${root}/src/base/NumberText.cpp
+        ${root}/src/base/PlistValue.cpp
         ${root}/src/platform/events/OBEvent.cpp
         ${root}/src/platform/events/Point.cpp
         ${root}/src/shared/EventPropertyList.cpp
-        ${root}/src/shared/Log.cpp
-        ${root}/src/shared/PlistValue.cpp
         ${root}/src/shared/RecordedEvents.cpp)
     target_include_directories(lumivane_fuzz_model PUBLIC ${root}/src)
     target_compile_options(lumivane_fuzz_model PUBLIC ${flags})

@@ -10,9 +10,9 @@
 #include <filesystem>
 
 #include "ProcessRunner.h"
+#include "base/PlistValue.h"
 #include "platform/events/OBEvent.h"
 #include "shared/EventPropertyList.h"
-#include "shared/PlistValue.h"
 
 namespace lumivane {
 namespace {

@@ -1,5 +1,7 @@
 #include "ProcessRunner.h"
 
+#include "base/MonotonicClock.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -17,12 +19,6 @@
 
 namespace lumivane::test {
 namespace {
-
-double now() {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
 
 [[noreturn]] void execChild(const std::vector<std::string>& argv, const ProcessOptions& options,
                             int outFd, int errFd) {
@@ -55,9 +51,9 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open = 2;
-    double deadline = now() + options.timeoutSeconds;
+    double deadline = monotonicSeconds() + options.timeoutSeconds;
     while (open > 0) {
-        int waitMs = static_cast<int>((deadline - now()) * 1000);
+        int waitMs = static_cast<int>((deadline - monotonicSeconds()) * 1000);
         if (waitMs <= 0) {
             result.timedOut = true;
             kill(pid, SIGKILL);
@@ -139,7 +135,7 @@ bool ChildProcess::readSome(int timeoutMs) {
 }
 
 bool ChildProcess::waitForLine(const std::string& prefix, double timeoutSeconds) {
-    double deadline = now() + timeoutSeconds;
+    double deadline = monotonicSeconds() + timeoutSeconds;
     for (;;) {
         size_t lineStart = m_scanned;
         for (size_t end; (end = m_out.find('\n', lineStart)) != std::string::npos;
@@ -150,7 +146,7 @@ bool ChildProcess::waitForLine(const std::string& prefix, double timeoutSeconds)
             }
         }
         m_scanned = lineStart;
-        int remaining = static_cast<int>((deadline - now()) * 1000);
+        int remaining = static_cast<int>((deadline - monotonicSeconds()) * 1000);
         if (remaining <= 0 || !readSome(remaining)) return false;
     }
 }
@@ -160,14 +156,14 @@ void ChildProcess::signal(int signalNumber) {
 }
 
 int ChildProcess::wait(double timeoutSeconds) {
-    double deadline = now() + timeoutSeconds;
-    while (now() < deadline && readSome(100)) {
+    double deadline = monotonicSeconds() + timeoutSeconds;
+    while (monotonicSeconds() < deadline && readSome(100)) {
     }
     int status = 0;
     for (;;) {
         pid_t done = waitpid(m_pid, &status, WNOHANG);
         if (done == m_pid) break;
-        if (now() > deadline) {
+        if (monotonicSeconds() > deadline) {
             kill(m_pid, SIGKILL);
             waitpid(m_pid, &status, 0);
             break;

@@ -1,7 +1,7 @@
 #include "platform/engine/Composition.h"
 
 #include "platform/engine/CompositionLoader.h"
-#include "shared/EngineKeys.h"
+#include "platform/engine/EngineKeys.h"
 
 namespace lumivane {
 namespace {

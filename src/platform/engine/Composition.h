@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/PlistValue.h"
 #include "platform/engine/TexturePixels.h"
-#include "shared/PlistValue.h"
 
 namespace lumivane {
 

@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "base/PlistValue.h"
 #include "platform/engine/Composition.h"
+#include "platform/engine/EngineKeys.h"
 #include "platform/engine/FullScreenQuad.h"
 #include "platform/engine/GLContext.h"
 #include "platform/engine/GLObjects.h"
 #include "platform/engine/PassSizeExpression.h"
 #include "platform/engine/UserInputState.h"
-#include "shared/EngineKeys.h"
-#include "shared/PlistValue.h"
 
 namespace lumivane {
 

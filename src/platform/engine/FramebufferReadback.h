@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "base/Image.h"
 #include "platform/engine/GLObjects.h"
-#include "shared/Image.h"
 
 namespace lumivane {
 

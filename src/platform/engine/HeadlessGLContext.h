@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "base/Result.h"
 #include "platform/engine/GLContext.h"
-#include "shared/Result.h"
 
 namespace lumivane {
 

@@ -14,14 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "base/Image.h"
+#include "base/PlistValue.h"
 #include "platform/engine/Composition.h"
 #include "platform/engine/CompositionRenderer.h"
+#include "platform/engine/EngineKeys.h"
 #include "platform/engine/GLContext.h"
 #include "platform/engine/GLObjects.h"
 #include "platform/engine/SampleAccumulator.h"
-#include "shared/EngineKeys.h"
-#include "shared/Image.h"
-#include "shared/PlistValue.h"
 
 namespace lumivane {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "shared/Result.h"
+#include "base/Result.h"
 
 namespace mu {
 class Parser;

@@ -14,9 +14,9 @@
 #include <optional>
 #include <tuple>
 
+#include "base/Image.h"
 #include "platform/engine/FullScreenQuad.h"
 #include "platform/engine/GLObjects.h"
-#include "shared/Image.h"
 
 namespace lumivane {
 

@@ -2,9 +2,9 @@
 // mapped from the generated source back onto the document's lines.
 #pragma once
 
+#include "base/Result.h"
 #include "platform/engine/Composition.h"
 #include "platform/engine/GLObjects.h"
-#include "shared/Result.h"
 
 namespace lumivane {
 

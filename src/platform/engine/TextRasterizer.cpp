@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "shared/Log.h"
+#include "base/Log.h"
 
 namespace lumivane {
 namespace {

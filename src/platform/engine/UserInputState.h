@@ -6,8 +6,8 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/engine/EngineKeys.h"
 #include "platform/events/Event.h"
-#include "shared/EngineKeys.h"
 
 namespace lumivane {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "shared/PlistValue.h"
-#include "shared/Result.h"
+#include "base/PlistValue.h"
+#include "base/Result.h"
 
 namespace lumivane {
 

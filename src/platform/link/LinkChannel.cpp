@@ -8,7 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "shared/Log.h"
+#include "base/Log.h"
+#include "base/SystemError.h"
 
 namespace lumivane {
 
@@ -45,7 +46,7 @@ bool LinkChannel::receive() {
         }
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
-        close(std::string("read failed: ") + std::strerror(errno));
+        close(systemErrorText("read failed"));
         return false;
     }
 }
@@ -78,7 +79,7 @@ bool LinkChannel::flush() {
             m_closeReason = "connection closed by the peer";
             return false;
         }
-        close(std::string("write failed: ") + std::strerror(errno));
+        close(systemErrorText("write failed"));
         return false;
     }
     m_output.clear();

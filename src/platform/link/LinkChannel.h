@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "base/FileHandles.h"
+#include "base/PlistValue.h"
+#include "base/Result.h"
 #include "platform/link/FrameDecoder.h"
-#include "shared/FileHandles.h"
-#include "shared/PlistValue.h"
-#include "shared/Result.h"
 
 namespace lumivane {
 

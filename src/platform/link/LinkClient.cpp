@@ -6,22 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
+#include "base/SystemError.h"
+#include "platform/link/PeerCredentials.h"
 #include "platform/link/RegistryDirectory.h"
 
 namespace lumivane {
-namespace {
-
-std::optional<uid_t> peerUser(int fd) {
-    ucred credentials{};
-    socklen_t length = sizeof credentials;
-    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) return std::nullopt;
-    return credentials.uid;
-}
-
-}  // namespace
-
 Result<std::shared_ptr<LinkClient>> LinkClient::connect(const std::string& serviceName,
                                                         std::chrono::milliseconds timeout) {
     Result<std::string> path = RegistryDirectory::socketPath(serviceName);
@@ -33,8 +23,7 @@ Result<std::shared_ptr<LinkClient>> LinkClient::connect(const std::string& servi
     if (!directory) return Error{directory.error()};
 
     UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!socket)
-        return errorAt(serviceName, std::string("cannot create a socket: ") + strerror(errno));
+    if (!socket) return errorAt(serviceName, systemErrorText("cannot create a socket"));
     // A server too busy to take the connection must not hold the caller forever:
     // a Unix socket's connect waits for the listener's backlog within this time.
     timeval limit{static_cast<time_t>(timeout.count() / 1000),
@@ -51,10 +40,10 @@ Result<std::shared_ptr<LinkClient>> LinkClient::connect(const std::string& servi
             return errorAt(serviceName, "the render service takes no connections; timed out");
         if (errno == ENOENT || errno == ECONNREFUSED)
             return errorAt(serviceName, "no render service is registered under this name");
-        return errorAt(serviceName, std::string("cannot connect: ") + strerror(errno));
+        return errorAt(serviceName, systemErrorText("cannot connect"));
     }
-    std::optional<uid_t> owner = peerUser(socket.get());
-    if (!owner || *owner != geteuid())
+    std::optional<ucred> owner = peerCredentials(socket.get());
+    if (!owner || owner->uid != geteuid())
         return errorAt(serviceName, "the render service runs as another user; refused");
     return std::shared_ptr<LinkClient>(new LinkClient(serviceName, std::move(socket), timeout));
 }

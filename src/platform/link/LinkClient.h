@@ -10,10 +10,10 @@
 #include <optional>
 #include <string>
 
+#include "base/PlistValue.h"
+#include "base/Result.h"
 #include "platform/link/LinkChannel.h"
-#include "shared/AppControllerProxy.h"
-#include "shared/PlistValue.h"
-#include "shared/Result.h"
+#include "platform/link/LinkError.h"
 
 namespace lumivane {
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "shared/PlistValue.h"
+#include "base/PlistValue.h"
 
 namespace lumivane {
 

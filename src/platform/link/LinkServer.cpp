@@ -6,18 +6,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <exception>
 
+#include "base/Log.h"
+#include "base/SystemError.h"
+#include "platform/link/PeerCredentials.h"
 #include "platform/link/RegistryDirectory.h"
-#include "shared/Log.h"
 
 namespace lumivane {
 namespace {
-
-std::string systemError(const char* what) {
-    return std::string(what) + ": " + std::strerror(errno);
-}
 
 bool bindTo(int fd, const std::string& path) {
     const sockaddr_un address = RegistryDirectory::socketAddress(path);
@@ -37,31 +34,26 @@ bool somebodyListens(const std::string& path) {
 // Binds the name, replacing a socket whose server is gone.
 Result<void> bindServiceSocket(int fd, const std::string& path) {
     if (bindTo(fd, path)) return {};
-    if (errno != EADDRINUSE) return errorAt(path, systemError("cannot register"));
+    if (errno != EADDRINUSE) return errorAt(path, systemErrorText("cannot register"));
     struct stat info {};
-    if (lstat(path.c_str(), &info) != 0) return errorAt(path, systemError("cannot register"));
+    if (lstat(path.c_str(), &info) != 0) return errorAt(path, systemErrorText("cannot register"));
     if (!S_ISSOCK(info.st_mode)) return errorAt(path, "exists and is not a socket; refused");
     if (somebodyListens(path)) return errorAt(path, "the name is already registered");
     if (unlink(path.c_str()) != 0 && errno != ENOENT)
-        return errorAt(path, systemError("cannot remove a stale registration"));
-    if (!bindTo(fd, path)) return errorAt(path, systemError("cannot register"));
+        return errorAt(path, systemErrorText("cannot remove a stale registration"));
+    if (!bindTo(fd, path)) return errorAt(path, systemErrorText("cannot register"));
     return {};
 }
 
 std::string describePeer(int fd) {
-    ucred credentials{};
-    socklen_t length = sizeof credentials;
-    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
-        return "(unknown peer)";
-    return "(peer pid " + std::to_string(credentials.pid) + ", uid " +
-           std::to_string(credentials.uid) + ")";
+    std::optional<ucred> peer = peerCredentials(fd);
+    if (!peer) return "(unknown peer)";
+    return "(peer pid " + std::to_string(peer->pid) + ", uid " + std::to_string(peer->uid) + ")";
 }
 
 bool peerIsSameUser(int fd) {
-    ucred credentials{};
-    socklen_t length = sizeof credentials;
-    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) return false;
-    return credentials.uid == geteuid();
+    std::optional<ucred> peer = peerCredentials(fd);
+    return peer && peer->uid == geteuid();
 }
 
 const std::string* stringEntry(const PlistDict& dict, std::string_view key) {
@@ -79,12 +71,12 @@ Result<std::unique_ptr<LinkServer>> LinkServer::create(const std::string& servic
     if (!path) return Error{path.error()};
 
     UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!listener) return errorAt(*path, systemError("cannot create a socket"));
+    if (!listener) return errorAt(*path, systemErrorText("cannot create a socket"));
     Result<void> bound = bindServiceSocket(listener.get(), *path);
     if (!bound) return Error{bound.error()};
     struct stat info {};
     if (::listen(listener.get(), 16) != 0 || lstat(path->c_str(), &info) != 0) {
-        Error error = errorAt(*path, systemError("cannot listen"));
+        Error error = errorAt(*path, systemErrorText("cannot listen"));
         unlink(path->c_str());
         return error;
     }

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "base/FileHandles.h"
+#include "base/Result.h"
 #include "platform/link/LinkChannel.h"
 #include "platform/link/LinkObject.h"
-#include "shared/FileHandles.h"
-#include "shared/Result.h"
 
 namespace lumivane {
 

@@ -10,27 +10,25 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "shared/FileHandles.h"
+#include "base/FileHandles.h"
+#include "base/SystemError.h"
 
 namespace lumivane {
 namespace {
-
-std::string systemError(const char* what) {
-    return std::string(what) + ": " + std::strerror(errno);
-}
 
 // Checks the directory through a descriptor opened without following links, so
 // the entry cannot be swapped between the check and the open.
 Result<std::string> checkDirectory(const std::string& path, bool createdHere) {
     struct stat linkInfo {};
-    if (lstat(path.c_str(), &linkInfo) != 0) return errorAt(path, systemError("cannot examine"));
+    if (lstat(path.c_str(), &linkInfo) != 0)
+        return errorAt(path, systemErrorText("cannot examine"));
     if (S_ISLNK(linkInfo.st_mode)) return errorAt(path, "is a symbolic link; refused");
     if (!S_ISDIR(linkInfo.st_mode)) return errorAt(path, "is not a directory; refused");
 
     UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd) return errorAt(path, systemError("cannot open"));
+    if (!fd) return errorAt(path, systemErrorText("cannot open"));
     struct stat info {};
-    if (fstat(fd.get(), &info) != 0) return errorAt(path, systemError("cannot examine"));
+    if (fstat(fd.get(), &info) != 0) return errorAt(path, systemErrorText("cannot examine"));
     if (info.st_dev != linkInfo.st_dev || info.st_ino != linkInfo.st_ino)
         return errorAt(path, "changed while being checked; refused");
     if (info.st_uid != geteuid())
@@ -38,7 +36,8 @@ Result<std::string> checkDirectory(const std::string& path, bool createdHere) {
                                  std::to_string(geteuid()) + "; refused");
     // A restrictive umask must not leave the owner locked out of a new directory.
     if (createdHere && (info.st_mode & 07777) != 0700) {
-        if (fchmod(fd.get(), 0700) != 0) return errorAt(path, systemError("cannot set mode 0700"));
+        if (fchmod(fd.get(), 0700) != 0)
+            return errorAt(path, systemErrorText("cannot set mode 0700"));
         info.st_mode = (info.st_mode & ~07777) | 0700;
     }
     if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0)
@@ -65,7 +64,7 @@ Result<std::string> RegistryDirectory::ensure() {
     std::string directory = path();
     // mkdir fails on any existing entry, a link included; the check decides.
     bool created = mkdir(directory.c_str(), 0700) == 0;
-    if (!created && errno != EEXIST) return errorAt(directory, systemError("cannot create"));
+    if (!created && errno != EEXIST) return errorAt(directory, systemErrorText("cannot create"));
     return checkDirectory(directory, created);
 }
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "shared/Result.h"
+#include "base/Result.h"
 
 namespace lumivane {
 

@@ -5,16 +5,11 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
+
+#include "base/MonotonicClock.h"
 
 namespace lumivane {
 namespace {
-
-uint64_t monotonicNanoseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000000000ull + static_cast<uint64_t>(now.tv_nsec);
-}
 
 uint64_t nextClockValue() {
     static std::atomic<uint64_t> last{0};

@@ -10,8 +10,8 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
+#include "base/Result.h"
 #include "platform/media/CodecInfo.h"
-#include "shared/Result.h"
 
 namespace lumivane {
 

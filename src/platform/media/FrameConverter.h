@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/Image.h"
+#include "base/Result.h"
 #include "platform/media/EncoderSettings.h"
 #include "platform/media/FFmpegHandles.h"
-#include "shared/Image.h"
-#include "shared/Result.h"
 
 namespace lumivane {
 

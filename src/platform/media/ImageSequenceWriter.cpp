@@ -13,9 +13,9 @@
 
 #include <OpenImageIO/imageio.h>
 
+#include "base/FileHandles.h"
 #include "platform/media/CodecRegistry.h"
 #include "platform/media/ImageSequence.h"
-#include "shared/FileHandles.h"
 
 namespace lumivane {
 namespace {

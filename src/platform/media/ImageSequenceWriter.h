@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "shared/Image.h"
-#include "shared/Result.h"
+#include "base/Image.h"
+#include "base/Result.h"
 
 namespace lumivane {
 

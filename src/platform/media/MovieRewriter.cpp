@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "base/FileHandles.h"
 #include "platform/media/FFmpegHandles.h"
-#include "shared/FileHandles.h"
 
 namespace lumivane {
 namespace {

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "shared/Result.h"
+#include "base/Result.h"
 
 struct AVCodecParameters;
 

@@ -7,12 +7,12 @@
 #include <memory>
 #include <string>
 
+#include "base/Image.h"
+#include "base/Result.h"
 #include "platform/media/CodecInfo.h"
 #include "platform/media/EncoderSettings.h"
 #include "platform/media/FFmpegHandles.h"
 #include "platform/media/FrameConverter.h"
-#include "shared/Image.h"
-#include "shared/Result.h"
 
 namespace lumivane {
 

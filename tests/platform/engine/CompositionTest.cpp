@@ -5,10 +5,10 @@
 #include "EngineTestSupport.h"
 #include "platform/engine/Composition.h"
 #include "platform/engine/EngineError.h"
+#include "platform/engine/EngineKeys.h"
 #include "platform/engine/OffscreenRenderer.h"
 #include "platform/engine/ShaderProgram.h"
 #include "platform/engine/TextRasterizer.h"
-#include "shared/EngineKeys.h"
 
 namespace lumivane {
 namespace {

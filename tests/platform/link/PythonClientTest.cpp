@@ -9,7 +9,7 @@
 #include "ProcessRunner.h"
 #include "platform/events/OBEvent.h"
 #include "platform/link/RenderServiceName.h"
-#include "platform/link/RenderSettingsVendor.h"
+#include "shared/RenderSettingsVendor.h"
 
 namespace lumivane {
 namespace {

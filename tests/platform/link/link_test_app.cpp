@@ -32,24 +32,19 @@
 #include <string>
 #include <vector>
 
+#include "base/MonotonicClock.h"
 #include "platform/link/LinkServer.h"
 #include "platform/link/RenderServiceName.h"
-#include "platform/link/RenderSettingsVendor.h"
 #include "shared/RecordedEvents.h"
+#include "shared/RenderSettingsVendor.h"
 
 extern char** environ;
 
 namespace lumivane {
 namespace {
 
-int64_t monotonicNanoseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
-}
-
 void printLine(nlohmann::json line) {
-    line["t"] = monotonicNanoseconds();
+    line["t"] = static_cast<int64_t>(monotonicNanoseconds());
     std::string text = line.dump() + "\n";
     fwrite(text.data(), 1, text.size(), stdout);
     fflush(stdout);

@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "shared/Image.h"
+#include "base/Image.h"
 
 namespace lumivane::test {
 

@@ -12,8 +12,6 @@
 #include <variant>
 #include <vector>
 
-#include "platform/events/Point.h"
-
 namespace lumivane {
 
 class PlistValue;

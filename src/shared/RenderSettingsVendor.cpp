@@ -1,4 +1,4 @@
-#include "platform/link/RenderSettingsVendor.h"
+#include "shared/RenderSettingsVendor.h"
 
 #include <limits>
 

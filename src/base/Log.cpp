@@ -1,4 +1,4 @@
-#include "shared/Log.h"
+#include "base/Log.h"
 
 #include <unistd.h>
 

@@ -18,10 +18,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/FileHandles.h"
 #include "platform/link/FrameDecoder.h"
 #include "platform/link/LinkServer.h"
 #include "platform/link/RegistryDirectory.h"
-#include "shared/FileHandles.h"
 
 namespace lumivane::test {
 

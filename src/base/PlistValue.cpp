@@ -1,4 +1,6 @@
-#include "shared/PlistValue.h"
+#include "base/PlistValue.h"
+
+#include "base/NumberText.h"
 
 #include <plist/plist.h>
 

@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
+#include "base/Result.h"
 #include "platform/link/LinkClient.h"
 #include "shared/RenderSettings.h"
-#include "shared/Result.h"
 
 namespace lumivane {
 

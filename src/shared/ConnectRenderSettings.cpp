@@ -1,9 +1,9 @@
-#include "platform/link/ConnectRenderSettings.h"
+#include "shared/ConnectRenderSettings.h"
 
 #include <functional>
 
-#include "platform/link/RemoteAppController.h"
 #include "shared/EventPropertyList.h"
+#include "shared/RemoteAppController.h"
 
 namespace lumivane {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/link/RemoteAppController.h"
+#include "shared/RemoteAppController.h"
 
 namespace lumivane {
 

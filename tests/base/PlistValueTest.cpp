@@ -1,4 +1,4 @@
-#include "shared/PlistValue.h"
+#include "base/PlistValue.h"
 
 #include <gtest/gtest.h>
 
