@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "BenchOptions.h"
+#include "BenchRender.h"
 #include "platform/engine/Composition.h"
 #include "platform/engine/EngineError.h"
 #include "platform/engine/OffscreenRenderer.h"
@@ -34,18 +36,17 @@ struct Options {
 };
 
 Options parse(int argc, char** argv) {
+    const bench::BenchOptions given(argc, argv,
+                                    {"--frames", "--size", "--codec", "--quality", "--composition"},
+                                    "[--frames N] [--size WxH] [--codec avc1] [--quality 2] "
+                                    "[--composition PATH]");
     Options options;
-    options.composition =
-        (std::filesystem::path(argv[0]).parent_path() / "../share/lumivane/compositions/demo.qtz")
-            .string();
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string key = argv[i], value = argv[i + 1];
-        if (key == "--frames") options.frames = std::max(1, std::atoi(value.c_str()));
-        if (key == "--size") std::sscanf(value.c_str(), "%dx%d", &options.width, &options.height);
-        if (key == "--codec") options.codec = value;
-        if (key == "--quality") options.quality = std::atoi(value.c_str());
-        if (key == "--composition") options.composition = value;
-    }
+    options.frames = given.count("--frames", options.frames);
+    const auto size = given.sizes("--size", {{options.width, options.height}});
+    if (!size.empty()) std::tie(options.width, options.height) = size.front();
+    options.codec = given.text("--codec", options.codec);
+    options.quality = given.integer("--quality", options.quality);
+    options.composition = given.composition();
     return options;
 }
 
@@ -67,7 +68,7 @@ std::unique_ptr<OffscreenRenderer> makeRenderer(const Options& options) {
 
 ImageRGBA8 renderFrame(OffscreenRenderer& renderer, int index) {
     renderer.clear();
-    renderer.renderAtTime(index / 30.0, nullptr);
+    bench::render(renderer, index / 30.0);
     return renderer.createSnapshotImage();
 }
 

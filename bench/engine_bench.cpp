@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "BenchOptions.h"
+#include "BenchRender.h"
 #include "platform/engine/EngineError.h"
 #include "platform/engine/HeadlessGLContext.h"
 #include "platform/engine/OffscreenRenderer.h"
@@ -44,37 +46,21 @@ struct Options {
     std::string composition;
 };
 
-std::vector<int> intList(const std::string& text) {
-    std::vector<int> out;
-    std::stringstream stream(text);
-    for (std::string item; std::getline(stream, item, ',');) out.push_back(std::atoi(item.c_str()));
-    return out;
-}
-
 Options parse(int argc, char** argv) {
+    const bench::BenchOptions given(
+        argc, argv,
+        {"--frames", "--sizes", "--aa", "--mb", "--composition", "--budget", "--all", "--rounds"},
+        "[--frames N] [--sizes WxH,...] [--aa 1,2,4] [--mb 1,4,16] [--composition PATH] "
+        "[--budget MPIXELS] [--all 1] [--rounds R]");
     Options options;
-    options.composition =
-        (std::filesystem::path(argv[0]).parent_path() / "../share/lumivane/compositions/demo.qtz")
-            .string();
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string key = argv[i], value = argv[i + 1];
-        if (key == "--frames") options.frames = std::max(1, std::atoi(value.c_str()));
-        if (key == "--aa") options.aa = intList(value);
-        if (key == "--mb") options.mb = intList(value);
-        if (key == "--composition") options.composition = value;
-        if (key == "--rounds") options.rounds = std::max(1, std::atoi(value.c_str()));
-        if (key == "--budget") options.budget = std::atof(value.c_str());
-        if (key == "--all") options.all = value != "0";
-        if (key == "--sizes") {
-            options.sizes.clear();
-            std::stringstream stream(value);
-            for (std::string item; std::getline(stream, item, ',');) {
-                int w = 0, h = 0;
-                if (std::sscanf(item.c_str(), "%dx%d", &w, &h) == 2)
-                    options.sizes.emplace_back(w, h);
-            }
-        }
-    }
+    options.frames = given.count("--frames", options.frames);
+    options.aa = given.integers("--aa", options.aa);
+    options.mb = given.integers("--mb", options.mb);
+    options.composition = given.composition();
+    options.rounds = given.count("--rounds", options.rounds);
+    options.budget = given.number("--budget", options.budget);
+    options.all = given.text("--all", "0") != "0";
+    options.sizes = given.sizes("--sizes", options.sizes);
     return options;
 }
 
@@ -86,7 +72,10 @@ double seconds(Clock::time_point since) {
 double pipelineFps(OffscreenRenderer& renderer, int width, int height, int aa, int mb, int frames) {
     const int extra = mb - 1;
     const bool direct = aa == 1 && extra == 0;
-    if (!direct && !renderer.createAccumulator(width, height)) throw EngineError("no accumulator");
+    if (!direct) {
+        if (auto made = renderer.createAccumulator(width, height); !made)
+            throw EngineError(made.error());
+    }
     const double frameDuration = 1.0 / 30, subframe = frameDuration / mb;
     const float weight = 1.0f / float(extra + 1);
     size_t checksum = 0;
@@ -94,7 +83,7 @@ double pipelineFps(OffscreenRenderer& renderer, int width, int height, int aa, i
     for (int i = 0; i < frames; ++i) {
         const double t = i * frameDuration;
         renderer.clear();
-        renderer.renderAtTime(t, nullptr);
+        bench::render(renderer, t);
         if (direct) {
             checksum += renderer.createSnapshotImage().pixels[0];
             continue;
@@ -102,7 +91,7 @@ double pipelineFps(OffscreenRenderer& renderer, int width, int height, int aa, i
         renderer.clearAccumulator();
         for (int j = 0; j <= extra; ++j) {
             renderer.accumulate(weight);
-            if (j < extra) renderer.renderAtTime(t + (j + 1) * subframe, nullptr);
+            if (j < extra) bench::render(renderer, t + (j + 1) * subframe);
         }
         checksum += renderer.accumulatorImage().pixels[0];
     }
@@ -118,8 +107,7 @@ double bareFps(OffscreenRenderer& renderer, int width, int height, int mb, int f
     const double frameDuration = 1.0 / 30, subframe = frameDuration / mb;
     const auto start = Clock::now();
     for (int i = 0; i < frames; ++i) {
-        for (int j = 0; j < mb; ++j)
-            renderer.renderAtTime(i * frameDuration + j * subframe, nullptr);
+        for (int j = 0; j < mb; ++j) bench::render(renderer, i * frameDuration + j * subframe);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
         glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
     }

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchOptions.h"
 #include "platform/media/MovieRewriter.h"
 #include "platform/media/MovieWriter.h"
 
@@ -145,13 +146,10 @@ void best(Run& into, const Run& run) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int frameCount = 15;
-    int repeat = 1;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string option = argv[i];
-        if (option == "--frames") frameCount = std::max(1, std::atoi(argv[i + 1]));
-        if (option == "--repeat") repeat = std::max(1, std::atoi(argv[i + 1]));
-    }
+    const lumivane::bench::BenchOptions given(argc, argv, {"--frames", "--repeat"},
+                                              "[--frames N] [--repeat R]");
+    const int frameCount = given.count("--frames", 15);
+    const int repeat = given.count("--repeat", 1);
     const std::string dir = (std::filesystem::temp_directory_path() /
                              ("lumivane-media-bench-" + std::to_string(::getpid())))
                                 .string();

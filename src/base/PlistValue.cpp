@@ -215,15 +215,23 @@ struct PlistNodeDeleter {
 };
 using PlistNode = std::unique_ptr<void, PlistNodeDeleter>;
 
+// What libplist hands out with malloc: keys, data bytes, dictionary iterators.
+struct MallocDeleter {
+    void operator()(void* memory) const { free(memory); }
+};
+template <class T>
+using Malloced = std::unique_ptr<T, MallocDeleter>;
+
+struct XmlTextDeleter {
+    void operator()(char* text) const { plist_to_xml_free(text); }
+};
+struct BinaryDeleter {
+    void operator()(char* bytes) const { plist_to_bin_free(bytes); }
+};
+
 constexpr int kMaxDepth = 512;
 
 std::optional<PlistValue> fromNode(plist_t node, int depth);
-
-std::string takeCString(char* text) {
-    std::string result = text ? text : "";
-    free(text);
-    return result;
-}
 
 std::optional<PlistValue> arrayFromNode(plist_t node, int depth) {
     PlistArray array;
@@ -239,26 +247,20 @@ std::optional<PlistValue> arrayFromNode(plist_t node, int depth) {
 
 std::optional<PlistValue> dictFromNode(plist_t node, int depth) {
     PlistDict dict;
-    plist_dict_iter iter = nullptr;
-    plist_dict_new_iter(node, &iter);
+    plist_dict_iter rawIter = nullptr;
+    plist_dict_new_iter(node, &rawIter);
+    Malloced<void> iter(rawIter);
     if (!iter) return PlistValue(std::move(dict));
     for (;;) {
-        char* key = nullptr;
+        char* rawKey = nullptr;
         plist_t child = nullptr;
-        plist_dict_next_item(node, iter, &key, &child);
-        if (!child) {
-            free(key);
-            break;
-        }
-        std::string keyText = takeCString(key);
+        plist_dict_next_item(node, iter.get(), &rawKey, &child);
+        Malloced<char> key(rawKey);
+        if (!child) break;
         auto value = fromNode(child, depth + 1);
-        if (!value) {
-            free(iter);
-            return std::nullopt;
-        }
-        dict.set(std::move(keyText), std::move(*value));
+        if (!value) return std::nullopt;
+        dict.set(key ? key.get() : "", std::move(*value));
     }
-    free(iter);
     return PlistValue(std::move(dict));
 }
 
@@ -288,12 +290,12 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
             return PlistValue(text ? std::string(text, length) : std::string());
         }
         case PLIST_DATA: {
-            char* bytes = nullptr;
+            char* rawBytes = nullptr;
             uint64_t length = 0;
-            plist_get_data_val(node, &bytes, &length);
+            plist_get_data_val(node, &rawBytes, &length);
+            Malloced<char> bytes(rawBytes);
             PlistData data;
-            if (bytes) data.bytes.assign(bytes, bytes + length);
-            free(bytes);
+            if (bytes) data.bytes.assign(bytes.get(), bytes.get() + length);
             return PlistValue(std::move(data));
         }
         case PLIST_DATE: {
@@ -361,10 +363,6 @@ PlistNode toNode(const PlistValue& value, int depth) {
     return nullptr;
 }
 
-bool isBinaryPropertyList(std::span<const uint8_t> bytes) {
-    return bytes.size() >= 8 && std::equal(bytes.begin(), bytes.begin() + 8, "bplist00");
-}
-
 uint64_t readBigEndian(std::span<const uint8_t> bytes, size_t offset, size_t size) {
     uint64_t value = 0;
     for (size_t i = 0; i < size; ++i) value = (value << 8) | bytes[offset + i];
@@ -429,6 +427,10 @@ bool looksLikePropertyList(std::span<const uint8_t> bytes) {
 
 }  // namespace
 
+bool isBinaryPropertyList(std::span<const uint8_t> bytes) {
+    return bytes.size() >= 8 && std::equal(bytes.begin(), bytes.begin() + 8, "bplist00");
+}
+
 std::optional<PlistValue> parsePropertyList(std::span<const uint8_t> bytes) {
     if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return std::nullopt;
     if (!looksLikePropertyList(bytes)) return std::nullopt;
@@ -448,25 +450,23 @@ std::optional<PlistValue> parsePropertyList(std::string_view bytes) {
 std::optional<std::string> xmlPropertyList(const PlistValue& value) {
     PlistNode node = toNode(value, 0);
     if (!node) return std::nullopt;
-    char* xml = nullptr;
+    char* rawXml = nullptr;
     uint32_t length = 0;
-    plist_to_xml(node.get(), &xml, &length);
+    plist_to_xml(node.get(), &rawXml, &length);
+    std::unique_ptr<char, XmlTextDeleter> xml(rawXml);
     if (!xml) return std::nullopt;
-    std::string result(xml, length);
-    plist_to_xml_free(xml);
-    return result;
+    return std::string(xml.get(), length);
 }
 
 std::optional<std::vector<uint8_t>> binaryPropertyList(const PlistValue& value) {
     PlistNode node = toNode(value, 0);
     if (!node) return std::nullopt;
-    char* bin = nullptr;
+    char* rawBytes = nullptr;
     uint32_t length = 0;
-    plist_to_bin(node.get(), &bin, &length);
-    if (!bin) return std::nullopt;
-    std::vector<uint8_t> result(bin, bin + length);
-    plist_to_bin_free(bin);
-    return result;
+    plist_to_bin(node.get(), &rawBytes, &length);
+    std::unique_ptr<char, BinaryDeleter> bytes(rawBytes);
+    if (!bytes) return std::nullopt;
+    return std::vector<uint8_t>(bytes.get(), bytes.get() + length);
 }
 
 }  // namespace lumivane

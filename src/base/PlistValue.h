@@ -112,6 +112,8 @@ private:
 };
 
 // Reads an XML or binary property list; nullopt when the bytes are not one.
+// Whether the bytes open with the binary property list's magic ("bplist00").
+bool isBinaryPropertyList(std::span<const uint8_t> bytes);
 std::optional<PlistValue> parsePropertyList(std::span<const uint8_t> bytes);
 std::optional<PlistValue> parsePropertyList(std::string_view bytes);
 // nullopt when the value cannot be encoded (a None anywhere in it).

@@ -129,9 +129,10 @@ std::optional<int> Scan::apply(Option option, const char* argument, const char* 
             break;
         case Option::Codec:
             if (strncmp(value, "help", 4) == 0) {
+                // The list is the whole answer: stop the scan, exit with success.
                 printCodecList(out);
                 fflush(out);
-                exit(0);
+                return 0;
             }
             settings.setCodec(std::string(value));
             break;

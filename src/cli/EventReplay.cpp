@@ -4,6 +4,7 @@
 #include <cmath>
 #include <memory>
 
+#include "base/Log.h"
 #include "platform/engine/OffscreenRenderer.h"
 #include "platform/events/OBEvent.h"
 
@@ -35,22 +36,12 @@ Role roleOf(int type) {
     }
 }
 
-// Ten times the summed delta, truncated to 32 bits; out-of-range sums saturate
-// instead of overflowing.
-int32_t wheelAmount(float entryDelta, float previousDelta) {
-    float sum = entryDelta + previousDelta;
-    double amount = std::trunc(sum * 10.0);
-    if (std::isnan(amount)) return 0;
-    if (amount >= static_cast<double>(INT32_MAX)) return INT32_MAX;
-    if (amount <= static_cast<double>(INT32_MIN)) return INT32_MIN;
-    return static_cast<int32_t>(amount);
-}
-
 // Folds one scroll entry into the scroll event synthesised so far in this call.
 std::shared_ptr<const Event> foldScroll(const Event& entryEvent,
                                         const std::shared_ptr<const Event>& previous) {
     auto delta = [&](float (Event::*axis)() const) {
-        return wheelAmount((entryEvent.*axis)(), previous ? ((*previous).*axis)() : 0.0f);
+        return wheelAmountFromDelta((entryEvent.*axis)() +
+                                    (previous ? ((*previous).*axis)() : 0.0f));
     };
     int32_t wheelY = delta(&Event::deltaY);
     int32_t wheelX = delta(&Event::deltaX);
@@ -106,7 +97,9 @@ std::optional<RenderArguments> scanRecordedEvents(const EventArray* events, size
 void renderAtTimeWithEvents(OffscreenRenderer& renderer, const EventArray* events, size_t& cursor,
                             double time) {
     auto arguments = scanRecordedEvents(events, cursor, time);
-    renderer.renderAtTime(time, arguments ? &*arguments : nullptr);
+    auto rendered = renderer.renderAtTime(time, arguments ? &*arguments : nullptr);
+    // The frame keeps the previous image; the render goes on, but the log says why.
+    if (!rendered) logLine("LumivaneCLI: " + rendered.error());
 }
 
 }  // namespace lumivane

@@ -1,5 +1,6 @@
 #include "cli/FrameOutput.h"
 
+#include "base/Log.h"
 #include "cli/TerminationPath.h"
 #include "platform/media/ImageSequence.h"
 #include "platform/media/MovieWriter.h"
@@ -14,14 +15,22 @@ constexpr const char* kSequencePathLine =
 // finished or released, so it never names a movie that is done.
 std::shared_ptr<MovieWriter> g_currentMovie;
 
-void flushCurrentMovie() {
-    std::shared_ptr<MovieWriter> movie = std::move(g_currentMovie);
-    g_currentMovie = nullptr;
-    if (movie) (void)movie->updateMovieFile();
+std::string movieFailureLine(const std::string& what) {
+    return "LumivaneCLI: Error creating Movie (" + what + ")";
 }
 
 FrameOutputFailure movieFailure(const std::string& what) {
-    return {"LumivaneCLI: Error creating Movie (" + what + ")", ""};
+    return {movieFailureLine(what), ""};
+}
+
+// Runs on the main thread between frames, so it may log. The exit status
+// stays 0 either way: the fragments already written still play.
+void flushCurrentMovie() {
+    std::shared_ptr<MovieWriter> movie = std::move(g_currentMovie);
+    g_currentMovie = nullptr;
+    if (!movie) return;
+    auto finished = movie->updateMovieFile();
+    if (!finished) logLine(movieFailureLine(finished.error()));
 }
 
 }  // namespace

@@ -39,16 +39,6 @@ constexpr const char* kOptionList =
     "\t\t\trenders entire QCRecording event file.\n"
     "   * -v\t\t\tincreases verbosity.  Default is 0 (no output).";
 
-// Codes the list has always left out.
-constexpr std::array<std::string_view, 8> kSkippedCodecs = {"yuv2", "tga ", "smc ", "h261",
-                                                            "h263", "SVQ1", "SVQ3", "WRLE"};
-
-bool isSkippedCodec(std::string_view code) {
-    for (std::string_view skipped : kSkippedCodecs)
-        if (code == skipped) return true;
-    return false;
-}
-
 }  // namespace
 
 void printBanner(FILE* out) {
@@ -64,8 +54,7 @@ void printHelp(FILE* out, const char* programPath) {
 
 void printCodecList(FILE* out) {
     fputs("Available codecs:\n", out);
-    for (const CodecInfo& codec : installedCodecs()) {
-        if (isSkippedCodec(codec.fourcc)) continue;
+    for (const CodecInfo& codec : offeredCodecs()) {
         fprintf(out, "   * use \"%s\" for %s\n", codec.fourcc.c_str(), codec.name.c_str());
     }
     fputs("Available Image Sequence formats:\n", out);

@@ -60,6 +60,8 @@ void ProgressReporter::reportCompletion() {
             m_controller->enableControls();
         }
     } catch (...) {
+        // Deliberately ignored: the movie is finished, and an application that
+        // has gone cannot be told.
     }
 }
 

@@ -261,9 +261,14 @@ int Render::run() {
         return fail("LumivaneCLI: Failed to create QC Renderer",
                     "Failed to create offscreen renderer");
     // Downscaling and motion blur both go through the output-size accumulator.
-    if (!m_plan.usesDirectLoop() && !m_renderer->createAccumulator(m_plan.width, m_plan.height))
-        return fail("LumivaneCLI: Failed to create motion blur accumulator",
-                    "Failed to create offscreen renderer");
+    if (!m_plan.usesDirectLoop()) {
+        auto accumulator = m_renderer->createAccumulator(m_plan.width, m_plan.height);
+        if (!accumulator) {
+            logLine("LumivaneCLI: " + accumulator.error());
+            return fail("LumivaneCLI: Failed to create motion blur accumulator",
+                        "Failed to create offscreen renderer");
+        }
+    }
 
     setPublishedInputs();
     m_output = FrameOutput::forCodec(m_settings.codec().value_or(""));

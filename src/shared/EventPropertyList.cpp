@@ -86,17 +86,8 @@ uint32_t modifierFlagsFrom(const PlistDict& plist) {
     return static_cast<uint32_t>(valueFor(plist, Key::modifierFlags).intValue());
 }
 
-// Delta times ten, truncated toward zero; out-of-range products saturate and
-// NaN gives 0 instead of an undefined conversion.
 int32_t wheelAmount(const PlistDict& plist, const char* key) {
-    float delta = static_cast<float>(valueFor(plist, key).doubleValue());
-    double product = std::trunc(static_cast<double>(delta) * 10);
-    if (std::isnan(product)) return 0;
-    if (product >= static_cast<double>(std::numeric_limits<int32_t>::max()))
-        return std::numeric_limits<int32_t>::max();
-    if (product <= static_cast<double>(std::numeric_limits<int32_t>::min()))
-        return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(product);
+    return wheelAmountFromDelta(static_cast<float>(valueFor(plist, key).doubleValue()));
 }
 
 std::shared_ptr<OBEvent> buildEvent(const PlistDict& plist, int type, Point location) {

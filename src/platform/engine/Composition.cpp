@@ -70,4 +70,11 @@ const CompositionInput* Composition::input(std::string_view name) const {
     return nullptr;
 }
 
+std::vector<std::string> Composition::numericInputNames() const {
+    std::vector<std::string> names;
+    for (const CompositionInput& input : m_inputs)
+        if (input.isNumeric()) names.push_back(input.name);
+    return names;
+}
+
 }  // namespace lumivane

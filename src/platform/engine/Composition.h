@@ -42,6 +42,11 @@ struct CompositionInput {
     std::vector<int> values;  // long inputs: the menu's values
     std::vector<std::string> labels;
 
+    // Inputs a single number stands for: the ones pass-size expressions read.
+    bool isNumeric() const {
+        return type == InputType::Event || type == InputType::Bool || type == InputType::Long ||
+               type == InputType::Float;
+    }
     bool isImageLike() const {
         return type == InputType::Image || type == InputType::Audio ||
                type == InputType::AudioFFT || type == InputType::Text;
@@ -87,6 +92,8 @@ public:
 
     const std::vector<CompositionInput>& inputs() const { return m_inputs; }
     const CompositionInput* input(std::string_view name) const;
+    // The numeric inputs' names in header order: the variables of size expressions.
+    std::vector<std::string> numericInputNames() const;
     const std::vector<CompositionPass>& passes() const { return m_passes; }
     const std::vector<ImportedImage>& importedImages() const { return m_imported; }
     const ShaderStageSource& vertexSource() const { return m_vertex; }

@@ -307,13 +307,7 @@ void CompositionLoader::checkNames() const {
 }
 
 void CompositionLoader::checkSizeExpressions() const {
-    std::vector<std::string> numeric;
-    for (const CompositionInput& input : m_composition->m_inputs) {
-        if (!input.isImageLike() && input.type != InputType::Point2D &&
-            input.type != InputType::Color) {
-            numeric.push_back(input.name);
-        }
-    }
+    const std::vector<std::string> numeric = m_composition->numericInputNames();
     for (const CompositionPass& pass : m_composition->m_passes) {
         for (const std::string* expression : {&pass.widthExpression, &pass.heightExpression}) {
             if (expression->empty()) continue;

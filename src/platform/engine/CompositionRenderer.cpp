@@ -123,13 +123,7 @@ void CompositionRenderer::buildTextures() {
 }
 
 void CompositionRenderer::buildPasses() {
-    std::vector<std::string> numeric;
-    for (const CompositionInput& input : m_composition->inputs()) {
-        if (!input.isImageLike() && input.type != InputType::Point2D &&
-            input.type != InputType::Color) {
-            numeric.push_back(input.name);
-        }
-    }
+    const std::vector<std::string> numeric = m_composition->numericInputNames();
     m_numericValues.assign(numeric.size(), 0.0);
     const auto compile = [&](const std::string& expression) -> std::unique_ptr<PassSizeExpression> {
         if (expression.empty()) return nullptr;
@@ -390,14 +384,20 @@ void CompositionRenderer::bindTextures() {
     glActiveTexture(GL_TEXTURE0);
 }
 
-bool CompositionRenderer::drawPass(size_t index, GLuint framebuffer, int width, int height) {
+Result<void> CompositionRenderer::drawPass(size_t index, GLuint framebuffer, int width,
+                                           int height) {
     const PassSlot& pass = m_passes[index];
     const bool last = index + 1 == m_passes.size();
     int drawWidth = width, drawHeight = height;
     TargetSlot* target = pass.target >= 0 ? &m_targets[size_t(pass.target)] : nullptr;
     if (target) {
         const auto size = passSize(pass, width, height);
-        if (!ensureTargetSize(*target, size[0], size[1])) return false;
+        if (!ensureTargetSize(*target, size[0], size[1])) {
+            return errorAt(m_composition->path(), "pass " + std::to_string(index) +
+                                                      " cannot draw into \"" + target->name +
+                                                      "\" at " + std::to_string(size[0]) + " x " +
+                                                      std::to_string(size[1]));
+        }
         drawWidth = size[0];
         drawHeight = size[1];
         const int back = 1 - target->front;
@@ -417,7 +417,7 @@ bool CompositionRenderer::drawPass(size_t index, GLuint framebuffer, int width, 
     glUniform2f(m_builtins.renderSize, float(drawWidth), float(drawHeight));
     bindTextures();
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-    if (!target) return true;
+    if (!target) return {};
     target->front = 1 - target->front;
     if (last) {
         // The last pass is the output even when it also fills a target.
@@ -427,12 +427,13 @@ bool CompositionRenderer::drawPass(size_t index, GLuint framebuffer, int width, 
                           GL_LINEAR);
         glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     }
-    return true;
+    return {};
 }
 
-bool CompositionRenderer::render(double time, const RenderArguments* arguments, GLuint framebuffer,
-                                 int width, int height) {
-    if (!m_context.makeCurrent()) return false;
+Result<void> CompositionRenderer::render(double time, const RenderArguments* arguments,
+                                         GLuint framebuffer, int width, int height) {
+    if (!m_context.makeCurrent())
+        return errorAt(m_composition->path(), "the OpenGL context cannot be made current");
     m_userInput.apply(arguments);
     uploadPendingTextures();
     glUseProgram(m_program.id());
@@ -448,7 +449,7 @@ bool CompositionRenderer::render(double time, const RenderArguments* arguments, 
         glClearColor(0, 0, 0, 0);
         glClear(GL_COLOR_BUFFER_BIT);
     }
-    bool drawn = true;
+    Result<void> drawn;
     for (size_t i = 0; i < m_passes.size() && drawn; ++i) {
         drawn = drawPass(i, framebuffer, width, height);
     }

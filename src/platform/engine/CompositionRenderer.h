@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/PlistValue.h"
+#include "base/Result.h"
 #include "platform/engine/Composition.h"
 #include "platform/engine/EngineKeys.h"
 #include "platform/engine/FullScreenQuad.h"
@@ -40,10 +41,10 @@ public:
     PlistDict propertyListFromInputValues() const;
 
     // Draws the composition at `time` into `framebuffer` (width x height).
-    // False when the context cannot be made current or a pass target cannot
+    // Fails when the context cannot be made current or a pass target cannot
     // be allocated at the size its expression asks for.
-    bool render(double time, const RenderArguments* arguments, GLuint framebuffer, int width,
-                int height);
+    Result<void> render(double time, const RenderArguments* arguments, GLuint framebuffer,
+                        int width, int height);
 
 private:
     struct InputSlot {
@@ -98,7 +99,7 @@ private:
     std::array<int, 2> passSize(const PassSlot& pass, int width, int height);
     bool ensureTargetSize(TargetSlot& target, int width, int height);
     void bindTextures();
-    bool drawPass(size_t index, GLuint framebuffer, int width, int height);
+    Result<void> drawPass(size_t index, GLuint framebuffer, int width, int height);
     std::optional<PlistValue> coerce(const CompositionInput& input, const PlistValue& value) const;
 
     GLContext& m_context;

@@ -96,8 +96,10 @@ void OffscreenRenderer::createTarget(float width, float height) {
     clear();
 }
 
-bool OffscreenRenderer::renderAtTime(double time, const RenderArguments* arguments) {
-    if (!m_context->makeCurrent()) return false;
+Result<void> OffscreenRenderer::renderAtTime(double time, const RenderArguments* arguments) {
+    if (!m_context->makeCurrent())
+        return errorAt(m_renderer->composition().path(),
+                       "the OpenGL context cannot be made current");
     m_accumulator.flush();  // it may still hold the render about to be replaced
     return m_renderer->render(time, arguments, m_framebuffer.id(), m_width, m_height);
 }
@@ -133,9 +135,12 @@ ImageRGBAF OffscreenRenderer::createSnapshotImageFloat() {
     return snapshot<ImageRGBAF>();
 }
 
-bool OffscreenRenderer::createAccumulator(int width, int height) {
-    if (!m_context->makeCurrent()) return false;
-    return m_accumulator.create(width, height);
+Result<void> OffscreenRenderer::createAccumulator(int width, int height) {
+    if (!m_context->makeCurrent()) return Error{"the OpenGL context cannot be made current"};
+    if (!m_accumulator.create(width, height))
+        return Error{"cannot make a " + std::to_string(width) + " x " + std::to_string(height) +
+                     " float accumulator"};
+    return {};
 }
 
 void OffscreenRenderer::clearAccumulator() {

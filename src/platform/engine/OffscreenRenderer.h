@@ -16,6 +16,7 @@
 
 #include "base/Image.h"
 #include "base/PlistValue.h"
+#include "base/Result.h"
 #include "platform/engine/Composition.h"
 #include "platform/engine/CompositionRenderer.h"
 #include "platform/engine/EngineKeys.h"
@@ -61,8 +62,9 @@ public:
         return m_renderer->propertyListFromInputValues();
     }
 
-    // arguments may be nullptr. False when the context is lost.
-    bool renderAtTime(double time, const RenderArguments* arguments);
+    // arguments may be nullptr. Fails when the context is lost or a pass
+    // target cannot be made.
+    Result<void> renderAtTime(double time, const RenderArguments* arguments);
     // Colour and depth of the render target to (0, 0, 0, 0).
     void clear();
     // The last render at renderer size, rows from the top, straight alpha.
@@ -70,8 +72,8 @@ public:
     // The same in float, unclamped when the target is float.
     ImageRGBAF createSnapshotImageFloat();
 
-    // 32-bit float RGBA at output size; false when it cannot be made.
-    bool createAccumulator(int width, int height);
+    // 32-bit float RGBA at output size.
+    Result<void> createAccumulator(int width, int height);
     void clearAccumulator();
     // Area-average downscale of the last render onto the accumulator's size,
     // then accumulator += weight * sample.

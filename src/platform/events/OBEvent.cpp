@@ -1,5 +1,7 @@
 #include "platform/events/OBEvent.h"
 
+#include <cmath>
+#include <limits>
 #include <string>
 
 namespace lumivane {
@@ -112,6 +114,16 @@ std::shared_ptr<OBEvent> OBEvent::scrollWheelEvent(int32_t wheel1, int32_t wheel
     fields.deltaZ = static_cast<float>(wheel3 / 10.0);
     fields.locationInWindow = unflippedLocation(location, unflipHeight);
     return std::make_shared<OBEvent>(std::move(fields));
+}
+
+int32_t wheelAmountFromDelta(float delta) {
+    const double amount = std::trunc(static_cast<double>(delta) * 10);
+    if (std::isnan(amount)) return 0;
+    if (amount >= static_cast<double>(std::numeric_limits<int32_t>::max()))
+        return std::numeric_limits<int32_t>::max();
+    if (amount <= static_cast<double>(std::numeric_limits<int32_t>::min()))
+        return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(amount);
 }
 
 }  // namespace lumivane

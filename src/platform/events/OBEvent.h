@@ -51,6 +51,11 @@ private:
     const void* m_window = nullptr;
 };
 
+// The wheel amount of a scroll delta: ten times it, truncated toward zero;
+// out-of-range amounts saturate and NaN gives 0 instead of an undefined
+// conversion.
+int32_t wheelAmountFromDelta(float delta);
+
 bool isMouseEventType(int type);
 bool isKeyEventType(int type);
 

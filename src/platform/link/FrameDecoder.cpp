@@ -1,20 +1,11 @@
 #include "platform/link/FrameDecoder.h"
 
-#include <cstring>
-
 namespace lumivane {
 namespace {
-
-constexpr uint8_t kBinaryMagic[] = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
 
 uint32_t readLength(const uint8_t* bytes) {
     return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) |
            uint32_t{bytes[3]};
-}
-
-bool isBinaryPropertyList(std::span<const uint8_t> bytes) {
-    return bytes.size() >= sizeof kBinaryMagic &&
-           std::memcmp(bytes.data(), kBinaryMagic, sizeof kBinaryMagic) == 0;
 }
 
 }  // namespace

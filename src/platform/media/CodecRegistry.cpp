@@ -4,6 +4,7 @@
 #include <array>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "platform/media/FFmpegHandles.h"
 
@@ -16,8 +17,6 @@ extern "C" {
 
 namespace lumivane {
 namespace {
-
-constexpr std::array<int, 6> kQuickTimeQualities = {0x000, 0x100, 0x200, 0x300, 0x3FF, 0x400};
 
 // The encoder a user means by a format when FFmpeg has several.
 const std::map<AVCodecID, std::string>& preferredEncoders() {
@@ -83,13 +82,6 @@ std::string movFourCC(const AVOutputFormat* mov, AVCodecID id) {
     return fourccText(tag);
 }
 
-// Closes a dynamic AVIO buffer and frees what it collected.
-void freeDynamicBuffer(AVIOContext* buffer) {
-    uint8_t* data = nullptr;
-    avio_close_dyn_buf(buffer, &data);
-    av_free(data);
-}
-
 // The muxer's table lists some formats that its QuickTime mode then refuses
 // (VP9, for one); starting a movie in memory is the only reliable test.
 bool muxerStarts(const AVOutputFormat* mov, const AVCodec* codec, const std::string& fourcc) {
@@ -107,11 +99,14 @@ bool muxerStarts(const AVOutputFormat* mov, const AVCodec* codec, const std::str
     stream->codecpar->height = 480;
     stream->codecpar->format = codec->pix_fmts ? codec->pix_fmts[0] : AV_PIX_FMT_ARGB;
     stream->time_base = AVRational{1, 18000};
-    if (avio_open_dyn_buf(&context->pb) < 0) return false;
+    AVIOContext* rawBuffer = nullptr;
+    if (avio_open_dyn_buf(&rawBuffer) < 0) return false;
+    AVIODynamicBufferUPtr buffer(rawBuffer);
+    context->pb = buffer.get();
     AVOptions options;
     options.set("movflags", "empty_moov+frag_keyframe");
     const int rc = avformat_init_output(context.get(), options.get());
-    freeDynamicBuffer(context->pb);
+    // The buffer goes before the context, which must not close it as a file.
     context->pb = nullptr;
     return rc >= 0;
 }
@@ -182,12 +177,19 @@ std::optional<CodecInfo> codecForFourCC(const std::string& fourcc) {
     return std::nullopt;
 }
 
-int qualityLevel(int quality) {
-    return quality >= 0 && quality <= 5 ? quality : 2;
+std::vector<CodecInfo> offeredCodecs() {
+    static constexpr std::array<std::string_view, 8> kLeftOut = {"yuv2", "tga ", "smc ", "h261",
+                                                                 "h263", "SVQ1", "SVQ3", "WRLE"};
+    std::vector<CodecInfo> offered;
+    for (const CodecInfo& codec : installedCodecs()) {
+        if (std::find(kLeftOut.begin(), kLeftOut.end(), codec.fourcc) == kLeftOut.end())
+            offered.push_back(codec);
+    }
+    return offered;
 }
 
-int quickTimeQuality(int quality) {
-    return kQuickTimeQualities[qualityLevel(quality)];
+int qualityLevel(int quality) {
+    return quality >= 0 && quality <= 5 ? quality : 2;
 }
 
 }  // namespace lumivane

@@ -37,6 +37,14 @@ struct AVOutputFormatContextDeleter {
         avformat_free_context(context);
     }
 };
+// A dynamic AVIO buffer: closing it hands back what it collected, freed here.
+struct AVIODynamicBufferDeleter {
+    void operator()(AVIOContext* buffer) const {
+        uint8_t* data = nullptr;
+        avio_close_dyn_buf(buffer, &data);
+        av_free(data);
+    }
+};
 struct AVInputFormatContextDeleter {
     void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
 };
@@ -47,6 +55,7 @@ using AVPacketUPtr = std::unique_ptr<AVPacket, AVPacketDeleter>;
 using AVCodecParametersUPtr = std::unique_ptr<AVCodecParameters, AVCodecParametersDeleter>;
 using SwsContextUPtr = std::unique_ptr<SwsContext, SwsContextDeleter>;
 using AVOutputFormatContextUPtr = std::unique_ptr<AVFormatContext, AVOutputFormatContextDeleter>;
+using AVIODynamicBufferUPtr = std::unique_ptr<AVIOContext, AVIODynamicBufferDeleter>;
 using AVInputFormatContextUPtr = std::unique_ptr<AVFormatContext, AVInputFormatContextDeleter>;
 
 // FFmpeg's error code as text.
