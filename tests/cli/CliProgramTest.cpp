@@ -27,6 +27,24 @@ TEST(CliProgram, NoArgumentsPrintsBannerAndHelp) {
     EXPECT_TRUE(r.err.empty());
 }
 
+// The README's usage block is the help text itself, so the two cannot drift.
+TEST(CliProgram, ReadmeShowsTheHelpTextAsItIs) {
+    const std::string readme = test::readFile(std::string(LUMIVANE_SOURCE_DIR) + "/README.md");
+    const std::string opening = "```\nusage: LumivaneCLI";
+    const size_t start = readme.find(opening);
+    ASSERT_NE(start, std::string::npos) << "README has no usage block";
+    const size_t end = readme.find("```", start + 3);
+    ASSERT_NE(end, std::string::npos);
+    const std::string block = readme.substr(start + 4, end - start - 4);
+
+    auto help = runProcess({test::cliPath(), "--help"});
+    std::string text = help.out;
+    const std::string programUsage = "usage: " + test::cliPath();
+    ASSERT_EQ(text.rfind(programUsage, 0), 0u);
+    text.replace(0, programUsage.size(), "usage: LumivaneCLI");
+    EXPECT_EQ(block, text);
+}
+
 TEST(CliProgram, HelpAndVersionExitWith255) {
     auto help = runProcess({test::cliPath(), "--help"});
     EXPECT_EQ(help.status, 255);

@@ -85,19 +85,19 @@ TEST(CompositionLoad, InputKeysKeepHeaderOrderWithPortTypes) {
     EXPECT_EQ(composition->inputKeys(), expected);
     const PlistDict attributes = composition->attributes();
     const auto typeOf = [&](const char* key) {
-        return attributes.find(key)->asDict()->find(QCPortAttributeTypeKey)->stringValue();
+        return attributes.find(key)->asDict()->find("QCPortAttributeTypeKey")->stringValue();
     };
-    EXPECT_EQ(typeOf("title"), QCPortTypeString);
-    EXPECT_EQ(typeOf("enabled"), QCPortTypeBoolean);
-    EXPECT_EQ(typeOf("trigger"), QCPortTypeBoolean);
-    EXPECT_EQ(typeOf("mode"), QCPortTypeIndex);
-    EXPECT_EQ(typeOf("speed"), QCPortTypeNumber);
+    // The constants read as their own names: a caller may spell them out.
+    EXPECT_EQ(typeOf("title"), "QCPortTypeString");
+    EXPECT_EQ(typeOf("enabled"), "QCPortTypeBoolean");
+    EXPECT_EQ(typeOf("trigger"), "QCPortTypeBoolean");
+    EXPECT_EQ(typeOf("mode"), "QCPortTypeIndex");
+    EXPECT_EQ(typeOf("speed"), "QCPortTypeNumber");
     for (const char* other : {"centre", "tint", "picture", "sound", "spectrum"}) {
         const std::string type = typeOf(other);
-        EXPECT_NE(type, QCPortTypeString);
-        EXPECT_NE(type, QCPortTypeBoolean);
-        EXPECT_NE(type, QCPortTypeIndex);
-        EXPECT_NE(type, QCPortTypeNumber);
+        for (const char* common :
+             {"QCPortTypeString", "QCPortTypeBoolean", "QCPortTypeIndex", "QCPortTypeNumber"})
+            EXPECT_NE(type, common) << other;
     }
     const PlistDict& speed = *attributes.find("speed")->asDict();
     EXPECT_EQ(speed.find(QCPortAttributeNameKey)->stringValue(), "Speed");
