@@ -191,6 +191,45 @@ TEST(CompositionDropView, ForwardsMouseInputOnlyWhenTheMaskSaysSo) {
     EXPECT_EQ(qBlue(pixel), 0);
 }
 
+// Values set before the view has its own GL context (never shown yet) and
+// across a move to another window (which remakes the context) are kept and
+// checked exactly as later ones.
+TEST(CompositionDropView, InputsSurviveUntilAndAcrossTheWidgetsContext) {
+    auto* view = new CompositionDropView;
+    view->setAutostartsRendering(false);
+    ASSERT_TRUE(view->loadCompositionFromFile(testData("inputs.qtz")));
+    EXPECT_TRUE(view->setValue(0.0, "level"));
+    EXPECT_TRUE(view->setValue(lumivane::PlistArray{-5.0, -5.0}, "center"));
+    EXPECT_TRUE(view->setValue("", "caption"));
+    EXPECT_FALSE(view->setValue("not a number list", "tint"));
+    EXPECT_FALSE(view->setValue(1.0, "nothing"));
+    QString why;
+    EXPECT_FALSE(view->setValue(testData("missing.png").toStdString(), "picture", &why));
+    EXPECT_TRUE(why.contains("missing.png")) << why.toStdString();
+
+    QWidget first;
+    auto* layout = new QVBoxLayout(&first);
+    layout->addWidget(view);
+    first.resize(160, 120);
+    first.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&first));
+    view->startRendering();
+    // Level 0: black everywhere but nothing else drawn either.
+    EXPECT_TRUE(allBlack(view->grabRenderedFrame()));
+    EXPECT_EQ(view->valueForInputKey("level")->doubleValue(), 0.0);
+
+    QWidget second;
+    second.setLayout(new QVBoxLayout);
+    second.layout()->addWidget(view);
+    second.resize(160, 120);
+    second.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&second));
+    EXPECT_EQ(view->valueForInputKey("level")->doubleValue(), 0.0);
+    EXPECT_TRUE(allBlack(view->grabRenderedFrame()));
+    ASSERT_TRUE(view->setValue(1.0, "level"));
+    EXPECT_FALSE(allBlack(view->grabRenderedFrame()));
+}
+
 struct DragCase {
     const char* name;
     QList<QUrl> urls;
