@@ -191,6 +191,41 @@ TEST(CompositionDropView, ForwardsMouseInputOnlyWhenTheMaskSaysSo) {
     EXPECT_EQ(qBlue(pixel), 0);
 }
 
+TEST(CompositionDropView, ForwardsKeysAsTheirJavaScriptCodes) {
+    ShownView shown(QSize(64, 64));
+    ASSERT_TRUE(shown.exposed);
+    CompositionDropView& view = *shown.view;
+    ASSERT_TRUE(view.loadCompositionFromFile(testData("keys.qtz")));
+    view.startRendering();
+    const auto held = [&] { return view.grabRenderedFrame().pixel(1, 1) & 0xFFFFFF; };
+
+    QTest::keyPress(&view, Qt::Key_A);
+    EXPECT_EQ(held(), 0u) << "keys reached the composition through a zero mask";
+    QTest::keyRelease(&view, Qt::Key_A);
+
+    view.setEventForwardingMask((1u << lumivane::NSKeyDown) | (1u << lumivane::NSKeyUp) |
+                                (1u << lumivane::NSFlagsChanged));
+    struct Step {
+        bool press;
+        Qt::Key key;
+        QRgb expected;
+    };
+    const Step steps[] = {
+        {true, Qt::Key_A, 0xFF0000},      {true, Qt::Key_Left, 0xFFFF00},
+        {true, Qt::Key_Shift, 0xFFFFFF},  {false, Qt::Key_A, 0x00FFFF},
+        {false, Qt::Key_Shift, 0x00FF00}, {false, Qt::Key_Left, 0x000000},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(std::to_string(step.key) + (step.press ? " down" : " up"));
+        if (step.press) {
+            QTest::keyPress(&view, step.key);
+        } else {
+            QTest::keyRelease(&view, step.key);
+        }
+        EXPECT_EQ(held(), step.expected);
+    }
+}
+
 // Values set before the view has its own GL context (never shown yet) and
 // across a move to another window (which remakes the context) are kept and
 // checked exactly as later ones.
