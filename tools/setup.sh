@@ -17,6 +17,7 @@ PACKAGES=(
     libopenimageio-dev libplist-dev nlohmann-json3-dev libmuparser-dev
     libfontconfig-dev fonts-dejavu-core
     libgtest-dev clang libclang-rt-14-dev
+    qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libqt6opengl6-dev xvfb xauth
 )
 
 install_missing_packages() {
