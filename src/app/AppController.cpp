@@ -238,9 +238,12 @@ void AppController::seedDefault(const char* key, double value) {
     if (!m_defaults->contains(key)) m_defaults->setValue(key, value);
 }
 
-bool AppController::openFile(const QString& path) {
+bool AppController::openFile(const QString& file) {
     // No composition changes under a running render.
     if (!m_ui->previewEnabled->isEnabled()) return false;
+    // A path relative to where the application started would name another
+    // file for the renderer and the proposed output.
+    const QString path = QFileInfo(file).absoluteFilePath();
     CompositionDropView* view = m_ui->dropView;
     if (m_ui->previewEnabled->isChecked())
         view->startRendering();

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QDockWidget>
 #include <QLabel>
 #include <QLineEdit>
@@ -439,7 +440,14 @@ TEST_F(AppControllerTest, OpeningCompositionsFillsTheDrawerAndProposesOutput) {
         << app.find<QLabel>("statusText")->text().toStdString();
     EXPECT_FALSE(app.find<QPushButton>("startRecording")->isEnabled());
     EXPECT_TRUE(preview->isEnabled());
-    ASSERT_TRUE(app.controller->openFile(demo));
+    // A relative path, as typed on a command line, becomes absolute.
+    const QString startDirectory = QDir::currentPath();
+    QDir::setCurrent(QStringLiteral(LUMIVANE_SOURCE_DIR "/resources"));
+    const bool opened = app.controller->openFile("compositions/demo.qtz");
+    QDir::setCurrent(startDirectory);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(app.controller->compositionFile(), demo);
+    EXPECT_EQ(app.find<QLineEdit>("moviePath")->text(), composition("demo/"));
     EXPECT_TRUE(app.find<QPushButton>("startRecording")->isEnabled());
 }
 
