@@ -92,9 +92,7 @@ void CompositionDropView::loadIdleComposition() {
         QDir::cleanPath(QCoreApplication::applicationDirPath() +
                         QStringLiteral("/../share/lumivane/compositions/qcidle.qtz"));
     QString error;
-    if (loadComposition(path, &error)) {
-        m_showsIdleComposition = true;
-    } else {
+    if (!loadComposition(path, &error)) {
         logLine("Hmm, that didn't go as well as planned...");
         logLine(error.toStdString());
     }
@@ -111,7 +109,6 @@ bool CompositionDropView::loadComposition(const QString& path, QString* error) {
     releaseRenderer();
     m_composition.reset();
     m_compositionPath.clear();
-    m_showsIdleComposition = false;
     m_pendingInput.clear();
     m_renderFailureLogged = false;
     QString reason;

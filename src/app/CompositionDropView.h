@@ -128,7 +128,6 @@ private:
     std::unique_ptr<lumivane::CompositionRenderer> m_renderer;
     bool m_widgetContextDying = false;
     QString m_compositionPath;
-    bool m_showsIdleComposition = false;
 
     QTimer m_frameTimer;
     QElapsedTimer m_clock;
