@@ -52,13 +52,6 @@ TEST(RenderProgressText, ElapsedLines) {
     }
 }
 
-TEST(RenderProgressText, SuffixStartsWithEmDashAndBlank) {
-    const QString suffix = RenderProgressText::remainingSuffix(10, 0.25);
-    ASSERT_GE(suffix.size(), 2);
-    EXPECT_EQ(suffix.at(0), QChar(0x2014));
-    EXPECT_EQ(suffix.at(1), QChar(' '));
-}
-
 struct FrameCase {
     int index;
     int count;
