@@ -26,6 +26,7 @@
 #include "app/UserDefaults.h"
 #include "base/Log.h"
 #include "platform/media/CodecRegistry.h"
+#include "platform/media/ImageSequence.h"
 #include "shared/RecordedEvents.h"
 #include "ui_MainWindow.h"
 
@@ -41,13 +42,6 @@ constexpr std::array<std::pair<int, int>, 9> kPresetSizes = {{{320, 240},
                                                               {720, 576},
                                                               {1280, 720},
                                                               {1920, 1080}}};
-
-// Codecs the menu has always left out, as the renderer's codec list does.
-constexpr std::array<std::string_view, 8> kSkippedCodecs = {"SVQ1", "SVQ3", "WRLE", "h261",
-                                                            "h263", "smc ", "tga ", "yuv2"};
-
-constexpr std::array<const char*, 5> kSequenceTypes = {
-    "public.jpeg", "public.jpeg-2000", "public.png", "public.tiff", "com.ilm.openexr-image"};
 
 // The preview's rate while the idle composition shows.
 constexpr double kIdleFrameRate = 60.0;
@@ -210,10 +204,7 @@ void AppController::applicationWillFinishLaunching() {
 void AppController::buildCodecMenu() {
     QComboBox* menu = m_ui->codec;
     int mpeg4Entry = -1;
-    for (const lumivane::CodecInfo& codec : lumivane::installedCodecs()) {
-        if (std::find(kSkippedCodecs.begin(), kSkippedCodecs.end(), codec.fourcc) !=
-            kSkippedCodecs.end())
-            continue;
+    for (const lumivane::CodecInfo& codec : lumivane::offeredCodecs()) {
         menu->addItem(QString::fromStdString(codec.name));
         menu->setItemData(menu->count() - 1, QString::fromStdString(codec.fourcc), Qt::ToolTipRole);
         if (codec.fourcc == "mp4v") mpeg4Entry = menu->count() - 1;
@@ -281,8 +272,7 @@ QString AppController::selectedOutputType() const {
 }
 
 bool AppController::isSequenceType(const QString& outputType) {
-    return std::any_of(kSequenceTypes.begin(), kSequenceTypes.end(),
-                       [&](const char* type) { return outputType == QLatin1String(type); });
+    return lumivane::isImageSequenceType(outputType.toStdString());
 }
 
 QString AppController::pathForOutputType(const QString& path, const QString& outputType) {

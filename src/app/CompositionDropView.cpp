@@ -249,8 +249,8 @@ void CompositionDropView::paintGL() {
     m_renderedSinceBuild = true;
     if (!drawn) {
         if (!m_renderFailureLogged) {
-            logLine("The preview cannot draw \"" + m_composition->path() + "\" at " +
-                    std::to_string(size.width()) + "x" + std::to_string(size.height()));
+            logLine("The preview cannot draw at " + std::to_string(size.width()) + "x" +
+                    std::to_string(size.height()) + ": " + drawn.error());
             m_renderFailureLogged = true;
         }
         // What stays in the framebuffer is whatever the failed passes left.
