@@ -111,6 +111,58 @@
         <source>Cancel</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>preparing to encode</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Complete</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed to load the Composition</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed to create offscreen renderer</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>failed to create movie</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancelled</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Choose</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Movies (*.mov)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Replace</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>invalid path</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The renderer cannot be started: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Currently Rendering</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>CompositionDropView</name>
@@ -120,6 +172,17 @@
     </message>
     <message>
         <source>No composition is open.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>DockMenu</name>
+    <message>
+        <source>Now Rendering</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancel</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

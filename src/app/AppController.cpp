@@ -1,7 +1,12 @@
 #include "app/AppController.h"
 
+#include <pwd.h>
+
+#include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -9,7 +14,8 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QProcess>
+#include <QPushButton>
+#include <QSessionManager>
 #include <QTimer>
 #include <QUrl>
 #include <QWindowStateChangeEvent>
@@ -19,12 +25,19 @@
 #include <cmath>
 #include <string_view>
 
+#include "app/AppControllerAdapter.h"
 #include "app/AppResources.h"
 #include "app/CompositionDropView.h"
+#include "app/DelayedReports.h"
+#include "app/DockIcon.h"
 #include "app/OBNumberFormatter.h"
 #include "app/ParameterView.h"
+#include "app/QuitSignalNotifier.h"
+#include "app/RenderJob.h"
+#include "app/RenderProgressText.h"
 #include "app/UserDefaults.h"
 #include "base/Log.h"
+#include "base/MonotonicClock.h"
 #include "platform/media/CodecRegistry.h"
 #include "platform/media/ImageSequence.h"
 #include "shared/RecordedEvents.h"
@@ -50,6 +63,25 @@ constexpr double kCompositionFrameRate = 12.0;
 constexpr double kDefaultDuration = 10.0;
 constexpr int kLosslessQuality = 5;
 constexpr double kAntialiasWarningFactor = 4.0;
+// The checkup's interval while a job runs.
+constexpr int kCheckupIntervalMs = 500;
+// encodeProgress runs over 0..kProgressSteps for 0.0..1.0.
+constexpr double kProgressSteps = 10000.0;
+// Return codes of sheets: an alert's default button, and the first and
+// second buttons of the quit question.
+constexpr int kDefaultReturn = 1;
+constexpr int kFirstButtonReturn = 1000;
+constexpr int kSecondButtonReturn = 1001;
+
+// The keys the renderer sends, for the string table.
+[[maybe_unused]] constexpr const char* kRendererKeys[] = {
+    QT_TRANSLATE_NOOP("AppController", "preparing to encode"),
+    QT_TRANSLATE_NOOP("AppController", "Complete"),
+    QT_TRANSLATE_NOOP("AppController", "Failed to load the Composition"),
+    QT_TRANSLATE_NOOP("AppController", "Failed to create offscreen renderer"),
+    QT_TRANSLATE_NOOP("AppController", "failed to create movie"),
+    QT_TRANSLATE_NOOP("AppController", "Cancelled"),
+};
 
 QString versionString() {
     return QStringLiteral(LUMIVANE_VERSION);
@@ -83,13 +115,47 @@ QString deletingPathExtension(const QString& path) {
     return dot < 0 ? trimmed : trimmed.left(dot);
 }
 
+QString lastPathComponent(const QString& path) {
+    const QString trimmed = withoutTrailingSlashes(path);
+    return trimmed.mid(trimmed.lastIndexOf('/') + 1);
+}
+
+// A leading "~" or "~user" becomes that home directory; anything else, and
+// an unknown user, stays as it is.
+QString expandingTilde(const QString& path) {
+    if (!path.startsWith('~')) return path;
+    const qsizetype slash = path.indexOf('/');
+    const QString user = path.mid(1, slash < 0 ? -1 : slash - 1);
+    QString home;
+    if (user.isEmpty()) {
+        home = QDir::homePath();
+    } else if (const passwd* entry = getpwnam(QFile::encodeName(user).constData())) {
+        home = QFile::decodeName(entry->pw_dir);
+    } else {
+        return path;
+    }
+    return slash < 0 ? home : withoutTrailingSlashes(home) + path.mid(slash);
+}
+
+QString titleOf(const QObject* sender) {
+    if (const auto* button = qobject_cast<const QAbstractButton*>(sender)) return button->text();
+    if (const auto* action = qobject_cast<const QAction*>(sender)) return action->text();
+    return QString();
+}
+
 }  // namespace
 
 AppController::AppController(QObject* parent)
     : QObject(parent),
       m_window(std::make_unique<QMainWindow>()),
       m_ui(std::make_unique<Ui::MainWindow>()),
-      m_defaults(new UserDefaults(this)) {
+      m_defaults(new UserDefaults(this)),
+      m_rendererPath(AppResources::rendererPath()),
+      m_delayedReports(new DelayedReports(this)),
+      m_dockIcon(new DockIcon(QIcon(AppResources::iconPath(QStringLiteral("Lumivane"))),
+                              QIcon(AppResources::iconPath(QStringLiteral("LumivaneWorking"))),
+                              this)),
+      m_quitSignals(new QuitSignalNotifier(this)) {
     m_ui->setupUi(m_window.get());
     // The two progress indicators keep their room while hidden, so the window
     // does not jump when a render starts.
@@ -125,7 +191,33 @@ AppController::AppController(QObject* parent)
                 lumivane::logLine(reason.toStdString());
             });
     connect(m_ui->actionOpen, &QAction::triggered, this, &AppController::chooseCompositionToOpen);
-    connect(m_ui->actionQuit, &QAction::triggered, m_window.get(), &QWidget::close);
+    connect(m_ui->actionQuit, &QAction::triggered, this, &AppController::terminate);
+
+    connect(m_ui->startRecording, &QAbstractButton::clicked, this,
+            [this] { record(m_ui->startRecording); });
+    connect(m_ui->browseButton, &QAbstractButton::clicked, this,
+            [this] { browse(m_ui->browseButton); });
+    connect(m_delayedReports, &DelayedReports::errorReportDue, this, &AppController::indicateError);
+    connect(m_dockIcon, &DockIcon::cancelRequested, this, [this] {
+        // A menu built while a job ran may be chosen after it ended.
+        if (m_ui->startRecording->text() == tr("Cancel")) cancelRendering();
+    });
+    if (m_quitSignals->installed().ok())
+        connect(m_quitSignals, &QuitSignalNotifier::quitRequested, this,
+                &AppController::handleQuit);
+    else
+        lumivane::logLine(m_quitSignals->installed().error());
+    // The session's quit, like a signal, is taken on the event loop.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& session) {
+        // Keeps the session waiting for the answer while a job runs.
+        if (m_job && m_job->isRunning() && session.allowsInteraction()) session.cancel();
+        QTimer::singleShot(0, this, &AppController::handleQuit);
+    });
+    // A quit that did not come through the question still stops the renderer
+    // so that it finishes its movie.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (m_job) m_job->stopForQuit();
+    });
     connect(m_ui->actionHelp, &QAction::triggered, this, [this] { showHelp(m_ui->actionHelp); });
 }
 
@@ -433,8 +525,9 @@ void AppController::disableControls() {
 
 void AppController::enableControls() {
     if (m_updateTimer) {
+        // May run inside the timer's own timeout (the checkup).
         m_updateTimer->stop();
-        delete std::exchange(m_updateTimer, nullptr);
+        std::exchange(m_updateTimer, nullptr)->deleteLater();
     }
     for (QWidget* control :
          {static_cast<QWidget*>(m_ui->previewEnabled), static_cast<QWidget*>(m_ui->movieDuration),
@@ -454,15 +547,8 @@ void AppController::enableControls() {
     CompositionDropView* view = m_ui->dropView;
     if (view->isRendering() && view->isPausedRendering() && m_ui->previewEnabled->isChecked())
         view->resumeRendering();
-    if (m_encoderTask) {
-        // Letting go of the job must not kill a renderer that is still
-        // finishing its file: it goes once it has ended.
-        QProcess* task = std::exchange(m_encoderTask, nullptr);
-        if (task->state() == QProcess::NotRunning)
-            task->deleteLater();
-        else
-            connect(task, &QProcess::finished, task, &QObject::deleteLater);
-    }
+    releaseJob();
+    m_dockIcon->setRendering(false, QString());
     m_ui->startRecording->setText(tr("Record"));
 }
 
@@ -512,6 +598,12 @@ void AppController::setDefaultPath(const QString& path) {
 
 bool AppController::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_window.get()) {
+        if (event->type() == QEvent::Close) {
+            // The window stays; the application decides whether to quit.
+            event->ignore();
+            windowShouldClose();
+            return true;
+        }
         if (event->type() == QEvent::Resize) {
             windowDidResize();
         } else if (event->type() == QEvent::WindowStateChange) {
@@ -529,4 +621,275 @@ bool AppController::eventFilter(QObject* watched, QEvent* event) {
         });
     }
     return QObject::eventFilter(watched, event);
+}
+
+std::shared_ptr<const lumivane::EventArray> AppController::recordedEvents() const {
+    return std::make_shared<const lumivane::EventArray>();
+}
+
+QString AppController::localizedKey(const QString& key) {
+    if (key.isEmpty()) return QString();
+    return QCoreApplication::translate("AppController", key.toUtf8().constData());
+}
+
+double AppController::fieldValue(QLineEdit* field, const char* key, double fallback) const {
+    // As the field shows it once a pending edit is committed: the stored
+    // number, or the formatter's default that shows when there is none.
+    m_defaults->commitEditing(field);
+    return m_defaults->doubleValue(key).value_or(fallback);
+}
+
+void AppController::browse(QObject* /*sender*/) {
+    auto* panel = new QFileDialog(m_window.get());
+    panel->setObjectName(QStringLiteral("savePanel"));
+    panel->setAcceptMode(QFileDialog::AcceptSave);
+    panel->setFileMode(QFileDialog::AnyFile);
+    panel->setLabelText(QFileDialog::Accept, tr("Choose"));
+    // A sequence is a directory named as chosen; a movie is a ".mov" file.
+    const bool sequence = isSequenceType(selectedOutputType());
+    panel->setDefaultSuffix(sequence ? QString() : QStringLiteral("mov"));
+    if (!sequence) panel->setNameFilter(tr("Movies (*.mov)"));
+    const QFileInfo current(withoutTrailingSlashes(expandingTilde(m_ui->moviePath->text())));
+    if (!m_ui->moviePath->text().isEmpty()) {
+        panel->setDirectory(current.absolutePath());
+        panel->selectFile(current.fileName());
+    }
+    panel->setWindowModality(Qt::WindowModal);
+    connect(panel, &QFileDialog::finished, this, [this, panel](int result) {
+        const QStringList chosen = panel->selectedFiles();
+        panel->deleteLater();
+        savePanelDidEnd(result == QDialog::Accepted ? kDefaultReturn : 0,
+                        chosen.isEmpty() ? QString() : chosen.first());
+    });
+    panel->open();
+}
+
+void AppController::savePanelDidEnd(int returnCode, const QString& chosenPath) {
+    if (returnCode != kDefaultReturn || chosenPath.isEmpty()) return;
+    // A movie must end in ".mov" even when another extension was typed.
+    const QString type = selectedOutputType();
+    m_ui->moviePath->setText(isSequenceType(type) ? chosenPath
+                                                  : pathForOutputType(chosenPath, type));
+}
+
+void AppController::record(QObject* sender) {
+    if (titleOf(sender) == tr("Cancel")) {
+        cancelRendering();
+        return;
+    }
+    const QString path = expandingTilde(m_ui->moviePath->text());
+    if (path.isEmpty()) return;
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) {
+        saveSheet(kDefaultReturn);
+        return;
+    }
+    // The existing output is replaced by the renderer, never removed here.
+    auto* alert = new QMessageBox(m_window.get());
+    alert->setObjectName(QStringLiteral("replaceAlert"));
+    alert->setIcon(QMessageBox::Critical);
+    alert->setText(tr("File Exists").arg(lastPathComponent(path)));
+    alert->setInformativeText(tr("Replace Informative Text"));
+    QPushButton* replace = alert->addButton(tr("Replace"), QMessageBox::AcceptRole);
+    QPushButton* cancel = alert->addButton(tr("Cancel"), QMessageBox::RejectRole);
+    alert->setDefaultButton(replace);
+    alert->setEscapeButton(cancel);
+    alert->setWindowModality(Qt::WindowModal);
+    connect(alert, &QMessageBox::finished, this, [this, alert, replace] {
+        const bool replacing = alert->clickedButton() == replace;
+        alert->deleteLater();
+        saveSheet(replacing ? kDefaultReturn : 0);
+    });
+    alert->open();
+}
+
+void AppController::saveSheet(int returnCode) {
+    if (returnCode != kDefaultReturn) return;
+    const QString original = m_ui->moviePath->text();
+    const QString path = expandingTilde(original);
+    if (path.isEmpty()) {
+        lumivane::logLine("invalid path:  original is " + original.toStdString());
+        m_ui->statusText->setText(tr("invalid path"));
+        return;
+    }
+
+    // The callbacks of an earlier job's renderer, still finishing after a
+    // cancel, do not reach this job.
+    disownJobCallbacks();
+    m_adapter = std::make_shared<AppControllerAdapter>();
+    connectAdapter();
+
+    auto settings = std::make_shared<lumivane::RenderSettings>();
+    settings->setCodec(selectedOutputType().toStdString());
+    settings->setAA(antialiasValue());
+    settings->setMotionBlur(motionBlurSamples(motionBlurValue()));
+    settings->setAppController(m_adapter);
+    settings->setMoviePath(QFile::encodeName(path).toStdString());
+    if (!m_compositionFile.isEmpty())
+        settings->setCompositionFile(QFile::encodeName(m_compositionFile).toStdString());
+    settings->setRecordButton(lumivane::ObjectReference{"recordButton"});
+    m_defaults->commitEditing(m_ui->width);
+    m_defaults->commitEditing(m_ui->height);
+    settings->setWidth(m_ui->width->text().toStdString());
+    settings->setHeight(m_ui->height->text().toStdString());
+    settings->setQuality(m_ui->quality->currentIndex());
+    settings->setFramerate(fieldValue(m_ui->framerate, kFrameRateKey, 30.0));
+    settings->setDuration(fieldValue(m_ui->movieDuration, kDurationKey, kDefaultDuration));
+    settings->setInputValues(lumivane::PlistValue(m_ui->dropView->propertyListFromInputValues()));
+    settings->setStartTime(fieldValue(m_ui->startTime, kTimeOffsetKey, 0.0));
+    settings->setTimeScale(fieldValue(m_ui->timeScale, kTimeScaleKey, 1.0));
+    settings->setEvents(recordedEvents());
+
+    disableControls();
+    m_ui->startRecording->setText(tr("Cancel"));
+    m_ui->parameterDrawer->hide();
+    // A blanking report of an earlier cancel would end this job's watching.
+    m_delayedReports->dropPending();
+
+    auto* job = new RenderJob(settings, m_rendererPath, this);
+    const lumivane::Result<void> started = job->start();
+    if (!started.ok()) {
+        delete job;
+        enableControls();
+        m_ui->statusText->setText(
+            tr("The renderer cannot be started: %1").arg(QString::fromStdString(started.error())));
+        lumivane::logLine(started.error());
+        return;
+    }
+    m_job = job;
+    m_renderStartTime = job->startTime();
+    m_progress = 0;
+    m_dockIcon->setWorking(true);
+    m_dockIcon->setRendering(true, m_compositionFile);
+    m_updateTimer = new QTimer(this);
+    m_updateTimer->setInterval(kCheckupIntervalMs);
+    connect(m_updateTimer, &QTimer::timeout, this, &AppController::encoderCheckup);
+    m_updateTimer->start();
+    encoderCheckup();
+}
+
+void AppController::connectAdapter() {
+    AppControllerAdapter* adapter = m_adapter.get();
+    connect(adapter, &AppControllerAdapter::statusIndicated, this, &AppController::indicateStatus);
+    connect(adapter, &AppControllerAdapter::frameIndicated, this, &AppController::indicateFrame);
+    connect(adapter, &AppControllerAdapter::errorIndicated, this, &AppController::indicateError);
+    connect(adapter, &AppControllerAdapter::enableControlsRequested, this,
+            &AppController::enableControls);
+    connect(adapter, &AppControllerAdapter::renderingFinished, this,
+            &AppController::finishedRendering);
+}
+
+void AppController::disownJobCallbacks() {
+    if (m_adapter) m_adapter->disconnect(this);
+}
+
+void AppController::releaseJob() {
+    RenderJob* job = std::exchange(m_job, nullptr);
+    if (!job) return;
+    // Deleting a job stops its renderer; one still finishing its movie (after
+    // a cancel, or right after its last callback) goes once it has ended.
+    if (job->isRunning())
+        connect(job, &RenderJob::finished, job, &QObject::deleteLater);
+    else
+        job->deleteLater();
+}
+
+void AppController::encoderCheckup() {
+    if (!m_job) return;
+    if (!m_job->isRunning()) {
+        // Ended without a report: killed, crashed or unable to connect.
+        enableControls();
+        m_ui->statusText->setText(
+            localizedKey(QStringLiteral("Failed to create offscreen renderer")));
+        m_dockIcon->setWorking(false);
+    }
+    m_ui->timeElapsed->setText(RenderProgressText::elapsedLine(
+        lumivane::monotonicSeconds() - m_renderStartTime, m_progress));
+}
+
+void AppController::indicateFrame(int frame, int total) {
+    const RenderProgressText::FrameStatusArguments arguments =
+        RenderProgressText::frameStatusArguments(frame, total);
+    m_progress = arguments.barValue;
+    m_ui->encodeProgress->setValue(static_cast<int>(std::lround(m_progress * kProgressSteps)));
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    m_ui->statusText->setText(tr("frame status")
+                                  .arg(locale.toString(arguments.frameNumber),
+                                       locale.toString(arguments.frameCount),
+                                       locale.toString(arguments.percentage, 'f', 1)));
+}
+
+void AppController::indicateStatus(const QString& statusKey) {
+    m_ui->statusText->setText(localizedKey(statusKey));
+}
+
+void AppController::indicateError(const QString& errorKey) {
+    enableControls();
+    m_dockIcon->setWorking(false);
+    m_ui->statusText->setText(localizedKey(errorKey));
+}
+
+void AppController::finishedRendering() {
+    QApplication::alert(m_window.get());
+    m_dockIcon->setWorking(false);
+}
+
+void AppController::cancelRendering() {
+    // A report the renderer sent before it took the signal changes nothing.
+    disownJobCallbacks();
+    if (m_job) m_job->cancel();
+    enableControls();
+    m_delayedReports->scheduleCancelReports();
+}
+
+bool AppController::applicationShouldTerminate() {
+    if (!m_job || !m_job->isRunning()) return true;
+    if (m_quitAlert) return false;  // the question is already up
+    auto* alert = new QMessageBox(m_window.get());
+    alert->setObjectName(QStringLiteral("quitAlert"));
+    alert->setIcon(QMessageBox::Warning);
+    alert->setText(tr("Currently Rendering"));
+    alert->setInformativeText(tr("Stop Rendering Informative Text"));
+    QPushButton* cancel = alert->addButton(tr("Cancel"), QMessageBox::RejectRole);
+    QPushButton* quit = alert->addButton(tr("Quit"), QMessageBox::DestructiveRole);
+    alert->setDefaultButton(cancel);
+    alert->setEscapeButton(cancel);
+    alert->setWindowModality(Qt::WindowModal);
+    connect(alert, &QMessageBox::finished, this, [this, alert, quit] {
+        const bool quitting = alert->clickedButton() == quit;
+        alert->deleteLater();
+        shouldStopRendering(quitting ? kSecondButtonReturn : kFirstButtonReturn);
+    });
+    m_quitAlert = alert;
+    alert->open();
+    return false;
+}
+
+void AppController::shouldStopRendering(int returnCode) {
+    if (returnCode != kSecondButtonReturn) return;  // the job goes on
+    // One SIGINT, the link closed, up to five one-second waits, then SIGKILL:
+    // a second signal would cut the renderer's flush short.
+    if (m_job) m_job->stopForQuit();
+    emit quitApproved();
+}
+
+void AppController::terminate() {
+    if (applicationShouldTerminate()) emit quitApproved();
+}
+
+void AppController::handleQuit() {
+    // Sheets end without their default action.
+    for (QDialog* sheet : m_window->findChildren<QDialog*>(Qt::FindDirectChildrenOnly))
+        if (sheet->isVisible() && sheet->windowModality() == Qt::WindowModal) sheet->reject();
+    terminate();
+}
+
+bool AppController::windowShouldClose() {
+    // Commits a pending edit of a field before the application goes.
+    if (m_ui->codec->isEnabled()) {
+        disableControls();
+        enableControls();
+    }
+    terminate();
+    return false;
 }

@@ -2,23 +2,33 @@
 // the settings controls and their user defaults, the codec, quality and size
 // menus, the control states around a render, the slider labels and slowdown
 // warnings, the parameter drawer and preview toggles, and the drop view's
-// delegate side (a composition opened, recording allowed, output proposed).
+// delegate side (a composition opened, recording allowed, output proposed),
+// and render jobs: the output path, the overwrite question, the renderer
+// child and its callbacks over the render link, cancel and quitting.
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
 
 #include "app/CompositionDropViewDelegate.h"
+#include "shared/RenderSettings.h"
 
 class QAbstractButton;
 class QLabel;
+class QLineEdit;
 class QMainWindow;
-class QProcess;
+class QMessageBox;
 class QProgressBar;
 class QTimer;
+class AppControllerAdapter;
 class CompositionDropView;
+class DelayedReports;
+class DockIcon;
+class QuitSignalNotifier;
+class RenderJob;
 class UserDefaults;
 
 namespace Ui {
@@ -87,6 +97,28 @@ public:
     void setCanRecord(bool flag) override;
     void setDefaultPath(const QString& path) override;
 
+    // The renderer started for each job; LumivaneCLI beside the application
+    // unless set otherwise.
+    QString rendererPath() const { return m_rendererPath; }
+    void setRendererPath(const QString& path) { m_rendererPath = path; }
+    // The running job, none while idle.
+    const RenderJob* renderJob() const { return m_job; }
+    DockIcon* dockIcon() const { return m_dockIcon; }
+    // The recording replayed by a render. The Record Input window's recording
+    // view supplies it; until that window exists there is none.
+    std::shared_ptr<const lumivane::EventArray> recordedEvents() const;
+
+    // True when the application may quit now; false when a job runs, after
+    // putting up the question whose answer decides.
+    bool applicationShouldTerminate();
+    // Closing the main window quits instead; always false.
+    bool windowShouldClose();
+
+signals:
+    // The application is to quit now: nothing runs, or the renderer has been
+    // stopped.
+    void quitApproved();
+
 public slots:
     void resolutionChanged(QObject* sender);
     void codecChanged(QObject* sender);
@@ -101,6 +133,28 @@ public slots:
     void windowDidResize();
     void windowDidDeminiaturize();
 
+    // Starts a job, or cancels the running one when the sender is titled
+    // "Cancel".
+    void record(QObject* sender);
+    // The output path chosen in a save sheet.
+    void browse(QObject* sender);
+    void savePanelDidEnd(int returnCode, const QString& chosenPath);
+    // Starts the job for return code 1 (the default button); others do nothing.
+    void saveSheet(int returnCode);
+    // Every 0.5 s while a job runs: elapsed and remaining time, dead renderer.
+    void encoderCheckup();
+    // The renderer's callbacks.
+    void indicateFrame(int frame, int total);
+    void indicateStatus(const QString& statusKey);
+    void indicateError(const QString& errorKey);
+    void finishedRendering();
+    void shouldStopRendering(int returnCode);
+    // A quit from the menu, the desktop session or a signal: ends open sheets,
+    // then asks to quit.
+    void handleQuit();
+    // Quits now, or asks first while a job runs.
+    void terminate();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -111,14 +165,34 @@ private:
     // sets the key.
     void warnSlowdown(const QString& informativeText, const char* disableKey);
     void chooseCompositionToOpen();
+    void cancelRendering();
+    // Lets go of the running job without stopping its renderer; callbacks
+    // still to come (finishedRendering after enableControls) arrive unless
+    // the job is also disowned.
+    void releaseJob();
+    // No further callback of the current job's renderer reaches the window.
+    void disownJobCallbacks();
+    void connectAdapter();
+    // The window's text for a status or error key.
+    static QString localizedKey(const QString& key);
+    double fieldValue(QLineEdit* field, const char* key, double fallback) const;
 
     std::unique_ptr<QMainWindow> m_window;
     std::unique_ptr<Ui::MainWindow> m_ui;
     UserDefaults* m_defaults = nullptr;
     QString m_compositionFile;
-    // The running render job's child and checkup timer (none while idle).
-    QProcess* m_encoderTask = nullptr;
+    QString m_rendererPath;
+    // The running render job and its checkup timer (none while idle).
+    RenderJob* m_job = nullptr;
     QTimer* m_updateTimer = nullptr;
+    double m_renderStartTime = 0;
+    double m_progress = 0;  // the bar's value, 0.0 to 1.0
+    // The current job's end of the link; a fresh one per job.
+    std::shared_ptr<AppControllerAdapter> m_adapter;
+    DelayedReports* m_delayedReports = nullptr;
+    DockIcon* m_dockIcon = nullptr;
+    QuitSignalNotifier* m_quitSignals = nullptr;
+    QPointer<QMessageBox> m_quitAlert;
     // Set while the anti-aliasing slider's mouse release is handled.
     bool m_handlingSliderRelease = false;
 };

@@ -18,3 +18,7 @@ QString AppResources::helpPage() {
 QString AppResources::iconPath(const QString& name) {
     return shareDirectory() + "/icons/" + name + ".png";
 }
+
+QString AppResources::rendererPath() {
+    return QCoreApplication::applicationDirPath() + "/LumivaneCLI";
+}

@@ -11,4 +11,6 @@ public:
     static QString helpPage();
     // A window icon by name ("Lumivane", "LumivaneWorking").
     static QString iconPath(const QString& name);
+    // The renderer beside the application's executable.
+    static QString rendererPath();
 };

@@ -38,6 +38,10 @@ int main(int argc, char* argv[]) {
                           AppResources::translationsDirectory().toStdString());
 
     AppController controller;
+    // The controller decides when the application may go; closing the main
+    // window is one of its questions, not the end by itself.
+    QObject::connect(&controller, &AppController::quitApproved, &application,
+                     &QCoreApplication::quit);
     controller.applicationWillFinishLaunching();
     controller.window()->show();
 
