@@ -1,5 +1,6 @@
 // Runs the application tests inside a QApplication whose settings go to a
-// temporary XDG_CONFIG_HOME, never the user's, with the English string table
+// temporary XDG_CONFIG_HOME, never the user's, and whose render links
+// register in a temporary XDG_RUNTIME_DIR, with the English string table
 // loaded as the application loads it.
 #include <QApplication>
 #include <QLocale>
@@ -15,6 +16,9 @@ int main(int argc, char** argv) {
     QTemporaryDir configHome;
     if (!configHome.isValid()) return 2;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
+    QTemporaryDir runtimeDir;
+    if (!runtimeDir.isValid()) return 2;
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir.path()));
     lumivane::prepareGLEnvironment();
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Lumivane"));
