@@ -8,61 +8,19 @@
 #include <QWidget>
 #include <QWindow>
 
+#include "platform/events/KeyCodes.h"
+
 namespace lumivane {
 namespace {
 
 // Names no key: 0 is the virtual code of "A".
 constexpr uint16_t kNoKeyCode = 0xFFFF;
 
-struct KeyCode {
-    int qtKey;
-    uint16_t virtualCode;
-    uint32_t modifierMask;  // for modifier keys
-};
-
-// Desktop virtual key codes of the keys whose characters say nothing.
-constexpr KeyCode kKeyCodes[] = {
-    {Qt::Key_Return, 0x24, 0},
-    {Qt::Key_Enter, 0x4C, 0},
-    {Qt::Key_Tab, 0x30, 0},
-    {Qt::Key_Backtab, 0x30, 0},
-    {Qt::Key_Space, 0x31, 0},
-    {Qt::Key_Backspace, 0x33, 0},
-    {Qt::Key_Escape, 0x35, 0},
-    {Qt::Key_Delete, 0x75, 0},
-    {Qt::Key_Home, 0x73, 0},
-    {Qt::Key_End, 0x77, 0},
-    {Qt::Key_PageUp, 0x74, 0},
-    {Qt::Key_PageDown, 0x79, 0},
-    {Qt::Key_Left, 0x7B, 0},
-    {Qt::Key_Up, 0x7E, 0},
-    {Qt::Key_Right, 0x7C, 0},
-    {Qt::Key_Down, 0x7D, 0},
-    {Qt::Key_F1, 0x7A, 0},
-    {Qt::Key_F2, 0x78, 0},
-    {Qt::Key_F3, 0x63, 0},
-    {Qt::Key_F4, 0x76, 0},
-    {Qt::Key_F5, 0x60, 0},
-    {Qt::Key_F6, 0x61, 0},
-    {Qt::Key_F7, 0x62, 0},
-    {Qt::Key_F8, 0x64, 0},
-    {Qt::Key_F9, 0x65, 0},
-    {Qt::Key_F10, 0x6D, 0},
-    {Qt::Key_F11, 0x67, 0},
-    {Qt::Key_F12, 0x6F, 0},
-    {Qt::Key_Shift, 0x38, NSShiftKeyMask},
-    {Qt::Key_Control, 0x3B, NSControlKeyMask},
-    {Qt::Key_Alt, 0x3A, NSAlternateKeyMask},
-    {Qt::Key_Meta, 0x37, NSCommandKeyMask},
-    {Qt::Key_CapsLock, 0x39, NSAlphaShiftKeyMask},
-};
-
-const KeyCode* keyCodeOf(int qtKey) {
-    for (const KeyCode& code : kKeyCodes) {
-        if (code.qtKey == qtKey) return &code;
-    }
-    return nullptr;
-}
+// The shared table names toolkit keys by number; these spot checks keep the
+// numbers honest.
+static_assert(Qt::Key_Escape == 0x01000000 && Qt::Key_Return == 0x01000004 &&
+              Qt::Key_Shift == 0x01000020 && Qt::Key_CapsLock == 0x01000024 &&
+              Qt::Key_F1 == 0x01000030 && Qt::Key_F12 == 0x0100003b && Qt::Key_A == 'A');
 
 Point windowLocation(const QPointF& position, const QWidget& view) {
     const QWidget* window = view.window();
@@ -137,7 +95,7 @@ std::shared_ptr<OBEvent> scrollEventFromQt(const QWheelEvent& event, const QWidg
 
 std::shared_ptr<OBEvent> keyEventFromQt(const QKeyEvent& event, bool down, const QWidget& view,
                                         uint32_t& heldModifiers) {
-    const KeyCode* code = keyCodeOf(event.key());
+    const KeyCodeEntry* code = keyCodeForToolkitKey(event.key());
     const QPointF cursor = view.mapFromGlobal(QCursor::pos());
     const Point location = windowLocation(cursor, view);
     if (code && code->modifierMask) {
