@@ -453,11 +453,23 @@ bool CompositionDropView::forwards(int eventType) const {
     return (m_eventMask & (1u << unsigned(eventType))) != 0;
 }
 
-void CompositionDropView::queueInput(std::shared_ptr<const Event> event, const QPointF& position,
-                                     bool coalesce) {
+Point CompositionDropView::normalizedPosition(const QPointF& position) const {
+    return {float(position.x() / std::max(1, width())),
+            float(1.0 - position.y() / std::max(1, height()))};
+}
+
+void CompositionDropView::deliverEvent(std::shared_ptr<const Event> event,
+                                       std::optional<Point> location) {
+    if (!event || !forwards(event->type())) return;
+    const int type = event->type();
+    const bool coalesce = type == NSMouseMoved || type == NSLeftMouseDragged ||
+                          type == NSRightMouseDragged || type == NSOtherMouseDragged;
+    queueInput(std::move(event), location, coalesce);
+}
+
+void CompositionDropView::queueInput(std::shared_ptr<const Event> event,
+                                     std::optional<Point> location, bool coalesce) {
     if (!m_rendering) return;
-    const Point location{float(position.x() / std::max(1, width())),
-                         float(1.0 - position.y() / std::max(1, height()))};
     // Moves and drags between two frames count once: the newest wins.
     if (coalesce && !m_pendingInput.empty() && m_pendingInput.back().event &&
         m_pendingInput.back().event->type() == event->type()) {
@@ -470,25 +482,25 @@ void CompositionDropView::queueInput(std::shared_ptr<const Event> event, const Q
 
 void CompositionDropView::mousePressEvent(QMouseEvent* event) {
     if (!forwards(mouseEventType(*event))) return QOpenGLWidget::mousePressEvent(event);
-    queueInput(mouseEventFromQt(*event, *this), event->position(), false);
+    queueInput(mouseEventFromQt(*event, *this), normalizedPosition(event->position()), false);
     event->accept();
 }
 
 void CompositionDropView::mouseReleaseEvent(QMouseEvent* event) {
     if (!forwards(mouseEventType(*event))) return QOpenGLWidget::mouseReleaseEvent(event);
-    queueInput(mouseEventFromQt(*event, *this), event->position(), false);
+    queueInput(mouseEventFromQt(*event, *this), normalizedPosition(event->position()), false);
     event->accept();
 }
 
 void CompositionDropView::mouseMoveEvent(QMouseEvent* event) {
     if (!forwards(mouseEventType(*event))) return QOpenGLWidget::mouseMoveEvent(event);
-    queueInput(mouseEventFromQt(*event, *this), event->position(), true);
+    queueInput(mouseEventFromQt(*event, *this), normalizedPosition(event->position()), true);
     event->accept();
 }
 
 void CompositionDropView::wheelEvent(QWheelEvent* event) {
     if (!forwards(NSScrollWheel)) return QOpenGLWidget::wheelEvent(event);
-    queueInput(scrollEventFromQt(*event, *this), event->position(), false);
+    queueInput(scrollEventFromQt(*event, *this), normalizedPosition(event->position()), false);
     event->accept();
 }
 
@@ -497,7 +509,7 @@ void CompositionDropView::keyPressEvent(QKeyEvent* event) {
     auto converted = keyEventFromQt(*event, true, *this, held);
     if (!forwards(converted->type())) return QOpenGLWidget::keyPressEvent(event);
     m_heldModifiers = held;
-    queueInput(std::move(converted), mapFromGlobal(QCursor::pos()), false);
+    queueInput(std::move(converted), normalizedPosition(mapFromGlobal(QCursor::pos())), false);
     event->accept();
 }
 
@@ -506,6 +518,6 @@ void CompositionDropView::keyReleaseEvent(QKeyEvent* event) {
     auto converted = keyEventFromQt(*event, false, *this, held);
     if (!forwards(converted->type())) return QOpenGLWidget::keyReleaseEvent(event);
     m_heldModifiers = held;
-    queueInput(std::move(converted), mapFromGlobal(QCursor::pos()), false);
+    queueInput(std::move(converted), normalizedPosition(mapFromGlobal(QCursor::pos())), false);
     event->accept();
 }

@@ -102,6 +102,12 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
 
+    // Hands an event to the composition with its normalized mouse location
+    // (origin bottom-left; none leaves the pointer where it was), as the
+    // input handlers do, if the forwarding mask lets its type through.
+    void deliverEvent(std::shared_ptr<const lumivane::Event> event,
+                      std::optional<lumivane::Point> location);
+
 private:
     bool loadComposition(const QString& path, QString* error);
     void loadIdleComposition();
@@ -114,8 +120,9 @@ private:
     void updateTimerInterval();
     bool acceptsDrag(const QMimeData* mime, Qt::DropActions actions) const;
     bool forwards(int eventType) const;
-    void queueInput(std::shared_ptr<const lumivane::Event> event, const QPointF& position,
-                    bool coalesce);
+    lumivane::Point normalizedPosition(const QPointF& position) const;
+    void queueInput(std::shared_ptr<const lumivane::Event> event,
+                    std::optional<lumivane::Point> location, bool coalesce);
 
     CompositionDropViewDelegate* m_delegate = nullptr;
     lumivane::WidgetGLContext m_widgetContext;
