@@ -311,6 +311,11 @@ TEST_F(AppControllerJob, RunningJobShowsProgressAndCancelFromTheDockMenuKeepsThe
     app.choose("codec", "avc1");
     app.type("width", "64");
     app.type("height", "48");
+    // Something to see in the paused preview.
+    auto* level = app.find<QDoubleSpinBox>("level.field");
+    level->selectAll();
+    QTest::keyClicks(level, "0.8");
+    QTest::keyClick(app.find<QCheckBox>("flag.check"), Qt::Key_Space);
     const QString movie = file("long.mov");
     const pid_t pid = app.startLongJob(movie);
     ASSERT_GT(pid, 0);
@@ -428,7 +433,7 @@ TEST_F(AppControllerJob, QuittingAsksDuringAJobAndQuitStopsTheRenderer) {
     EXPECT_GT(decodedFrames(movie.toStdString()), 0);
 }
 
-TEST_F(AppControllerJob, ExistingSequenceAsksAndAnUnstartableRendererLeavesTheWindowUsable) {
+TEST_F(AppControllerJob, ExistingSequenceAsksAndFailedStartsLeaveTheWindowUsable) {
     RenderWindow app;
     ASSERT_TRUE(app.opened);
     app.controller->setRendererPath(file("missing/LumivaneCLI"));
@@ -464,6 +469,29 @@ TEST_F(AppControllerJob, ExistingSequenceAsksAndAnUnstartableRendererLeavesTheWi
     RenderWindow::press(app.sheet("replaceAlert"), "Replace");
     EXPECT_TRUE(app.idle());
     EXPECT_TRUE(app.status().contains("not an executable")) << app.status().toStdString();
+
+    // No path: nothing starts; a path gone by the start says so.
+    app.setOutput("");
+    app.recordButton()->click();
+    EXPECT_TRUE(app.idle());
+    EXPECT_FALSE(app.shownSheet<QMessageBox>("replaceAlert"));
+    app.controller->saveSheet(1);
+    EXPECT_TRUE(app.idle());
+    EXPECT_EQ(app.status(), "invalid path");
+
+    // The renderer's own failure: the composition no longer loads.
+    const QString composition = file("gone.qtz");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(LUMIVANE_SOURCE_DIR "/tests/app/data/settings.qtz"),
+                            composition));
+    ASSERT_TRUE(app.controller->openFile(composition));
+    ASSERT_TRUE(QFile::remove(composition));
+    app.controller->setRendererPath(QStringLiteral(LUMIVANE_BINARY_DIR "/bin/LumivaneCLI"));
+    app.setOutput(file("never/"));
+    app.recordButton()->click();
+    EXPECT_TRUE(app.running());
+    EXPECT_TRUE(waitUntil([&] { return app.idle(); }, 60000));
+    EXPECT_EQ(app.status(), "Failed to load the Composition");
+    EXPECT_FALSE(app.controller->dockIcon()->isWorking());
 }
 
 TEST_F(AppControllerJob, SavePanelChoosesTheOutputByType) {
