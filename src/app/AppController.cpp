@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QMainWindow>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -36,6 +37,8 @@
 #include "app/RenderJob.h"
 #include "app/RenderProgressText.h"
 #include "app/UserDefaults.h"
+#include "app/recording/RecordInputView.h"
+#include "app/recording/RecordInputWindow.h"
 #include "base/Log.h"
 #include "base/MonotonicClock.h"
 #include "platform/media/CodecRegistry.h"
@@ -182,6 +185,8 @@ AppController::AppController(QObject* parent)
             [this] { toggleDrawer(m_ui->toggleDrawer); });
     connect(m_ui->previewEnabled, &QAbstractButton::clicked, this,
             [this] { togglePreview(m_ui->previewEnabled); });
+    connect(m_ui->startRecordingInput, &QAbstractButton::clicked, this,
+            [this] { openRecordInput(m_ui->startRecordingInput); });
     connect(m_defaults, &UserDefaults::controlEdited, this, [this](QWidget* control) {
         if (control == m_ui->width || control == m_ui->height) resolutionChanged(control);
     });
@@ -564,9 +569,13 @@ void AppController::windowDidDeminiaturize() {
 
 void AppController::setCompositionFile(const QString& path) {
     m_compositionFile = path;
-    double totalSec = 0.0;
-    lumivane::RecordedEvents::recordedEventsArrayForComposition(
-        QFile::encodeName(path).toStdString(), &totalSec);
+    if (!m_recordInputWindow) {
+        m_recordInputWindow = std::make_unique<RecordInputWindow>(m_window.get());
+        m_recordInputWindow->setParentController(this);
+    }
+    // Loads the composition's recording.
+    m_recordInputWindow->setCompositionFile(path);
+    const double totalSec = m_recordInputWindow->totalSec();
     m_defaults->setValue(kDurationKey, totalSec > 0.0 ? totalSec : kDefaultDuration);
     m_ui->parameterView->setCompositionRenderer(m_ui->dropView);
     if (m_ui->parameterView->hasParameters()) {
@@ -579,6 +588,35 @@ void AppController::setCompositionFile(const QString& path) {
         m_ui->parameterDrawer->hide();
         m_ui->toggleDrawer->setChecked(false);
     }
+}
+
+void AppController::openRecordInput(QObject* /*sender*/) {
+    if (!m_recordInputWindow) return;  // no composition open yet
+    CompositionDropView* view = m_ui->dropView;
+    if (view->isRendering() && !view->isPausedRendering()) view->pauseRendering();
+    m_recordInputWindow->reset();
+    // Recording starts from the values set in the drawer.
+    RecordInputView* inputView = m_recordInputWindow->inputView();
+    for (const std::string& key : view->inputKeys()) {
+        if (const auto value = view->valueForInputKey(key)) inputView->setValue(*value, key);
+    }
+    m_ui->parameterDrawer->hide();
+    QMenuBar* menuBar = m_window->menuBar();
+    const QList<QAction*> menus = menuBar->actions();
+    menuBar->insertAction(menus.size() > 1 ? menus[1] : nullptr, m_recordInputWindow->menuItem());
+    m_recordInputWindow->window()->show();
+}
+
+void AppController::closeRecordInput() {
+    if (!m_recordInputWindow) return;
+    m_recordInputWindow->window()->hide();
+    m_window->menuBar()->removeAction(m_recordInputWindow->menuItem());
+    const double totalSec = m_recordInputWindow->totalSec();
+    if (totalSec > 0) m_defaults->setValue(kDurationKey, totalSec);
+    CompositionDropView* view = m_ui->dropView;
+    if (view->isRendering() && view->isPausedRendering() && m_ui->previewEnabled->isChecked())
+        view->resumeRendering();
+    if (m_ui->toggleDrawer->isChecked()) m_ui->parameterDrawer->show();
 }
 
 void AppController::setCanRecord(bool flag) {
@@ -624,7 +662,10 @@ bool AppController::eventFilter(QObject* watched, QEvent* event) {
 }
 
 std::shared_ptr<const lumivane::EventArray> AppController::recordedEvents() const {
-    return std::make_shared<const lumivane::EventArray>();
+    // A copy: the job keeps the recording as it was when it started, whatever
+    // is recorded while it runs.
+    if (!m_recordInputWindow) return std::make_shared<const lumivane::EventArray>();
+    return std::make_shared<const lumivane::EventArray>(m_recordInputWindow->inputView()->events());
 }
 
 QString AppController::localizedKey(const QString& key) {

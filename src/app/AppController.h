@@ -29,6 +29,7 @@ class DelayedReports;
 class DockIcon;
 class QuitSignalNotifier;
 class RenderJob;
+class RecordInputWindow;
 class UserDefaults;
 
 namespace Ui {
@@ -97,6 +98,12 @@ public:
     void setCanRecord(bool flag) override;
     void setDefaultPath(const QString& path) override;
 
+    // The Record Input window, created with the first composition; none
+    // before.
+    RecordInputWindow* recordInputWindow() const { return m_recordInputWindow.get(); }
+    // Ends the Record Input sheet; its total time becomes the duration.
+    void closeRecordInput();
+
     // The renderer started for each job; LumivaneCLI beside the application
     // unless set otherwise.
     QString rendererPath() const { return m_rendererPath; }
@@ -132,6 +139,8 @@ public slots:
     void disableControls();
     void windowDidResize();
     void windowDidDeminiaturize();
+    // Shows the Record Input sheet over the paused preview.
+    void openRecordInput(QObject* sender);
 
     // Starts a job, or cancels the running one when the sender is titled
     // "Cancel".
@@ -181,6 +190,7 @@ private:
     std::unique_ptr<Ui::MainWindow> m_ui;
     UserDefaults* m_defaults = nullptr;
     QString m_compositionFile;
+    std::unique_ptr<RecordInputWindow> m_recordInputWindow;
     QString m_rendererPath;
     // The running render job and its checkup timer (none while idle).
     RenderJob* m_job = nullptr;
