@@ -898,6 +898,8 @@ bool AppController::applicationShouldTerminate() {
     alert->setWindowModality(Qt::WindowModal);
     connect(alert, &QMessageBox::finished, this, [this, alert, quit] {
         const bool quitting = alert->clickedButton() == quit;
+        // A quit asked while this one ends (a second signal) asks anew.
+        m_quitAlert = nullptr;
         alert->deleteLater();
         shouldStopRendering(quitting ? kSecondButtonReturn : kFirstButtonReturn);
     });

@@ -413,6 +413,15 @@ TEST_F(AppControllerJob, QuittingAsksDuringAJobAndQuitStopsTheRenderer) {
               "are kept.");
     EXPECT_EQ(question->defaultButton()->text(), "Cancel");
     app.screenshot(question, QStringLiteral("quit-question"));
+    // A second request ends the open question and asks anew.
+    ASSERT_EQ(raise(SIGTERM), 0);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            auto* shown = app.shownSheet<QMessageBox>("quitAlert");
+            return shown && shown != question;
+        },
+        5000));
+    question = app.sheet("quitAlert");
     RenderWindow::press(question, "Cancel");
     QTest::qWait(1000);
     EXPECT_TRUE(app.running());
