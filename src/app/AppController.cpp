@@ -150,8 +150,8 @@ QString titleOf(const QObject* sender) {
 
 AppController::AppController(QObject* parent)
     : QObject(parent),
-      m_window(std::make_unique<QMainWindow>()),
       m_ui(std::make_unique<Ui::MainWindow>()),
+      m_window(std::make_unique<QMainWindow>()),
       m_defaults(new UserDefaults(this)),
       m_rendererPath(AppResources::rendererPath()),
       m_delayedReports(new DelayedReports(this)),

@@ -186,8 +186,10 @@ private:
     static QString localizedKey(const QString& key);
     double fieldValue(QLineEdit* field, const char* key, double fallback) const;
 
-    std::unique_ptr<QMainWindow> m_window;
+    // The form outlives the window: closing the window sends events to our
+    // filter, which reads the form's widgets.
     std::unique_ptr<Ui::MainWindow> m_ui;
+    std::unique_ptr<QMainWindow> m_window;
     UserDefaults* m_defaults = nullptr;
     QString m_compositionFile;
     std::unique_ptr<RecordInputWindow> m_recordInputWindow;
