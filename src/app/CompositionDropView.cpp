@@ -278,6 +278,8 @@ void CompositionDropView::startRendering() {
     m_timeBase = 0;
     m_clock.start();
     m_frameTimer.start();
+    // The first frame shows even when a pause follows at once.
+    m_redrawRequested = true;
     update();
 }
 

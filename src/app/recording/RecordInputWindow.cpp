@@ -391,6 +391,9 @@ void RecordInputWindow::reset() {
             if (!error.isEmpty()) logLine(error.toStdString());
         }
     }
+    // A view left paused by the last showing would go on from its old time
+    // and state; the first frame starts afresh, as after go to beginning.
+    m_ui->inputView->stopRendering();
     showFirstFrame();
     validateMenuItems();
 }

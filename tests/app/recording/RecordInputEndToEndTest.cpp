@@ -194,7 +194,8 @@ TEST(RecordInputSheet, OpensOverThePausedPreviewAndHandsOverTheRecording) {
     sheet->findChild<QPushButton*>(QStringLiteral("playButton"))->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !pause->isEnabled(); }, 20000));
     record->click();
-    QTest::qWait(300);
+    QTest::qWait(100);
+    stroke(input->inputView(), 0.3);
     pause->click();
     const double total = input->totalSec();
     EXPECT_GT(total, 2.5);
@@ -212,4 +213,24 @@ TEST(RecordInputSheet, OpensOverThePausedPreviewAndHandsOverTheRecording) {
     EXPECT_FALSE(preview->isPausedRendering());
     EXPECT_TRUE(drawer->isVisible());
     EXPECT_TRUE(QFile::exists(paint.recordingPath()));
+
+    // Shown again, the sheet starts from the composition's first frame: no
+    // ink left from the last showing, the recording kept.
+    // Only time 0 changes: its one entry is the pointer position of now.
+    const auto laterEntries = [&] {
+        const RecordedEntries& events = input->inputView()->events();
+        return std::count_if(events.begin(), events.end(),
+                             [](const RecordedEventEntry& e) { return *e.eventTime > 0; });
+    };
+    const auto kept = laterEntries();
+    openButton->click();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(sheet));
+    const Point inked{0.5f,
+                      nth(input->inputView()->events(), NSLeftMouseDown, 0)->mouseLocation->y};
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return isPaper(pixelAt(input->inputView()->grabRenderedFrame(), inked)); }, 5000));
+    EXPECT_EQ(laterEntries(), kept);
+    EXPECT_EQ(input->inputView()->events().size(), size_t(kept) + 1);
+    EXPECT_EQ(input->playheadSec(), 0.0);
+    done->click();
 }
