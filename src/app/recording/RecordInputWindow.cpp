@@ -105,6 +105,17 @@ RecordInputWindow::RecordInputWindow(QWidget* sheetParent, QObject* parent)
         (*flash)->setSingleShot(true);
         (*flash)->setInterval(kIndicatorFlashMs);
     }
+    // Ended from outside (the application quitting ends its sheets): keep
+    // what was recorded, as Done does, with no sheet left to ask on.
+    connect(m_window.get(), &QDialog::rejected, this, [this] {
+        if (m_timer) pause(nullptr);
+        if (m_totalSec > 0 && !saveEvents())
+            logLine(
+                "Failed to autosave recorded inputs to file '" +
+                RecordedEvents::recordedEventsFileForComposition(encodedPath(m_compositionFile)) +
+                "'");
+        closeWindow();
+    });
     connect(m_keyFlash, &QTimer::timeout, this, &RecordInputWindow::keyUpEvent);
     connect(m_mouseFlash, &QTimer::timeout, this, &RecordInputWindow::mouseUpEvent);
 
@@ -407,7 +418,9 @@ void RecordInputWindow::showFirstFrame() {
     view->pauseRendering();
     QTimer::singleShot(0, this, [this, mode] {
         setOverwrite(mode);
-        m_ui->inputView->setIsRecording(false);
+        // A stretch started before this pass of the event loop keeps its own
+        // recording flag.
+        if (!m_timer) m_ui->inputView->setIsRecording(false);
     });
 }
 

@@ -232,5 +232,21 @@ TEST(RecordInputSheet, OpensOverThePausedPreviewAndHandsOverTheRecording) {
     EXPECT_EQ(laterEntries(), kept);
     EXPECT_EQ(input->inputView()->events().size(), size_t(kept) + 1);
     EXPECT_EQ(input->playheadSec(), 0.0);
-    done->click();
+
+    // Quitting while recording ends the sheet as Done would: the stretch is
+    // kept and saved, the menu goes.
+    ASSERT_TRUE(QFile::remove(paint.recordingPath()));
+    record->click();
+    QTest::qWait(100);
+    QTest::keyClick(input->inputView(), Qt::Key_Q);
+    controller.handleQuit();
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_FALSE(controller.window()->menuBar()->actions().contains(input->menuItem()));
+    EXPECT_FALSE(input->isRecording());
+    const RecordedEntries saved = RecordedEvents::recordedEventsArrayForComposition(
+        QFile::encodeName(paint.path).toStdString(), nullptr);
+    EXPECT_TRUE(std::any_of(saved.begin(), saved.end(), [](const RecordedEventEntry& entry) {
+        return entry.event && entry.event->type() == NSKeyDown &&
+               entry.event->characters() == std::optional<std::string>("q");
+    }));
 }
