@@ -74,6 +74,9 @@ RecordInputWindow::RecordInputWindow(QWidget* sheetParent, QObject* parent)
         {m_ui->clearButton, &RecordInputWindow::clear},
     };
     for (const auto& [button, action] : buttons) {
+        // Keys belong to the composition: a focused button would take Space
+        // or Return from the recording.
+        button->setFocusPolicy(Qt::NoFocus);
         connect(button, &QPushButton::clicked, this,
                 [this, button = button, action = action] { (this->*action)(button); });
     }
@@ -93,6 +96,7 @@ RecordInputWindow::RecordInputWindow(QWidget* sheetParent, QObject* parent)
             if (validateMenuItem(item)) (this->*action)(item);
         });
     }
+    m_ui->recordModeButton->setFocusPolicy(Qt::NoFocus);
     connect(m_ui->recordModeButton, &QComboBox::activated, this, [this](int index) {
         if (index == kRecordModeAddButton)
             recordModeAdd(m_ui->recordModeButton);
@@ -202,6 +206,7 @@ void RecordInputWindow::startRecordingOrPlaying(bool recording) {
         view->resumeRendering();
     else
         view->startRendering();
+    view->setFocus();
     m_ui->timeStatusField->setText(recording ? tr("Recording") : tr("Playing"));
     m_timer = std::make_unique<QTimer>();
     m_timer->setTimerType(Qt::PreciseTimer);
