@@ -43,7 +43,6 @@
 #include "base/MonotonicClock.h"
 #include "platform/media/CodecRegistry.h"
 #include "platform/media/ImageSequence.h"
-#include "shared/RecordedEvents.h"
 #include "ui_MainWindow.h"
 
 namespace {

@@ -2,6 +2,7 @@
 // presets, output paths, slider labels, control states, slowdown warnings and
 // opening compositions. The window holds the GL preview, so this runs under
 // Xvfb.
+#include "LaunchedWindow.h"
 #include "app/AppController.h"
 
 #include <QAbstractButton>
@@ -60,47 +61,7 @@ private:
     QTimer m_timer;
 };
 
-class Launch {
-public:
-    Launch() {
-        controller = std::make_unique<AppController>();
-        controller->applicationWillFinishLaunching();
-        controller->window()->resize(1040, 780);
-        controller->window()->show();
-        exposed = QTest::qWaitForWindowExposed(controller->window());
-    }
-    ~Launch() { controller.reset(); }
-
-    template <typename T>
-    T* find(const char* name) const {
-        T* widget = controller->window()->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-    // A user's whole edit of a field, committed with Return.
-    void type(const char* field, const QString& text) const {
-        QLineEdit* edit = find<QLineEdit>(field);
-        edit->setFocus();
-        edit->selectAll();
-        QTest::keyClick(edit, Qt::Key_Backspace);
-        QTest::keyClicks(edit, text);
-        QTest::keyClick(edit, Qt::Key_Return);
-    }
-    void choose(const char* menu, int index) const {
-        QComboBox* combo = find<QComboBox>(menu);
-        combo->setCurrentIndex(index);
-        emit combo->activated(index);
-    }
-    int codecEntry(const QString& outputType) const {
-        QComboBox* codec = find<QComboBox>("codec");
-        for (int i = 0; i < codec->count(); ++i)
-            if (codec->itemData(i, Qt::ToolTipRole).toString() == outputType) return i;
-        return -1;
-    }
-
-    std::unique_ptr<AppController> controller;
-    bool exposed = false;
-};
+using Launch = LaunchedWindow;
 
 class AppControllerTest : public ::testing::Test {
 protected:

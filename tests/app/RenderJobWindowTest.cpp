@@ -39,6 +39,7 @@
 #include <functional>
 #include <memory>
 
+#include "LaunchedWindow.h"
 #include "MovieProbe.h"
 #include "app/AppController.h"
 #include "app/DockIcon.h"
@@ -104,33 +105,14 @@ RGB pixelAt(const QByteArray& frames, int frame, int width, int height, int x, i
 }
 
 // The window with the settings composition open and the real renderer.
-class RenderWindow {
+class RenderWindow : public LaunchedWindow {
 public:
-    RenderWindow() {
-        controller = std::make_unique<AppController>();
-        controller->setRendererPath(QStringLiteral(LUMIVANE_BINARY_DIR "/bin/LumivaneCLI"));
-        controller->applicationWillFinishLaunching();
-        controller->window()->resize(1040, 780);
-        controller->window()->show();
-        exposed = QTest::qWaitForWindowExposed(controller->window());
+    RenderWindow() : LaunchedWindow(QStringLiteral(LUMIVANE_BINARY_DIR "/bin/LumivaneCLI")) {
         opened = controller->openFile(
             QStringLiteral(LUMIVANE_SOURCE_DIR "/tests/app/data/settings.qtz"));
     }
 
-    template <typename T>
-    T* find(const char* name) const {
-        T* widget = controller->window()->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-    void type(const char* field, const QString& text) const {
-        QLineEdit* edit = find<QLineEdit>(field);
-        edit->setFocus();
-        edit->selectAll();
-        QTest::keyClick(edit, Qt::Key_Backspace);
-        QTest::keyClicks(edit, text);
-        QTest::keyClick(edit, Qt::Key_Return);
-    }
+    using LaunchedWindow::choose;
     void choose(const char* menu, const QString& outputTypeOrEmpty, int index = -1) const {
         QComboBox* combo = find<QComboBox>(menu);
         if (!outputTypeOrEmpty.isEmpty())
@@ -206,8 +188,6 @@ public:
             folder + QStringLiteral("/%1-%2x.png").arg(name).arg(widget->devicePixelRatioF())));
     }
 
-    std::unique_ptr<AppController> controller;
-    bool exposed = false;
     bool opened = false;
 };
 

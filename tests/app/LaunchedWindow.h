@@ -1,0 +1,59 @@
+// The main window as a user meets it: launched, shown, exposed, with ways to
+// find its outlets by name and to type and choose as a user would.
+#pragma once
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/AppController.h"
+
+class LaunchedWindow {
+public:
+    // rendererPath empty: the renderer beside the application.
+    explicit LaunchedWindow(const QString& rendererPath = {}) {
+        controller = std::make_unique<AppController>();
+        if (!rendererPath.isEmpty()) controller->setRendererPath(rendererPath);
+        controller->applicationWillFinishLaunching();
+        controller->window()->resize(1040, 780);
+        controller->window()->show();
+        exposed = QTest::qWaitForWindowExposed(controller->window());
+    }
+    virtual ~LaunchedWindow() { controller.reset(); }
+
+    template <typename T>
+    T* find(const char* name) const {
+        T* widget = controller->window()->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    // A user's whole edit of a field, committed with Return.
+    void type(const char* field, const QString& text) const {
+        QLineEdit* edit = find<QLineEdit>(field);
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QTest::keyClicks(edit, text);
+        QTest::keyClick(edit, Qt::Key_Return);
+    }
+    void choose(const char* menu, int index) const {
+        QComboBox* combo = find<QComboBox>(menu);
+        combo->setCurrentIndex(index);
+        emit combo->activated(index);
+    }
+    // The codec menu's entry for an output type (its tool tip); -1 when absent.
+    int codecEntry(const QString& outputType) const {
+        QComboBox* codec = find<QComboBox>("codec");
+        for (int i = 0; i < codec->count(); ++i)
+            if (codec->itemData(i, Qt::ToolTipRole).toString() == outputType) return i;
+        return -1;
+    }
+
+    std::unique_ptr<AppController> controller;
+    bool exposed = false;
+};
