@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "app/CompositionDropViewDelegate.h"
+#include "app/recording/RecordInputParent.h"
 #include "shared/RenderSettings.h"
 
 class QAbstractButton;
@@ -36,7 +37,7 @@ namespace Ui {
 class MainWindow;
 }
 
-class AppController : public QObject, public CompositionDropViewDelegate {
+class AppController : public QObject, public CompositionDropViewDelegate, public RecordInputParent {
     Q_OBJECT
 
 public:
@@ -102,7 +103,7 @@ public:
     // before.
     RecordInputWindow* recordInputWindow() const { return m_recordInputWindow.get(); }
     // Ends the Record Input sheet; its total time becomes the duration.
-    void closeRecordInput();
+    void closeRecordInput() override;
 
     // The renderer started for each job; LumivaneCLI beside the application
     // unless set otherwise.

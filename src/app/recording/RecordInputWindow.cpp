@@ -13,7 +13,6 @@
 
 #include <algorithm>
 
-#include "app/AppController.h"
 #include "app/recording/LCDText.h"
 #include "app/recording/RecordInputView.h"
 #include "app/recording/RecordingTimeline.h"
@@ -139,7 +138,7 @@ QAction* RecordInputWindow::menuItem() const {
     return m_menu->menuAction();
 }
 
-void RecordInputWindow::setParentController(AppController* controller) {
+void RecordInputWindow::setParentController(RecordInputParent* controller) {
     m_parentController = controller;
 }
 

@@ -13,7 +13,8 @@
 
 #include <memory>
 
-class AppController;
+#include "app/recording/RecordInputParent.h"
+
 class LCDText;
 class QAction;
 class QComboBox;
@@ -50,8 +51,8 @@ public:
     QAction* menuItem() const;
 
     // Not owned: the controller owns this window.
-    void setParentController(AppController* controller);
-    AppController* parentController() const { return m_parentController; }
+    void setParentController(RecordInputParent* controller);
+    RecordInputParent* parentController() const { return m_parentController; }
 
     // Keeps the path and loads its recording; the composition itself loads
     // at the next reset.
@@ -123,5 +124,5 @@ private:
     double m_playheadSec = 0;
     double m_totalSec = 0;
     bool m_isRecording = false;
-    AppController* m_parentController = nullptr;
+    RecordInputParent* m_parentController = nullptr;
 };
