@@ -309,7 +309,10 @@ TEST_F(AppControllerJob, RunningJobShowsProgressAndCancelFromTheDockMenuKeepsThe
     // at a frame like 162 that rounds 0.15 up where double precision would not.
     const float percentage = static_cast<float>(frame) * 100.0f / 108000.0f;
     EXPECT_EQ(match.captured(2), QString::number(static_cast<double>(percentage), 'f', 1));
-    EXPECT_GT(app.find<QProgressBar>("encodeProgress")->value(), 0);
+    // The bar stands at the middle of the frame being rendered, in steps of 1/10000
+    // (0 for the first few frames of so long a job).
+    EXPECT_EQ(app.find<QProgressBar>("encodeProgress")->value(),
+              std::lround((frame - 1 + 0.5) / 108000 * 10000));
     // The remaining time shows once five seconds have passed.
     const QRegularExpression elapsedLine(
         QStringLiteral("^00:00:\\d\\d elapsed \u2014 about (\\d+h )?(\\d+m )?(\\d+s )?remaining$"));
