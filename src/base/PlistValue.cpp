@@ -56,6 +56,10 @@ void PlistDict::set(std::string key, PlistValue value) {
     }
     m_entries->emplace_back(std::move(key), std::move(value));
 }
+void PlistDict::append(std::string key, PlistValue value) {
+    if (!m_entries) m_entries = std::make_unique<std::vector<Entry>>();
+    m_entries->emplace_back(std::move(key), std::move(value));
+}
 bool PlistDict::erase(std::string_view key) {
     if (!m_entries) return false;
     for (auto it = m_entries->begin(); it != m_entries->end(); ++it) {
@@ -259,7 +263,8 @@ std::optional<PlistValue> dictFromNode(plist_t node, int depth) {
         if (!child) break;
         auto value = fromNode(child, depth + 1);
         if (!value) return std::nullopt;
-        dict.set(key ? key.get() : "", std::move(*value));
+        // The parser keeps one entry per key.
+        dict.append(key ? key.get() : "", std::move(*value));
     }
     return PlistValue(std::move(dict));
 }

@@ -36,6 +36,9 @@ public:
     PlistValue* find(std::string_view key);
     bool contains(std::string_view key) const { return find(key) != nullptr; }
     void set(std::string key, PlistValue value);
+    // Adds without looking for the key first: for sources whose keys are
+    // already unique (a parsed property list), where set() would cost n^2.
+    void append(std::string key, PlistValue value);
     bool erase(std::string_view key);
     void reserve(size_t count);
 
