@@ -116,6 +116,10 @@ void OffscreenRenderer::clear() {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }
 
+void OffscreenRenderer::finish() {
+    if (m_context->makeCurrent()) glFinish();
+}
+
 template <class Image>
 Image OffscreenRenderer::snapshot() {
     if (!m_context->makeCurrent()) return {};

@@ -67,6 +67,9 @@ public:
     Result<void> renderAtTime(double time, const RenderArguments* arguments);
     // Colour and depth of the render target to (0, 0, 0, 0).
     void clear();
+    // Waits until every render asked for has run. Renders that are never read
+    // back (the pre-roll) otherwise queue up in the driver without bound.
+    void finish();
     // The last render at renderer size, rows from the top, straight alpha.
     ImageRGBA8 createSnapshotImage();
     // The same in float, unclamped when the target is float.

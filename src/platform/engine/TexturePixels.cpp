@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 namespace lumivane {
 namespace {
@@ -31,6 +32,9 @@ std::vector<T> toRGBABottomUp(const std::vector<T>& source, int width, int heigh
 
 Result<TexturePixels> loadTexturePixels(const std::string& path) {
     const std::string quoted = describeAt(path, "");
+    // A FIFO or a device would block the render or never end; only files are images.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return Error{quoted + "is not a regular file"};
     // Shaders expect straight alpha, which is what PNG and TIFF store.
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
