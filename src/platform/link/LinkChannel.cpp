@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "base/Log.h"
+#include "base/StopRequest.h"
 #include "base/SystemError.h"
 
 namespace lumivane {
@@ -101,10 +102,13 @@ bool LinkChannel::waitReadable(Clock::time_point deadline) {
 
 bool LinkChannel::waitFor(short events, Clock::time_point deadline) {
     while (isOpen()) {
+        // A process asked to stop does not sit out a silent peer's timeout.
+        if (stopRequested()) return false;
         auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) return false;
         pollfd entry{m_socket.get(), events, 0};
-        int ready = ::poll(&entry, 1, static_cast<int>(std::min<int64_t>(left.count(), 60000)));
+        int slice = static_cast<int>(std::min<int64_t>(left.count(), kStopPollMilliseconds));
+        int ready = ::poll(&entry, 1, slice);
         if (ready > 0) return true;  // errors and hang-ups show on the next read or write
         if (ready < 0 && errno != EINTR) return false;
     }

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "base/StopRequest.h"
 #include "base/SystemError.h"
 #include "platform/link/PeerCredentials.h"
 #include "platform/link/RegistryDirectory.h"
@@ -34,7 +35,7 @@ Result<std::shared_ptr<LinkClient>> LinkClient::connect(const std::string& servi
     do {
         connected =
             ::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    } while (connected != 0 && errno == EINTR);
+    } while (connected != 0 && errno == EINTR && !stopRequested());
     if (connected != 0) {
         if (errno == EAGAIN)
             return errorAt(serviceName, "the render service takes no connections; timed out");
@@ -74,7 +75,9 @@ PlistDict LinkClient::request(const PlistDict& body) {
     if (!queued) fail(queued.error());
     auto deadline = LinkChannel::Clock::now() + m_timeout;
     if (!m_channel.flushUntil(deadline)) {
-        if (m_channel.isOpen()) m_channel.close("the request could not be sent in time");
+        if (m_channel.isOpen())
+            m_channel.close(stopRequested() ? "this process is stopping"
+                                            : "the request could not be sent in time");
         fail(closedText());
     }
     return awaitReply(id, deadline);
@@ -98,7 +101,9 @@ PlistDict LinkClient::awaitReply(int64_t id, LinkChannel::Clock::time_point dead
         }
         if (!open) fail(closedText());
         if (!m_channel.waitReadable(deadline) && m_channel.isOpen()) {
-            m_channel.close("no reply within " + std::to_string(m_timeout.count()) + " ms");
+            m_channel.close(stopRequested()
+                                ? "this process is stopping"
+                                : "no reply within " + std::to_string(m_timeout.count()) + " ms");
             fail(closedText());
         }
     }
