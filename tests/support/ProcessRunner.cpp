@@ -99,10 +99,11 @@ std::string shellQuoted(const std::string& text) {
     return quoted + "'";
 }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& errorFile) {
     int outPipe[2];
     if (pipe(outPipe) != 0) throw std::runtime_error("pipe failed");
-    int devNull = open("/dev/null", O_WRONLY);
+    int devNull = errorFile.empty() ? open("/dev/null", O_WRONLY)
+                                    : open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     m_pid = fork();
     if (m_pid < 0) throw std::runtime_error("fork failed");
     if (m_pid == 0) execChild(argv, {}, outPipe[1], devNull);

@@ -40,7 +40,8 @@ std::string shellQuoted(const std::string& text);
 // A child whose standard output is read line by line while it runs.
 class ChildProcess {
 public:
-    explicit ChildProcess(const std::vector<std::string>& argv);
+    // Standard error goes to `errorFile` when one is named, else nowhere.
+    explicit ChildProcess(const std::vector<std::string>& argv, const std::string& errorFile = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
