@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+#include "base/PendingFiles.h"
+
 namespace lumivane {
 
 class UniqueFd {
@@ -41,18 +43,24 @@ private:
 };
 
 // Removed when it goes out of scope unless renameTo() moved it into place or
-// keep() said it stays.
+// keep() said it stays. Until then it is a pending file, so a process that
+// must exit from a signal handler removes it too.
 class TemporaryFile {
 public:
-    explicit TemporaryFile(std::string path) : m_path(std::move(path)) {}
+    explicit TemporaryFile(std::string path)
+        : m_path(std::move(path)), m_slot(registerPendingFile(m_path.c_str())) {}
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
     ~TemporaryFile() {
         if (!m_kept) ::unlink(m_path.c_str());
+        unregisterPendingFile(m_slot);
     }
 
     const std::string& path() const { return m_path; }
-    void keep() { m_kept = true; }
+    void keep() {
+        m_kept = true;
+        unregisterPendingFile(std::exchange(m_slot, -1));
+    }
     // Replaces `path` with this file; false, and the file still temporary,
     // when the rename fails.
     bool renameTo(const std::string& path) {
@@ -63,6 +71,7 @@ public:
 
 private:
     std::string m_path;
+    PendingSlot m_slot;
     bool m_kept = false;
 };
 

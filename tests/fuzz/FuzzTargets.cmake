@@ -7,6 +7,7 @@ function(lumivane_add_fuzz_targets root)
     add_library(lumivane_fuzz_model STATIC
         ${root}/src/base/Log.cpp
         ${root}/src/base/NumberText.cpp
+        ${root}/src/base/PendingFiles.cpp
         ${root}/src/base/PlistValue.cpp
         ${root}/src/platform/events/OBEvent.cpp
         ${root}/src/platform/events/Point.cpp
