@@ -28,6 +28,13 @@ std::string imageSequenceExtension(const std::string& codec) {
     return {};
 }
 
+bool isImageSequenceExtension(const std::string& extension) {
+    for (const auto& entry : kImageTypes) {
+        if (extension == entry.second) return true;
+    }
+    return false;
+}
+
 int sequenceDigitCount(int frameCount) {
     if (frameCount <= 0) return 1;
     const float logarithm = static_cast<float>(std::log10(static_cast<double>(frameCount)));

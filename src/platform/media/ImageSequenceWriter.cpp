@@ -1,9 +1,12 @@
 #include "platform/media/ImageSequenceWriter.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -152,6 +155,54 @@ std::string partialPath(const std::string& path) {
     return (final.parent_path() / name).string();
 }
 
+// Moves `at` past one or more decimal digits; false when there are none.
+bool skipDigits(const std::string& text, size_t& at) {
+    const size_t start = at;
+    while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) ++at;
+    return at > start;
+}
+
+bool skipText(const std::string& text, size_t& at, const std::string& expected) {
+    if (text.compare(at, expected.size(), expected) != 0) return false;
+    at += expected.size();
+    return true;
+}
+
+// The process that wrote ".Image-<digits>.partial-<pid>.<extension>", a name
+// partialPath() makes; 0 for any other name.
+pid_t partialWriter(const std::string& name) {
+    size_t at = 0;
+    if (!skipText(name, at, ".Image-") || !skipDigits(name, at) ||
+        !skipText(name, at, ".partial-")) {
+        return 0;
+    }
+    const size_t pidStart = at;
+    if (!skipDigits(name, at) || name[pidStart] == '0' || at - pidStart > 9 ||
+        !skipText(name, at, ".")) {
+        return 0;
+    }
+    if (!isImageSequenceExtension(name.substr(at))) return 0;
+    return static_cast<pid_t>(std::stol(name.substr(pidStart, at - 1 - pidStart)));
+}
+
+// A partial file is left over once its writer is gone; ours are left from
+// an earlier sequence, since frames are written only after opening.
+bool isLeftOver(pid_t writer) {
+    return writer > 0 && (writer == ::getpid() || (::kill(writer, 0) != 0 && errno == ESRCH));
+}
+
+void removeLeftOverPartials(const std::string& directory) {
+    std::error_code error;
+    for (std::filesystem::directory_iterator entries(directory, error), end;
+         !error && entries != end; entries.increment(error)) {
+        if (!isLeftOver(partialWriter(entries->path().filename().string()))) continue;
+        std::error_code ignored;
+        if (!entries->is_regular_file(ignored) || entries->is_symlink(ignored)) continue;
+        // A leftover we cannot remove harms nothing; the frames are written anyway.
+        std::filesystem::remove(entries->path(), ignored);
+    }
+}
+
 // Writes to `path`; errors name `shownPath`, the file the caller asked for.
 // Some writers (JPEG-2000) report a failed encode only through geterror().
 Result<void> writeImage(const std::string& path, const std::string& shownPath,
@@ -188,6 +239,7 @@ Result<std::unique_ptr<ImageSequenceWriter>> ImageSequenceWriter::open(const std
         const std::string why = error ? error.message() : "not a directory";
         return errorAt(directory, "cannot create the directory (" + why + ")");
     }
+    removeLeftOverPartials(directory);
     return std::unique_ptr<ImageSequenceWriter>(
         new ImageSequenceWriter(directory, type, sequenceDigitCount(frameCount), quality));
 }

@@ -14,7 +14,8 @@ namespace lumivane {
 
 class ImageSequenceWriter {
 public:
-    // Creates the directory with its parents (an existing one is reused).
+    // Creates the directory with its parents (an existing one is reused), and
+    // removes partial frame files there whose writer is gone (killed renders).
     static Result<std::unique_ptr<ImageSequenceWriter>> open(const std::string& directory,
                                                              const std::string& type,
                                                              int frameCount, int quality);

@@ -4,11 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 #include "base/FileHandles.h"
+#include "base/SystemError.h"
 #include "platform/media/FFmpegHandles.h"
 
 namespace lumivane {
@@ -25,16 +30,29 @@ std::string plainPath(const char* url) {
     return text.rfind("file:", 0) == 0 ? text.substr(5) : text;
 }
 
-Result<std::string> makeTemporary(const std::string& path) {
-    std::string pattern = MovieRewriter::temporaryPattern(path);
+// The file the rewrite builds, open for the checks and the copy at the end.
+struct Temporary {
+    std::unique_ptr<TemporaryFile> file;
+    UniqueFd fd;
+};
+
+Result<Temporary> makeTemporary(const std::string& target) {
+    const std::string pattern = MovieRewriter::temporaryPattern(target);
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
-    const UniqueFd fd(::mkstemp(name.data()));
-    if (!fd) return errorAt(pattern, "cannot create a temporary file");
-    // mkstemp makes the file private; the rewritten movie keeps the movie's mode.
-    struct stat movie {};
-    if (::stat(path.c_str(), &movie) == 0) (void)::fchmod(fd.get(), movie.st_mode & 07777);
-    return std::string(name.data());
+    UniqueFd fd(::mkstemp(name.data()));
+    if (!fd) return errorAt(pattern, systemErrorText("cannot create a temporary file"));
+    return Temporary{std::make_unique<TemporaryFile>(name.data()), std::move(fd)};
+}
+
+// Renaming the new file over the movie would change what the movie is to
+// others when it has other names (hard links) or an owner the new file cannot
+// be given. Tries to give it the owner on the way.
+bool mustCopyBack(int fd, const struct stat& movie) {
+    if (movie.st_nlink > 1) return true;
+    if (::fchown(fd, movie.st_uid, movie.st_gid) != 0) return true;
+    struct stat made {};
+    return ::fstat(fd, &made) != 0 || made.st_uid != movie.st_uid || made.st_gid != movie.st_gid;
 }
 
 Result<AVInputFormatContextUPtr> openInput(const std::string& path, bool probe) {
@@ -98,6 +116,9 @@ Result<AVOutputFormatContextUPtr> openOutput(const std::string& path, const AVFo
         return errorAt(path, avErrorText(rc));
     }
     AVOptions options;
+    // The index in front lets a player start before it has the whole file. The
+    // extra pass copies the file once more in the page cache; against writing
+    // it out and syncing it, that costs little (see media_bench's finishing).
     options.set("movflags", "+faststart");
     options.set("video_track_timescale", std::to_string(timescale));
     if (int rc = avformat_write_header(output.get(), options.get()); rc < 0) {
@@ -138,12 +159,86 @@ Result<void> copyPackets(AVFormatContext& input, AVFormatContext& output, AVPack
     return {};
 }
 
-// The data must be on disk before the rename makes it the movie.
-Result<void> syncFile(const std::string& path) {
-    const UniqueFd fd(::open(path.c_str(), O_RDONLY));
-    if (!fd) return errorAt(path, "cannot reopen to sync");
-    if (::fsync(fd.get()) != 0) return errorAt(path, "cannot sync");
+bool writeAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        data += written;
+        size -= size_t(written);
+    }
+    return true;
+}
+
+bool copyAll(int from, int to) {
+    std::vector<char> buffer(size_t(1) << 20);
+    for (off_t offset = 0;;) {
+        const ssize_t got = ::pread(from, buffer.data(), buffer.size(), offset);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return false;
+        if (got == 0) return true;
+        if (!writeAll(to, buffer.data(), size_t(got))) return false;
+        offset += got;
+    }
+}
+
+// Writes the finished movie into the movie's own file, which keeps its links
+// and owner. From the truncation on, the temporary file is the only whole
+// movie, so it stops being pending and stays if the copy fails.
+Result<void> copyBack(Temporary& temporary, const std::string& target, const std::string& shown) {
+    temporary.file->keep();
+    const std::string& kept = temporary.file->path();
+    const UniqueFd to(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    if (!to) {
+        const std::string why = systemErrorText("cannot reopen it to write the rewritten movie");
+        ::unlink(kept.c_str());  // nothing was truncated: the movie is still whole
+        return errorAt(shown, why);
+    }
+    if (!copyAll(temporary.fd.get(), to.get()) || ::fsync(to.get()) != 0) {
+        return errorAt(shown, systemErrorText("cannot write the rewritten movie into it; it is "
+                                              "whole in \"" +
+                                              kept + "\""));
+    }
+    ::unlink(kept.c_str());
     return {};
+}
+
+// The new movie must be on disk before it replaces the old one.
+Result<void> placeMovie(Temporary& temporary, const std::string& target, const std::string& shown,
+                        bool copy) {
+    if (::fsync(temporary.fd.get()) != 0) {
+        return errorAt(temporary.file->path(), systemErrorText("cannot sync"));
+    }
+    if (copy) return copyBack(temporary, target, shown);
+    if (!temporary.file->renameTo(target)) {
+        return errorAt(shown, systemErrorText("cannot replace it with the rewritten movie"));
+    }
+    return {};
+}
+
+bool isTemporaryName(const std::string& name, const std::string& prefix) {
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) {
+        return false;
+    }
+    return std::all_of(name.begin() + long(prefix.size()), name.end(),
+                       [](unsigned char c) { return std::isalnum(c) != 0; });
+}
+
+void removeTemporariesOf(const std::filesystem::path& movie) {
+    const std::filesystem::path directory =
+        movie.has_parent_path() ? movie.parent_path() : std::filesystem::path(".");
+    const std::string prefix =
+        std::filesystem::path(MovieRewriter::temporaryPattern(movie.string())).filename().string();
+    const std::string lead = prefix.substr(0, prefix.size() - 6);  // without "XXXXXX"
+    std::error_code error;
+    for (std::filesystem::directory_iterator entries(directory, error), end;
+         !error && entries != end; entries.increment(error)) {
+        if (!isTemporaryName(entries->path().filename().string(), lead)) continue;
+        std::error_code ignored;
+        if (!entries->is_regular_file(ignored) || entries->is_symlink(ignored)) continue;
+        // A leftover we cannot remove harms nothing; the render goes on.
+        std::filesystem::remove(entries->path(), ignored);
+    }
 }
 
 }  // namespace
@@ -152,6 +247,25 @@ std::string MovieRewriter::temporaryPattern(const std::string& path) {
     const std::filesystem::path moviePath(path);
     return (moviePath.parent_path() / ("." + moviePath.filename().string() + ".rewrite-XXXXXX"))
         .string();
+}
+
+std::string MovieRewriter::finalTarget(const std::string& path) {
+    std::filesystem::path current(path);
+    // The system's own limit on links followed; a longer chain fails when opened.
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code error;
+        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(current, error))) break;
+        const std::filesystem::path next = std::filesystem::read_symlink(current, error);
+        if (error) break;
+        current = next.is_absolute() ? next : current.parent_path() / next;
+    }
+    return current.string();
+}
+
+void MovieRewriter::removeStaleTemporaries(const std::string& path) {
+    removeTemporariesOf(path);
+    const std::string target = finalTarget(path);
+    if (target != path) removeTemporariesOf(target);
 }
 
 void MovieRewriter::setCopyObserver(std::function<void(int)> observer) {
@@ -169,27 +283,26 @@ Result<void> MovieRewriter::rewrite(const std::string& path, int timescale, int 
     // would drop the empty track, so it stays as it is.
     if (first == AVERROR_EOF) return {};
     if (first < 0) return errorAt(path, avErrorText(first));
-    auto temporaryPath = makeTemporary(path);
-    if (!temporaryPath) return Error{temporaryPath.error()};
-    TemporaryFile temporary(*temporaryPath);
+    const std::string target = finalTarget(path);
+    struct stat movie {};
+    if (::stat(target.c_str(), &movie) != 0) return errorAt(path, systemErrorText("cannot stat"));
+    auto temporary = makeTemporary(target);
+    if (!temporary) return Error{temporary.error()};
+    const bool copy = mustCopyBack(temporary->fd.get(), movie);
+    // After the owner: changing it can clear set-id bits. Mode kept best-effort.
+    (void)::fchmod(temporary->fd.get(), movie.st_mode & 07777);
     {
-        auto output = openOutput(temporary.path(), **input, timescale, known);
+        const std::string& built = temporary->file->path();
+        auto output = openOutput(built, **input, timescale, known);
         if (!output) return Error{output.error()};
         if (auto copied = copyPackets(**input, **output, *packet, frameDuration); !copied) {
             return copied;
         }
-        if (int rc = av_write_trailer(output->get()); rc < 0) {
-            return errorAt(temporary.path(), avErrorText(rc));
-        }
-        if (int rc = avio_closep(&(*output)->pb); rc < 0) {
-            return errorAt(temporary.path(), avErrorText(rc));
-        }
+        if (int rc = av_write_trailer(output->get()); rc < 0)
+            return errorAt(built, avErrorText(rc));
+        if (int rc = avio_closep(&(*output)->pb); rc < 0) return errorAt(built, avErrorText(rc));
     }
-    if (auto synced = syncFile(temporary.path()); !synced) return synced;
-    if (!temporary.renameTo(path)) {
-        return errorAt(path, "cannot replace it with the rewritten movie");
-    }
-    return {};
+    return placeMovie(*temporary, target, path, copy);
 }
 
 }  // namespace lumivane

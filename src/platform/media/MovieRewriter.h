@@ -1,6 +1,10 @@
 // Rewrites a finished fragmented movie as an ordinary one with its index in
 // front, without re-encoding. The new file is built beside the old one and
 // renamed over it, so a process killed meanwhile leaves the old file intact.
+//
+// A movie reached through symbolic links is written where they lead, and the
+// links stay. A movie with other hard links, or an owner the new file cannot
+// have, keeps its file: the finished movie is copied back into it.
 #pragma once
 
 #include <functional>
@@ -27,8 +31,16 @@ public:
     static void setCopyObserver(std::function<void(int)> observer);
 
     // Where the new file is built: a hidden name in the movie's own directory,
-    // so the final rename stays on one file system.
+    // so the final rename stays on one file system. `path` is the movie's
+    // file itself, not a link to it.
     static std::string temporaryPattern(const std::string& path);
+    // The file `path` names once every symbolic link on the way is followed;
+    // `path` itself when it is no link. The file need not exist.
+    static std::string finalTarget(const std::string& path);
+    // Removes what killed rewrites of the movie at `path` left: regular files
+    // named as temporaryPattern() makes them, in the movie's directory and in
+    // its final target's.
+    static void removeStaleTemporaries(const std::string& path);
 };
 
 }  // namespace lumivane

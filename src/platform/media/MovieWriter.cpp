@@ -78,6 +78,8 @@ Result<std::unique_ptr<MovieWriter>> MovieWriter::create(const std::string& path
         new MovieWriter(path, *codec, *settings, *timescale, width, height));
     if (!writer->m_packet) return Error{writer->failure("out of memory")};
     if (auto opened = writer->openEncoder(framerate); !opened) return Error{opened.error()};
+    // Rewrites killed before their rename left only copies of older movies.
+    MovieRewriter::removeStaleTemporaries(path);
     if (auto opened = writer->openMuxer(); !opened) return Error{opened.error()};
     return writer;
 }
@@ -174,7 +176,7 @@ Result<void> MovieWriter::encode(const AVFrame* frame) {
 }
 
 Result<void> MovieWriter::addFrame(const FrameImage& frame) {
-    if (m_finished) return Error{failure("the movie is finished")};
+    if (m_fragmentsFinished) return Error{failure("the movie is finished")};
     auto converted = m_converter.convert(frame);
     if (!converted) return Error{failure(converted.error())};
     AVFrame* image = *converted;
@@ -185,7 +187,8 @@ Result<void> MovieWriter::addFrame(const FrameImage& frame) {
     return {};
 }
 
-Result<void> MovieWriter::finishFragmentedFile() {
+Result<void> MovieWriter::finishFragments() {
+    if (m_fragmentsFinished) return *m_fragmentsFinished;
     auto drained = encode(nullptr);
     m_parameters.reset(avcodec_parameters_alloc());
     if (m_parameters && avcodec_parameters_copy(m_parameters.get(), m_stream->codecpar) < 0) {
@@ -199,14 +202,17 @@ Result<void> MovieWriter::finishFragmentedFile() {
     }
     m_muxer.reset();
     m_encoder.reset();
+    m_fragmentsFinished = drained;
     return drained;
 }
 
 Result<void> MovieWriter::updateMovieFile() {
-    if (m_finished) return {};
-    m_finished = true;
-    if (auto finished = finishFragmentedFile(); !finished) return finished;
-    return MovieRewriter::rewrite(m_path, m_timescale, kFrameDuration, m_parameters.get());
+    if (m_updated) return *m_updated;
+    auto finished = finishFragments();
+    m_updated =
+        finished ? MovieRewriter::rewrite(m_path, m_timescale, kFrameDuration, m_parameters.get())
+                 : finished;
+    return *m_updated;
 }
 
 }  // namespace lumivane

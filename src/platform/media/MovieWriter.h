@@ -1,10 +1,13 @@
 // Writes frames into a QuickTime movie. While frames arrive the movie is
 // fragmented (at most one second per fragment, each flushed to the file), so a
-// process killed mid-render leaves a movie that plays every finished fragment;
-// updateMovieFile() turns it into an ordinary movie with its index in front.
+// process killed mid-render leaves a movie that plays every finished fragment.
+// Finishing takes two steps: finishFragments() completes the fragmented file,
+// updateMovieFile() then rewrites it as an ordinary movie with its index in
+// front.
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/Image.h"
@@ -30,12 +33,20 @@ public:
 
     // Frames of another size are scaled to the movie's size.
     Result<void> addFrame(const FrameImage& frame);
-    // Drains the encoder, finishes the file and rewrites it unfragmented. Safe
-    // between any two frames; later calls do nothing. Afterwards the writer is
-    // finished and takes no more frames.
+    // Drains the encoder, writes the last fragment and the trailer and closes
+    // the file: the fragmented movie on disk then holds every frame added.
+    // Safe between any two frames; afterwards no frames are taken. Later calls
+    // return the first call's outcome.
+    Result<void> finishFragments();
+    // finishFragments() unless done, then rewrites the file as an ordinary
+    // movie; a failed finishFragments() is reported and nothing is rewritten.
+    // Later calls return the first call's outcome.
     Result<void> updateMovieFile();
 
-    bool isFinished() const { return m_finished; }
+    // True once updateMovieFile() ran: the file is as it stays. After
+    // finishFragments() alone it is false (no frames are taken, but the
+    // rewrite is still to come).
+    bool isFinished() const { return m_updated.has_value(); }
     int framesWritten() const { return m_framesWritten; }
     int timescale() const { return m_timescale; }
     const std::string& path() const { return m_path; }
@@ -46,7 +57,6 @@ private:
     Result<void> openEncoder(double framerate);
     Result<void> openMuxer();
     Result<void> encode(const AVFrame* frame);
-    Result<void> finishFragmentedFile();
     std::string failure(const std::string& what) const;
 
     std::string m_path;
@@ -62,7 +72,8 @@ private:
     AVPacketUPtr m_packet;
     FrameConverter m_converter;
     int m_framesWritten = 0;
-    bool m_finished = false;
+    std::optional<Result<void>> m_fragmentsFinished;
+    std::optional<Result<void>> m_updated;
 };
 
 }  // namespace lumivane

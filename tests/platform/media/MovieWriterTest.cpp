@@ -400,6 +400,28 @@ TEST(MovieWriter, BadFramesAndFramesAfterFinishingAreErrors) {
     EXPECT_EQ(test::probeStream(path)["nb_read_packets"], "1");
 }
 
+TEST(MovieWriter, FinishedFragmentsHoldEveryFrameBeforeTheRewrite) {
+    TempDir scratch;
+    const std::string path = scratch.file("movie.mov");
+    auto writer = MovieWriter::create(path, "avc1", 3, 10.0, 32, 32);
+    ASSERT_TRUE(writer);
+    // More than a fragment, and frames still in the encoder's look-ahead.
+    for (int i = 0; i < 15; ++i) ASSERT_TRUE((*writer)->addFrame(test::gradientFrame(32, 32, i)));
+    ASSERT_TRUE((*writer)->finishFragments());
+    EXPECT_FALSE((*writer)->isFinished()) << "the rewrite is still to come";
+    EXPECT_FALSE((*writer)->addFrame(test::gradientFrame(32, 32, 15)));
+    EXPECT_TRUE((*writer)->finishFragments()) << "a second call does nothing";
+    EXPECT_EQ(test::probeStream(path)["nb_read_packets"], "15");
+    auto atoms = topLevelAtoms(path);
+    EXPECT_GE(std::count(atoms.begin(), atoms.end(), "moof"), 2);
+
+    ASSERT_TRUE((*writer)->updateMovieFile());
+    EXPECT_TRUE((*writer)->isFinished());
+    EXPECT_EQ(test::probeStream(path)["nb_read_packets"], "15");
+    atoms = topLevelAtoms(path);
+    EXPECT_EQ(std::count(atoms.begin(), atoms.end(), "moof"), 0);
+}
+
 TEST(MovieWriter, QualityOutsideTheTableIsNormal) {
     // Motion JPEG encodes deterministically, so equal settings give equal files.
     TempDir scratch;
