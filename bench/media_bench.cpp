@@ -1,11 +1,13 @@
 // Movie encoding throughput of MovieWriter beside the ffmpeg program encoding
 // the same raw frames with the same codec and settings, in the same run; and
-// what fragmenting while rendering costs in file size once the movie is final.
+// what fragmenting while rendering costs in file size once the movie is final;
+// and how long finishing a movie takes against its size.
 //
-//   media_bench [--frames N] [--repeat R]
+//   media_bench [--frames N] [--repeat R] [--finish-mb M[,M...]]
 //
 // N frames per case (default 15 at 640x480, a third of that at 1920x1080),
-// best of R runs (default 1).
+// best of R runs (default 1). Finishing is measured on uncompressed 1920x1080
+// movies of about M megabytes each (default 100; 0 skips it).
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,7 +19,13 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <type_traits>
 #include <vector>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+}
 
 #include "BenchOptions.h"
 #include "platform/media/MovieRewriter.h"
@@ -143,13 +151,69 @@ void best(Run& into, const Run& run) {
     if (into.totalSeconds == 0 || run.totalSeconds < into.totalSeconds) into = run;
 }
 
+template <class T>
+T orExit(lumivane::Result<T> result) {
+    if (!result) {
+        std::fprintf(stderr, "%s\n", result.error().c_str());
+        std::exit(1);
+    }
+    if constexpr (!std::is_void_v<T>) return std::move(result.value());
+}
+
+// Finishing a render: the last fragment and trailer (finishFragments), then
+// the rewrite into an ordinary movie, for a movie of about `megabytes`.
+void measureFinishing(const std::string& dir, int megabytes) {
+    constexpr int kWidth = 1920;
+    constexpr int kHeight = 1080;
+    const std::string path = dir + "/finish.mov";
+    // A few distinct frames, reused: uncompressed frames cost the same whatever they show.
+    std::vector<ImageRGBA8> frames;
+    for (int i = 0; i < 4; ++i) frames.push_back(benchFrame(kWidth, kHeight, i));
+    auto writer = orExit(lumivane::MovieWriter::create(path, "raw ", 2, 30.0, kWidth, kHeight));
+    const double frameBytes = double(kWidth) * kHeight * 4;
+    const int count = std::max(1, int(std::lround(megabytes * 1e6 / frameBytes)));
+    for (int i = 0; i < count; ++i) orExit(writer->addFrame(frames[size_t(i) % frames.size()]));
+    const Clock::time_point start = Clock::now();
+    orExit(writer->finishFragments());
+    const Clock::time_point fragmented = Clock::now();
+    orExit(writer->updateMovieFile());
+    const Clock::time_point end = Clock::now();
+    const double gigabytes = double(std::filesystem::file_size(path)) / 1e9;
+    std::printf("%8.0f %6d | %10.3f %10.3f %10.3f | %8.2f\n", gigabytes * 1000, count,
+                seconds(start, fragmented), seconds(fragmented, end), seconds(start, end),
+                seconds(start, end) / gigabytes);
+    std::fflush(stdout);
+    std::filesystem::remove(path);
+}
+
+// FFmpeg 7.1's hybrid_fragmented movflag would finish without the copy.
+bool offersHybridFragmented() {
+    const AVOutputFormat* mov = av_guess_format("mov", nullptr, nullptr);
+    const AVClass* options = mov ? mov->priv_class : nullptr;
+    return options &&
+           av_opt_find(&options, "hybrid_fragmented", "movflags", 0, AV_OPT_SEARCH_FAKE_OBJ);
+}
+
+void measureFinishing(const std::string& dir, const std::vector<int>& sizes) {
+    if (sizes.empty() || sizes.front() <= 0) return;
+    std::printf("\nfinishing uncompressed 1920x1080 movies (movflags hybrid_fragmented: %s)\n",
+                offersHybridFragmented() ? "offered" : "not offered by this FFmpeg");
+    std::printf("%8s %6s | %10s %10s %10s | %8s\n", "MB", "frames", "fragments", "rewrite", "total",
+                "total");
+    std::printf("%8s %6s | %10s %10s %10s | %8s\n", "", "", "s", "s", "s", "s/GB");
+    for (int megabytes : sizes) {
+        if (megabytes > 0) measureFinishing(dir, megabytes);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const lumivane::bench::BenchOptions given(argc, argv, {"--frames", "--repeat"},
-                                              "[--frames N] [--repeat R]");
+    const lumivane::bench::BenchOptions given(argc, argv, {"--frames", "--repeat", "--finish-mb"},
+                                              "[--frames N] [--repeat R] [--finish-mb M[,M...]]");
     const int frameCount = given.count("--frames", 15);
     const int repeat = given.count("--repeat", 1);
+    const std::vector<int> finishSizes = given.integers("--finish-mb", {100});
     const std::string dir = (std::filesystem::temp_directory_path() /
                              ("lumivane-media-bench-" + std::to_string(::getpid())))
                                 .string();
@@ -193,12 +257,14 @@ int main(int argc, char** argv) {
             100.0 * (double(ours.finalBytes) / double(theirs.finalBytes) - 1.0));
         std::fflush(stdout);
     }
+    measureFinishing(dir, finishSizes);
     std::filesystem::remove_all(dir);
     std::printf(
         "fps ours: until the fragmented movie is complete; +rewrite: until the final movie is in\n"
         "place; ratio, +rw: those over ffmpeg's (wall clock, higher is better). cpu ms/f: "
         "processor\n"
         "time per frame, all threads; its ratio is ffmpeg's over ours (higher is better), which\n"
-        "other load on the machine disturbs less. size: our final movie against ffmpeg's.\n");
+        "other load on the machine disturbs less. size: our final movie against ffmpeg's.\n"
+        "finishing: fragments = finishFragments(), rewrite = updateMovieFile() after it.\n");
     return 0;
 }
