@@ -298,8 +298,9 @@ Result<void> MovieRewriter::rewrite(const std::string& path, int timescale, int 
         if (auto copied = copyPackets(**input, **output, *packet, frameDuration); !copied) {
             return copied;
         }
-        if (int rc = av_write_trailer(output->get()); rc < 0)
+        if (int rc = av_write_trailer(output->get()); rc < 0) {
             return errorAt(built, avErrorText(rc));
+        }
         if (int rc = avio_closep(&(*output)->pb); rc < 0) return errorAt(built, avErrorText(rc));
     }
     return placeMovie(*temporary, target, path, copy);
