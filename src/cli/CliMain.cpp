@@ -27,6 +27,8 @@ bool isLinkMode(int argc, const char* const* argv) {
 bool connectToApplication(const char* serviceName, RenderSettings& settings,
                           std::shared_ptr<LinkClient>& client) {
     auto connected = connectRenderSettings(serviceName, settings);
+    // A wait on the application cut short by a stop is a stop, not a failure.
+    terminationCheckpoint();
     if (!connected) {
         logLine("Failed to connect to Lumivane Service [" + std::string(serviceName) + "]");
         logLine(connected.error());
@@ -45,6 +47,8 @@ int renderAndReport(RenderSettings& settings) {
         // A report the application could not take, or a failure nothing else caught.
         logLine(std::string("LumivaneCLI: ") + error.what());
     }
+    // A wait cut short by a stop surfaces as a failure; it is a stop.
+    if (result != 0) terminationCheckpoint();
     if (result != 0) {
         nsLog("rendering failed");
         return -2;

@@ -9,6 +9,7 @@
 
 #include "cli/HelpText.h"
 #include "cli/RendererState.h"
+#include "cli/StoppableWait.h"
 #include "shared/RecordedEvents.h"
 
 namespace lumivane {
@@ -82,7 +83,7 @@ struct Scan {
 
     std::optional<int> apply(Option option, const char* argument, const char* value);
     std::optional<int> applyParameter(const char* value);
-    void applyEvents(const char* value);
+    std::optional<int> applyEvents(const char* value);
 };
 
 std::optional<int> Scan::applyParameter(const char* value) {
@@ -98,11 +99,17 @@ std::optional<int> Scan::applyParameter(const char* value) {
     return std::nullopt;
 }
 
-void Scan::applyEvents(const char* value) {
+std::optional<int> Scan::applyEvents(const char* value) {
     double total = 0;
-    auto events = RecordedEvents::recordedEventsArrayForComposition(value, &total);
+    // A large recording takes a while to read; a stop must not wait for it.
+    auto events = runStoppable(
+        [&] { return RecordedEvents::recordedEventsArrayForComposition(value, &total); });
+    // Its length would become the duration: an endless one renders forever.
+    if (!std::isfinite(total))
+        return fail("Recording time must be finite [" + std::string(value) + "]\n");
     settings.setEvents(std::make_shared<const EventArray>(std::move(events)));
     recordingLength = total;
+    return std::nullopt;
 }
 
 std::optional<int> Scan::apply(Option option, const char* argument, const char* value) {
@@ -152,6 +159,8 @@ std::optional<int> Scan::apply(Option option, const char* argument, const char* 
             break;
         case Option::StartTime: {
             double start = atof(value);
+            // The pre-roll up to an endless start time would never end.
+            if (std::isinf(start) && start > 0) return fail("Start time must be finite\n");
             settings.setStartTime(start > 0 ? start : 0.0);
             break;
         }
@@ -170,8 +179,7 @@ std::optional<int> Scan::apply(Option option, const char* argument, const char* 
         case Option::Parameter:
             return applyParameter(value);
         case Option::Events:
-            applyEvents(value);
-            break;
+            return applyEvents(value);
     }
     return std::nullopt;
 }

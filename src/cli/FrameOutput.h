@@ -27,6 +27,11 @@ public:
     // Decides the kind from the codec; nothing is opened yet.
     static std::unique_ptr<FrameOutput> forCodec(const std::string& codec);
 
+    // What opening would refuse, found before the pre-roll spends its time:
+    // an unknown codec, settings the encoder cannot take, an output path that
+    // cannot be written. Nothing is created.
+    std::optional<FrameOutputFailure> check(const RenderSettings& settings, int width,
+                                            int height) const;
     // Opens the movie (the current-movie reference follows it) or creates the
     // sequence directory. `width` x `height` is the size of the frames to come.
     std::optional<FrameOutputFailure> open(const RenderSettings& settings, int frameCount,
@@ -38,6 +43,7 @@ public:
 private:
     bool m_isImageSequence = false;
     std::string m_codec;
+    int m_framesHeld = 0;
     std::shared_ptr<MovieWriter> m_movie;
     std::unique_ptr<ImageSequenceWriter> m_sequence;
 };

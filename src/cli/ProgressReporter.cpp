@@ -11,7 +11,8 @@
 namespace lumivane {
 namespace {
 constexpr double kProgressInterval = 0.25;
-}
+constexpr double kPreRollLineInterval = 1.0;
+}  // namespace
 
 ProgressReporter::ProgressReporter(std::shared_ptr<AppControllerProxy> controller)
     : m_controller(std::move(controller)) {}
@@ -35,22 +36,29 @@ void ProgressReporter::reportFrame(int index, int count) {
             if (m_controller) m_controller->indicateFrame(index, count);
         } catch (...) {
             // The application has gone: finish the movie and leave as on SIGTERM.
-            terminate(SIGTERM);
+            terminate(SIGTERM, "because the application cannot be reached");
         }
         m_lastReport = now;
     }
     if (verbosityLevel() >= 2) {
         float share = static_cast<float>(index) / static_cast<float>(count);
-        printf("Frame %i of %i (%2.3f%%)\n", index + 1, count, static_cast<double>(100 * share));
-        fflush(stdout);
+        consoleLine("Frame %i of %i (%2.3f%%)\n", index + 1, count,
+                    static_cast<double>(100 * share));
     }
 }
 
 void ProgressReporter::reportSubframe(int sample, int samples) {
     if (verbosityLevel() >= 3) {
-        printf("   * subframe %i/%i\n", sample + 1, samples);
-        fflush(stdout);
+        consoleLine("   * subframe %i/%i\n", sample + 1, samples);
     }
+}
+
+void ProgressReporter::reportPreRoll(double time, double startTime) {
+    if (verbosityLevel() < 2) return;
+    const double now = monotonicSeconds();
+    if (m_lastPreRollLine >= 0 && now - m_lastPreRollLine < kPreRollLineInterval) return;
+    m_lastPreRollLine = now;
+    consoleLine("Pre-roll %.3f of %.3f s (%2.3f%%)\n", time, startTime, 100 * time / startTime);
 }
 
 void ProgressReporter::reportCompletion() {

@@ -23,12 +23,17 @@ public:
     // through the termination path.
     void reportFrame(int index, int count);
     void reportSubframe(int sample, int samples);
+    // Before a pre-roll render at composition time `time`: at verbosity 2
+    // and above, a console line about once a second, so a long pre-roll is
+    // not mistaken for a hang.
+    void reportPreRoll(double time, double startTime);
     // "Complete" and enableControls, inside one guard.
     void reportCompletion();
 
 private:
     std::shared_ptr<AppControllerProxy> m_controller;
     double m_lastReport = 0;
+    double m_lastPreRollLine = -1;
 };
 
 }  // namespace lumivane

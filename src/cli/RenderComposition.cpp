@@ -9,6 +9,7 @@
 #include "cli/FrameOutput.h"
 #include "cli/ProgressReporter.h"
 #include "cli/RendererState.h"
+#include "cli/StoppableWait.h"
 #include "cli/TerminationPath.h"
 #include "platform/engine/Composition.h"
 #include "platform/engine/EngineError.h"
@@ -123,7 +124,9 @@ private:
 bool Render::loadComposition() {
     auto path = m_settings.compositionFile();
     try {
-        if (path) m_composition = Composition::compositionWithFile(*path);
+        // Images it imports may be large, or slow to arrive over the network.
+        if (path)
+            m_composition = runStoppable([&] { return Composition::compositionWithFile(*path); });
     } catch (const std::exception& error) {
         // The engine says which file and what failed (for GLSL, the line).
         logLine(std::string("LumivaneCLI: ") + error.what());
@@ -202,7 +205,9 @@ void Render::preRoll() {
         double time = static_cast<double>(k) * step * m_plan.timeScale;
         if (!(time < m_plan.startTime)) break;
         terminationCheckpoint();
+        m_progress.reportPreRoll(time, m_plan.startTime);
         renderAt(time);
+        m_renderer->finish();
         // A time scale of 0 or less never reaches the start: one render is all it gets.
         if (!(advance > 0)) break;
     }
@@ -250,6 +255,7 @@ int Render::renderFrames() {
 }
 
 int Render::run() {
+    setTerminationFrameCount(m_plan.frameCount);
     if (verbosityLevel() != 0) echoSettings(m_settings, m_plan);
     m_progress.indicateStatus("preparing to encode");
 
@@ -274,10 +280,13 @@ int Render::run() {
     m_output = FrameOutput::forCodec(m_settings.codec().value_or(""));
     m_events = m_settings.events();
     m_cursor = 0;
-    preRoll();
-
     int frameWidth = m_plan.usesDirectLoop() ? m_renderer->width() : m_plan.width;
     int frameHeight = m_plan.usesDirectLoop() ? m_renderer->height() : m_plan.height;
+    // A misspelt codec or an unwritable path is told before a long pre-roll.
+    if (auto failure = m_output->check(m_settings, frameWidth, frameHeight))
+        return failOutput(*failure);
+    preRoll();
+
     if (auto failure = m_output->open(m_settings, m_plan.frameCount, frameWidth, frameHeight))
         return failOutput(*failure);
 

@@ -1,41 +1,117 @@
 #include "cli/TerminationPath.h"
 
 #include <signal.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <array>
 #include <cstdio>
+#include <string>
+
+#include "base/Log.h"
+#include "base/PendingFiles.h"
+#include "base/StopRequest.h"
 
 namespace lumivane {
 namespace {
 
-constexpr std::array<int, 7> kTerminationSignals = {SIGINT, SIGTERM, SIGSEGV, SIGBUS,
-                                                    SIGFPE, SIGILL,  SIGTRAP};
+constexpr std::array<int, 3> kStopSignals = {SIGINT, SIGTERM, SIGHUP};
+constexpr std::array<int, 5> kFaultSignals = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
 
-volatile sig_atomic_t g_terminationFlag = 0;
+volatile sig_atomic_t g_stopRequests = 0;
 volatile sig_atomic_t g_recordedSignal = 0;
+volatile sig_atomic_t g_rewriting = 0;
+volatile sig_atomic_t g_frameCount = -1;
+volatile sig_atomic_t g_framesHeld = 0;
 std::function<void()> g_flush;
 
-bool isTerminationSignal(int signalNumber) {
-    for (int s : kTerminationSignals)
+template <size_t N>
+bool isOneOf(const std::array<int, N>& signals, int signalNumber) {
+    for (int s : signals)
         if (s == signalNumber) return true;
     return false;
 }
 
-void onSignal(int signalNumber) {
-    if (g_terminationFlag) _exit(0);
-    g_terminationFlag = 1;
-    g_recordedSignal = signalNumber;
-    // A fault cannot be resumed: returning would fault again and land in the
-    // branch above, which exits without touching the half-written state.
+// Async-signal-safe text building for the line written on the way out.
+struct SignalSafeLine {
+    char text[160];
+    size_t length = 0;
+
+    void add(const char* part) {
+        while (*part && length < sizeof text - 1) text[length++] = *part++;
+    }
+    void add(long number) {
+        char digits[24];
+        size_t count = 0;
+        const bool negative = number < 0;
+        unsigned long magnitude = negative ? 0UL - static_cast<unsigned long>(number)
+                                           : static_cast<unsigned long>(number);
+        do {
+            digits[count++] = static_cast<char>('0' + magnitude % 10);
+            magnitude /= 10;
+        } while (magnitude != 0);
+        if (negative) add("-");
+        while (count > 0 && length < sizeof text - 1) text[length++] = digits[--count];
+    }
+    void write() const { (void)!::write(STDERR_FILENO, text, length); }
+};
+
+// Leaves without flushing: the files being built are worthless, the output
+// stays as the last completed fragment or file left it.
+[[noreturn]] void exitAtOnce(int signalNumber) {
+    removePendingFiles();
+    SignalSafeLine line;
+    line.add("LumivaneCLI: stopped at once by signal ");
+    line.add(static_cast<long>(signalNumber));
+    if (g_rewriting && g_frameCount >= 0) {
+        line.add("; the output holds ");
+        line.add(static_cast<long>(g_framesHeld));
+        line.add(" of ");
+        line.add(static_cast<long>(g_frameCount));
+        line.add(" frames");
+    }
+    line.add("\n");
+    line.write();
+    _exit(0);
 }
 
-[[noreturn]] void runPath(int signalNumber) {
-    if (isTerminationSignal(signalNumber) && g_flush) {
+void onSignal(int signalNumber, siginfo_t* info, void*) {
+    // A fault raised by the processor cannot be resumed; one sent with kill
+    // is a request like any other.
+    const bool realFault = isOneOf(kFaultSignals, signalNumber) && info && info->si_code > 0;
+    if (realFault) exitAtOnce(signalNumber);
+    const int requests = g_stopRequests + 1;
+    g_stopRequests = requests;
+    if (requests == 1) {
+        g_recordedSignal = signalNumber;
+        requestStop();
+        return;
+    }
+    // Before the rewrite the movie is still being completed: the flush is on
+    // its way and leaving now would lose frames.
+    if (g_rewriting || requests >= 3) exitAtOnce(signalNumber);
+}
+
+std::string stopLine(int signalNumber, const char* reason) {
+    std::string line = "LumivaneCLI: stopped ";
+    if (reason) {
+        line += reason;
+    } else {
+        line += "by signal " + std::to_string(signalNumber);
+        if (const char* name = strsignal(signalNumber)) line += " (" + std::string(name) + ")";
+    }
+    if (g_frameCount < 0) return line + " before rendering began";
+    return line + "; the output holds " + std::to_string(g_framesHeld) + " of " +
+           std::to_string(g_frameCount) + " frames";
+}
+
+[[noreturn]] void runPath(int signalNumber, const char* reason) {
+    if (g_flush) {
         auto flush = std::move(g_flush);
         g_flush = nullptr;
         flush();
     }
+    logLine(stopLine(signalNumber, reason));
     fflush(nullptr);
     _exit(0);
 }
@@ -43,35 +119,58 @@ void onSignal(int signalNumber) {
 }  // namespace
 
 void installTerminationPath() {
-    for (int signalNumber : kTerminationSignals) {
-        struct sigaction action {};
-        action.sa_handler = onSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = 0;
-        sigaction(signalNumber, &action, nullptr);
-    }
+    struct sigaction action {};
+    action.sa_sigaction = onSignal;
+    // One handler at a time, so the request count stays exact.
+    sigemptyset(&action.sa_mask);
+    for (int s : kStopSignals) sigaddset(&action.sa_mask, s);
+    for (int s : kFaultSignals) sigaddset(&action.sa_mask, s);
+    // No SA_RESTART: a stop interrupts a blocking call instead of waiting for it.
+    action.sa_flags = SA_SIGINFO;
+    for (int s : kStopSignals) sigaction(s, &action, nullptr);
+    for (int s : kFaultSignals) sigaction(s, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
 }
 
 void setTerminationFlush(std::function<void()> flush) {
     g_flush = std::move(flush);
 }
 
+void setTerminationFrameCount(int frameCount) {
+    g_frameCount = frameCount;
+}
+
+void setTerminationFramesHeld(int framesHeld) {
+    g_framesHeld = framesHeld;
+}
+
+void beginMovieRewrite() {
+    g_rewriting = 1;
+}
+
+void endMovieRewrite() {
+    g_rewriting = 0;
+}
+
 bool terminationRequested() {
-    return g_terminationFlag != 0;
+    return g_stopRequests != 0;
 }
 
 void terminationCheckpoint() {
-    if (g_terminationFlag) runPath(g_recordedSignal);
+    if (g_stopRequests != 0) runPath(g_recordedSignal, nullptr);
 }
 
-void terminate(int signalNumber) {
-    // A signal recorded but not yet taken still gets its flush; the flush
-    // itself runs at most once.
-    if (!g_terminationFlag) {
-        g_terminationFlag = 1;
+void terminate(int signalNumber, const char* reason) {
+    // A request recorded but not yet taken still gets its flush and its own
+    // signal in the line; the flush itself runs at most once.
+    if (g_stopRequests == 0) {
+        g_stopRequests = 1;
         g_recordedSignal = signalNumber;
+        requestStop();
+    } else {
+        reason = nullptr;
     }
-    runPath(g_recordedSignal);
+    runPath(g_recordedSignal, reason);
 }
 
 }  // namespace lumivane
