@@ -77,14 +77,14 @@ Result<std::unique_ptr<MovieWriter>> MovieWriter::create(const std::string& path
     std::unique_ptr<MovieWriter> writer(
         new MovieWriter(path, *codec, *settings, *timescale, width, height));
     if (!writer->m_packet) return Error{writer->failure("out of memory")};
-    if (auto opened = writer->openEncoder(framerate); !opened) return Error{opened.error()};
+    if (auto opened = writer->openEncoder(); !opened) return Error{opened.error()};
     // Rewrites killed before their rename left only copies of older movies.
     MovieRewriter::removeStaleTemporaries(path);
     if (auto opened = writer->openMuxer(); !opened) return Error{opened.error()};
     return writer;
 }
 
-Result<void> MovieWriter::openEncoder(double framerate) {
+Result<void> MovieWriter::openEncoder() {
     const AVCodec* codec = avcodec_find_encoder_by_name(m_settings.encoder.c_str());
     if (!codec) return Error{failure("encoder '" + m_settings.encoder + "' is not available")};
     m_encoder.reset(avcodec_alloc_context3(codec));
@@ -96,8 +96,9 @@ Result<void> MovieWriter::openEncoder(double framerate) {
     context.sample_aspect_ratio = AVRational{1, 1};
     context.time_base = AVRational{kFrameDuration, m_timescale};
     context.framerate = AVRational{m_timescale, kFrameDuration};
-    // A keyframe at least every second bounds what a killed render loses.
-    context.gop_size = std::max(1, static_cast<int>(framerate));
+    // The encoder's own keyframe interval: fragments are cut by duration, not
+    // at keyframes, so a killed render keeps what it kept before without
+    // paying a keyframe every second in size.
     context.thread_count = 0;  // as many as the machine has
     context.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (m_settings.qscale > 0) {
@@ -138,10 +139,9 @@ Result<void> MovieWriter::openMuxer() {
         return Error{failure("cannot create the file (" + avErrorText(rc) + ")")};
     }
     AVOptions options;
-    // Intra-only codecs make every frame a keyframe: cut by duration alone.
-    const bool intraOnly = m_encoder->codec_descriptor &&
-                           (m_encoder->codec_descriptor->props & AV_CODEC_PROP_INTRA_ONLY);
-    options.set("movflags", intraOnly ? "empty_moov" : "empty_moov+frag_keyframe");
+    // A fragment needs no keyframe of its own: the frames run on from the
+    // one before, and a reader decodes them in order from the first.
+    options.set("movflags", "empty_moov");
     options.set("frag_duration", std::to_string(kFragmentMicroseconds));
     // Without it the muxer doubles time scales below 10000.
     options.set("video_track_timescale", std::to_string(m_timescale));

@@ -54,7 +54,7 @@ public:
 private:
     MovieWriter(std::string path, CodecInfo codec, EncoderSettings settings, int timescale,
                 int width, int height);
-    Result<void> openEncoder(double framerate);
+    Result<void> openEncoder();
     Result<void> openMuxer();
     Result<void> encode(const AVFrame* frame);
     std::string failure(const std::string& what) const;
