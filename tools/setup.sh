@@ -11,7 +11,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 BUILD_DIR=${LUMIVANE_BUILD_DIR:-build}
 
 PACKAGES=(
-    build-essential cmake ninja-build pkg-config python3
+    build-essential cmake ninja-build pkg-config python3 man-db
     libepoxy-dev libegl-dev libegl-mesa0 libgl1-mesa-dri libgbm1
     libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
     libopenimageio-dev libplist-dev nlohmann-json3-dev libmuparser-dev

@@ -1,0 +1,143 @@
+#!/usr/bin/env python3
+"""Writes the LumivaneCLI(1) manual page from the program's own help text and
+codec list, so the page never drifts from what the program says.
+
+usage: make_manpage.py <LumivaneCLI> <output.1>
+"""
+import re
+import subprocess
+import sys
+
+
+def run(program, *arguments):
+    # --help ends with status 255 by design; only the text matters here.
+    return subprocess.run([program, *arguments], capture_output=True, text=True).stdout
+
+
+def roff(text):
+    text = text.replace("\\", "\\e")
+    text = re.sub(r"^([.'])", r"\\&\1", text, flags=re.M)
+    return text.replace("-", "\\-")
+
+
+def option_entries(help_text):
+    """The help text's option lines as (flag, argument, description) triples;
+    a line without its own option continues the one before."""
+    entries = []
+    for line in help_text.splitlines():
+        match = re.match(r"\s+\* (\S+)(?: \[([^\]]+)\])?\s+(.*)", line)
+        if match:
+            entries.append(list(match.groups()))
+        elif line.startswith("\t") and entries:
+            entries[-1][2] += " " + line.strip()
+    return entries
+
+
+def codec_entries(codec_text):
+    return re.findall(r'use "([^"]+)" for (.+)', codec_text)
+
+
+SECTIONS_AFTER_OPTIONS = r"""
+.SH EXIT STATUS
+.TP
+.B 0
+The render finished, or it was stopped by a signal (see
+.BR SIGNALS );
+also after the codec list and when run without arguments.
+.TP
+.B 255
+An option was wrong, no composition was named, help or version was asked
+for, or the application could not be reached in link mode.
+.TP
+.B 254
+The render failed: the composition did not load, no renderer could be made,
+or the output could not be written. The reason is on standard error.
+.SH SIGNALS
+.TP
+.BR SIGINT ", " SIGTERM ", " SIGHUP
+Stop the render: the movie is finished with every frame written so far and
+one line on standard error says how many of how many frames the output
+holds. A second request while the movie is being completed changes nothing;
+once the completed movie is being rewritten, another one ends the process at
+once and leaves the complete movie in its fragmented form. A third request
+ends the process at once.
+.TP
+.B SIGPIPE
+Ignored: a closed standard output silences the console lines only.
+.TP
+.B SIGKILL
+Leaves the movie as its last complete one\-second fragment left it; the
+frames the encoder still held back are lost (see the README for figures).
+.SH FILES
+.TP
+.I LumivaneRender.mov
+The default output, in the working directory: a movie, or a directory of
+numbered images when
+.B \-c
+names an image format.
+.TP
+.I name.QCRecording
+Recorded mouse and keyboard input read by
+.BR \-e .
+.TP
+.I .name.mov.rewrite\-XXXXXX ", " .Image\-N.partial\-PID.ext
+Files being built; they are removed on every exit that can run code, and
+those of a killed render by the next render into the same place.
+.SH EXAMPLES
+Five seconds of a composition as H.264 at high quality:
+.PP
+.RS
+LumivaneCLI \-w 1280 \-h 720 \-d 5 \-q 4 \-o demo.mov demo.qtz
+.RE
+.PP
+A PNG sequence with anti\-aliasing and motion blur:
+.PP
+.RS
+LumivaneCLI \-c public.png \-a 4 \-m 8 \-o frames demo.qtz
+.RE
+.PP
+Replay a recording for its whole length:
+.PP
+.RS
+LumivaneCLI \-e paint.QCRecording \-o paint.mov paint.qtz
+.RE
+.SH SEE ALSO
+.BR ffprobe (1)
+"""
+
+
+def main():
+    program, output = sys.argv[1], sys.argv[2]
+    help_text = run(program, "--help")
+    codec_text = run(program, "-c", "help")
+    lines = [
+        '.TH LumivaneCLI 1 "" "Lumivane" "User Commands"',
+        ".SH NAME",
+        "LumivaneCLI \\- render a composition to a QuickTime movie or an image sequence",
+        ".SH SYNOPSIS",
+        ".B LumivaneCLI",
+        "[\\fIoptions\\fR] [\\fIComposition File\\fR]",
+        ".SH DESCRIPTION",
+        "Renders a composition offscreen, frame by frame, at an exact size, frame rate,",
+        "duration, start time and time scale, with anti\\-aliasing, motion blur,",
+        "published input values and replay of recorded input. An option matches",
+        "any argument that begins with its text.",
+        ".SH OPTIONS",
+    ]
+    for flag, argument, description in option_entries(help_text):
+        lines.append(".TP")
+        lines.append("\\fB" + roff(flag) + "\\fR" + (" \\fI" + roff(argument) + "\\fR" if argument else ""))
+        lines.append(roff(description))
+    lines.append(".SH CODECS")
+    lines.append("Movie codecs of this build, by the code given to")
+    lines.append(".BR \\-c :")
+    for code, name in codec_entries(codec_text):
+        lines.append(".TP")
+        lines.append('.B "' + roff(code) + '"')
+        lines.append(roff(name))
+    with open(output, "w", encoding="utf-8") as page:
+        page.write("\n".join(lines) + SECTIONS_AFTER_OPTIONS)
+
+
+if __name__ == "__main__":
+    main()
