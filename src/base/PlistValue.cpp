@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <unordered_set>
 
 namespace lumivane {
 
@@ -239,10 +240,18 @@ std::optional<PlistValue> fromNode(plist_t node, int depth);
 
 std::optional<PlistValue> arrayFromNode(plist_t node, int depth) {
     PlistArray array;
-    uint32_t count = plist_array_get_size(node);
-    array.reserve(count);
-    for (uint32_t i = 0; i < count; ++i) {
-        auto item = fromNode(plist_array_get_item(node, i), depth + 1);
+    array.reserve(plist_array_get_size(node));
+    // An iterator steps to the next item; reading by index may walk the
+    // list from its head each time.
+    plist_array_iter rawIter = nullptr;
+    plist_array_new_iter(node, &rawIter);
+    Malloced<void> iter(rawIter);
+    if (!iter) return PlistValue(std::move(array));
+    for (;;) {
+        plist_t child = nullptr;
+        plist_array_next_item(node, iter.get(), &child);
+        if (!child) break;
+        auto item = fromNode(child, depth + 1);
         if (!item) return std::nullopt;
         array.push_back(std::move(*item));
     }
@@ -418,8 +427,162 @@ bool binaryListHasStringWithNul(std::span<const uint8_t> bytes) {
     return false;
 }
 
+// --- nesting, before libplist sees it ---------------------------------------
+//
+// libplist builds, copies and frees its trees by recursion, so a list nested
+// some hundred thousand levels deep overflows the stack. The bytes are
+// measured first, without recursion.
+
+// The offset table and trailer of a binary list, as far as the walk needs them.
+struct BinaryLayout {
+    std::span<const uint8_t> bytes;
+    size_t offsetSize = 0;
+    size_t refSize = 0;
+    uint64_t objectCount = 0;
+    uint64_t root = 0;
+    uint64_t tableOffset = 0;
+    size_t trailer = 0;
+};
+
+std::optional<BinaryLayout> binaryLayout(std::span<const uint8_t> bytes) {
+    constexpr size_t kTrailerSize = 32;
+    if (bytes.size() < 8 + kTrailerSize) return std::nullopt;
+    BinaryLayout layout;
+    layout.bytes = bytes;
+    layout.trailer = bytes.size() - kTrailerSize;
+    layout.offsetSize = bytes[layout.trailer + 6];
+    layout.refSize = bytes[layout.trailer + 7];
+    layout.objectCount = readBigEndian(bytes, layout.trailer + 8, 8);
+    layout.root = readBigEndian(bytes, layout.trailer + 16, 8);
+    layout.tableOffset = readBigEndian(bytes, layout.trailer + 24, 8);
+    const bool sizesOk = layout.offsetSize >= 1 && layout.offsetSize <= 8 && layout.refSize >= 1 &&
+                         layout.refSize <= 8;
+    if (!sizesOk || layout.tableOffset >= layout.trailer || layout.root >= layout.objectCount)
+        return std::nullopt;
+    if (layout.objectCount > (layout.trailer - layout.tableOffset) / layout.offsetSize)
+        return std::nullopt;
+    return layout;
+}
+
+// The references an object holds: where they start and how many there are;
+// none for a scalar, nullopt when the object lies outside the list.
+struct References {
+    uint64_t at = 0;
+    uint64_t count = 0;
+};
+
+std::optional<References> referencesOf(const BinaryLayout& layout, uint64_t index) {
+    const auto bytes = layout.bytes;
+    const uint64_t offset =
+        readBigEndian(bytes, layout.tableOffset + index * layout.offsetSize, layout.offsetSize);
+    if (offset < 8 || offset >= layout.tableOffset) return std::nullopt;
+    const uint8_t kind = bytes[offset] & 0xF0;
+    const bool isArray = kind == 0xA0 || kind == 0xB0 || kind == 0xC0;
+    if (!isArray && kind != 0xD0) return References{};
+    uint64_t count = bytes[offset] & 0x0F;
+    uint64_t at = offset + 1;
+    if (count == 0x0F) {
+        if (at >= layout.tableOffset || (bytes[at] & 0xF0) != 0x10) return std::nullopt;
+        const size_t size = size_t{1} << (bytes[at] & 0x0F);
+        if (size > 8 || at + 1 + size > layout.tableOffset) return std::nullopt;
+        count = readBigEndian(bytes, at + 1, size);
+        at += 1 + size;
+    }
+    if (kind == 0xD0) {
+        if (count > std::numeric_limits<uint64_t>::max() / 2) return std::nullopt;
+        count *= 2;
+    }
+    if (count > (layout.tableOffset - at) / layout.refSize) return std::nullopt;
+    return References{at, count};
+}
+
+// Walks what the root reaches, depth first with a stack of its own; each
+// object is measured once. Refuses lists deeper than kMaxDepth, lists that
+// refer back into themselves, lists whose shared objects would unfold into
+// more than kMaxUnfolded values, and references that lead nowhere.
+bool binaryListIsShallow(const BinaryLayout& layout) {
+    constexpr uint64_t kMaxUnfolded = uint64_t{1} << 25;
+    enum : uint8_t { kUnseen, kOnPath, kDone };
+    std::vector<uint8_t> state(layout.objectCount, kUnseen);
+    std::vector<uint64_t> unfolded(layout.objectCount, 0);
+    struct Frame {
+        uint64_t index;
+        References refs;
+        uint64_t next;
+        uint64_t size;
+    };
+    std::vector<Frame> path;
+    const auto enter = [&](uint64_t index) {
+        auto refs = referencesOf(layout, index);
+        if (!refs || path.size() > size_t(kMaxDepth)) return false;
+        state[index] = kOnPath;
+        path.push_back({index, *refs, 0, 1});
+        return true;
+    };
+    if (!enter(layout.root)) return false;
+    while (!path.empty()) {
+        Frame& frame = path.back();
+        if (frame.next == frame.refs.count) {
+            state[frame.index] = kDone;
+            unfolded[frame.index] = frame.size;
+            const uint64_t size = frame.size;
+            path.pop_back();
+            if (!path.empty()) path.back().size += size;
+            if (!path.empty() && path.back().size > kMaxUnfolded) return false;
+            continue;
+        }
+        const uint64_t child = readBigEndian(
+            layout.bytes, frame.refs.at + frame.next * layout.refSize, layout.refSize);
+        ++frame.next;
+        if (child >= layout.objectCount || state[child] == kOnPath) return false;
+        if (state[child] == kDone) {
+            frame.size += unfolded[child];
+            if (frame.size > kMaxUnfolded) return false;
+            continue;
+        }
+        if (!enter(child)) return false;
+    }
+    return true;
+}
+
+// Element nesting of an XML document: comments, processing instructions,
+// declarations and character data open nothing.
+bool xmlListIsShallow(std::span<const uint8_t> bytes) {
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const auto skipPast = [&](size_t from, std::string_view end) {
+        const size_t found = text.find(end, from);
+        return found == std::string_view::npos ? text.size() : found + end.size();
+    };
+    int depth = 0;
+    size_t at = text.find('<');
+    while (at != std::string_view::npos) {
+        const std::string_view rest = text.substr(at);
+        if (rest.starts_with("<!--")) {
+            at = skipPast(at + 4, "-->");
+        } else if (rest.starts_with("<![CDATA[")) {
+            at = skipPast(at + 9, "]]>");
+        } else if (rest.starts_with("<?")) {
+            at = skipPast(at + 2, "?>");
+        } else {
+            const size_t close = text.find('>', at);
+            if (close == std::string_view::npos) break;
+            if (rest.starts_with("</")) {
+                --depth;
+            } else if (!rest.starts_with("<!") && text[close - 1] != '/' && ++depth > kMaxDepth) {
+                return false;
+            }
+            at = close + 1;
+        }
+        at = text.find('<', at);
+    }
+    return true;
+}
+
 bool looksLikePropertyList(std::span<const uint8_t> bytes) {
-    if (isBinaryPropertyList(bytes)) return !binaryListHasStringWithNul(bytes);
+    if (isBinaryPropertyList(bytes)) {
+        auto layout = binaryLayout(bytes);
+        return layout && binaryListIsShallow(*layout) && !binaryListHasStringWithNul(bytes);
+    }
     // A zero byte is never part of an XML document (and libplist would keep it
     // inside a string, see above); libplist's XML reader wants a "<" somewhere.
     bool sawTag = false;
@@ -427,8 +590,250 @@ bool looksLikePropertyList(std::span<const uint8_t> bytes) {
         if (byte == 0) return false;
         sawTag = sawTag || byte == '<';
     }
-    return sawTag;
+    return sawTag && xmlListIsShallow(bytes);
 }
+
+// --- plain XML, read in one pass ----------------------------------------------
+//
+// libplist 2.2 files every dictionary entry through a keyed search whose cost
+// grows with the dictionary, so a recording of a million events took minutes to
+// read. The documents this program and the platform write (dictionaries,
+// arrays, keys, strings, decimal numbers, booleans) are read here in linear
+// time; a document with anything else (dates, data, CDATA, character
+// references, odd number forms, repeated or missing keys) goes to libplist,
+// which stays the reference, so the two never read one document differently.
+
+bool isXmlSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+struct OpenContainer {
+    bool isDict = false;
+    std::string keyInParent;
+    PlistArray items;
+    std::vector<PlistDict::Entry> entries;
+    std::unordered_set<std::string> keys;
+    std::optional<std::string> key;  // read, waiting for its value
+};
+
+class PlainXmlReader {
+public:
+    explicit PlainXmlReader(std::string_view text) : m_text(text) {}
+
+    std::optional<PlistValue> read() {
+        if (!skipProlog()) return std::nullopt;
+        for (;;) {
+            if (!skipSpaceAndComments() || !startsWith("<")) return std::nullopt;
+            const size_t close = m_text.find('>', m_at);
+            if (close == std::string_view::npos) return std::nullopt;
+            std::string_view tag = m_text.substr(m_at + 1, close - m_at - 1);
+            m_at = close + 1;
+            const bool empty = tag.ends_with('/');
+            if (empty) tag.remove_suffix(1);
+            std::optional<PlistValue> value;
+            std::string keyInParent;
+            if ((tag == "dict" || tag == "array") && !empty) {
+                if (!open(tag == "dict")) return std::nullopt;
+                continue;
+            }
+            if (tag == "key" && !empty && !m_open.empty() && m_open.back().isDict &&
+                !m_open.back().key) {
+                auto key = textUntil("</key>");
+                if (!key) return std::nullopt;
+                m_open.back().key = std::move(key);
+                continue;
+            }
+            if (tag == "/dict" || tag == "/array") {
+                if (m_open.empty() || m_open.back().isDict != (tag == "/dict") || m_open.back().key)
+                    return std::nullopt;
+                keyInParent = std::move(m_open.back().keyInParent);
+                value = closeContainer();
+            } else {
+                value = scalar(tag, empty);
+                if (!value) return std::nullopt;
+                if (!m_open.empty() && m_open.back().isDict) {
+                    if (!m_open.back().key) return std::nullopt;
+                    keyInParent = std::move(*m_open.back().key);
+                    m_open.back().key.reset();
+                }
+            }
+            // libplist ends the document with its first complete value, but
+            // goes on reading into an empty container at the top.
+            if (m_open.empty()) {
+                if (isUidDictionary(*value) || (empty && tag != "string")) return std::nullopt;
+                return value;
+            }
+            if (!place(std::move(keyInParent), std::move(*value))) return std::nullopt;
+        }
+    }
+
+private:
+    bool startsWith(std::string_view prefix) const {
+        return m_text.substr(m_at).starts_with(prefix);
+    }
+
+    bool skipPast(std::string_view end) {
+        const size_t found = m_text.find(end, m_at);
+        if (found == std::string_view::npos) return false;
+        m_at = found + end.size();
+        return true;
+    }
+
+    bool skipSpaceAndComments() {
+        for (;;) {
+            while (m_at < m_text.size() && isXmlSpace(m_text[m_at])) ++m_at;
+            if (!startsWith("<!--")) return true;
+            if (!skipPast("-->")) return false;
+        }
+    }
+
+    bool skipProlog() {
+        for (;;) {
+            if (!skipSpaceAndComments()) return false;
+            if (startsWith("<?")) {
+                if (!skipPast("?>")) return false;
+            } else if (startsWith("<!DOCTYPE")) {
+                const size_t end = m_text.find('>', m_at);
+                if (end == std::string_view::npos) return false;
+                if (m_text.substr(m_at, end - m_at).find('[') != std::string_view::npos)
+                    return false;
+                m_at = end + 1;
+            } else if (startsWith("<plist>") || startsWith("<plist ")) {
+                const size_t end = m_text.find('>', m_at);
+                if (end == std::string_view::npos || m_text[end - 1] == '/') return false;
+                m_at = end + 1;
+            } else {
+                return true;
+            }
+        }
+    }
+
+    // Text up to the closing tag, with the five named entities decoded.
+    std::optional<std::string> textUntil(std::string_view closing) {
+        const size_t end = m_text.find('<', m_at);
+        if (end == std::string_view::npos ||
+            m_text.substr(end).substr(0, closing.size()) != closing)
+            return std::nullopt;
+        const std::string_view raw = m_text.substr(m_at, end - m_at);
+        m_at = end + closing.size();
+        std::string text;
+        text.reserve(raw.size());
+        static constexpr std::pair<std::string_view, char> kEntities[] = {
+            {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+        for (size_t i = 0; i < raw.size();) {
+            if (raw[i] != '&') {
+                text += raw[i++];
+                continue;
+            }
+            const auto* entity =
+                std::find_if(std::begin(kEntities), std::end(kEntities),
+                             [&](const auto& e) { return raw.substr(i).starts_with(e.first); });
+            if (entity == std::end(kEntities)) return std::nullopt;
+            text += entity->second;
+            i += entity->first.size();
+        }
+        return text;
+    }
+
+    std::optional<PlistValue> scalar(std::string_view tag, bool empty) {
+        if (empty) {
+            if (tag == "true") return PlistValue(true);
+            if (tag == "false") return PlistValue(false);
+            if (tag == "string") return PlistValue(std::string());
+            if (tag == "dict") return PlistValue(PlistDict{});
+            if (tag == "array") return PlistValue(PlistArray{});
+            return std::nullopt;
+        }
+        if (tag == "string") {
+            auto text = textUntil("</string>");
+            return text ? std::optional<PlistValue>(PlistValue(std::move(*text))) : std::nullopt;
+        }
+        if (tag == "integer") {
+            auto text = textUntil("</integer>");
+            return text ? integerFrom(*text) : std::nullopt;
+        }
+        if (tag == "real") {
+            auto text = textUntil("</real>");
+            return text ? realFrom(*text) : std::nullopt;
+        }
+        return std::nullopt;
+    }
+
+    // Decimal only, no leading zeros, within 64 signed bits: libplist reads
+    // other forms (octal, hexadecimal, unsigned) its own way.
+    static std::optional<PlistValue> integerFrom(std::string_view text) {
+        const bool negative = text.starts_with('-');
+        const std::string_view digits = text.substr(negative ? 1 : 0);
+        if (digits.empty() || (digits.size() > 1 && digits[0] == '0')) return std::nullopt;
+        uint64_t magnitude = 0;
+        auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
+        if (ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+        const uint64_t limit = uint64_t(std::numeric_limits<int64_t>::max()) + (negative ? 1 : 0);
+        if (magnitude > limit) return std::nullopt;
+        return PlistValue(static_cast<int64_t>(negative ? 0 - magnitude : magnitude));
+    }
+
+    static std::optional<PlistValue> realFrom(const std::string& text) {
+        const bool plain = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+            return std::isdigit(static_cast<unsigned char>(c)) || c == '-' || c == '+' ||
+                   c == '.' || c == 'e' || c == 'E';
+        });
+        if (!plain) return std::nullopt;
+        char* end = nullptr;
+        const double value = strtodC(text.c_str(), &end);
+        if (end != text.c_str() + text.size()) return std::nullopt;
+        return PlistValue(value);
+    }
+
+    bool open(bool isDict) {
+        OpenContainer container;
+        container.isDict = isDict;
+        if (!m_open.empty() && m_open.back().isDict) {
+            if (!m_open.back().key) return false;
+            container.keyInParent = std::move(*m_open.back().key);
+            m_open.back().key.reset();
+        }
+        m_open.push_back(std::move(container));
+        return true;
+    }
+
+    PlistValue closeContainer() {
+        OpenContainer& top = m_open.back();
+        PlistValue value;
+        if (top.isDict) {
+            PlistDict dict;
+            dict.reserve(top.entries.size());
+            top.keys.clear();
+            for (auto& [key, item] : top.entries) dict.append(std::move(key), std::move(item));
+            value = PlistValue(std::move(dict));
+        } else {
+            value = PlistValue(std::move(top.items));
+        }
+        m_open.pop_back();
+        return value;
+    }
+
+    bool place(std::string key, PlistValue value) {
+        OpenContainer& top = m_open.back();
+        if (!top.isDict) {
+            top.items.push_back(std::move(value));
+            return true;
+        }
+        top.entries.emplace_back(std::move(key), std::move(value));
+        // A repeated key is replaced in place by libplist; such documents go there.
+        return top.keys.insert(top.entries.back().first).second;
+    }
+
+    // libplist turns a dictionary whose one key is "CF$UID" into a UID.
+    static bool isUidDictionary(const PlistValue& value) {
+        const PlistDict* dict = value.asDict();
+        return dict && dict->size() == 1 && dict->contains("CF$UID");
+    }
+
+    std::string_view m_text;
+    size_t m_at = 0;
+    std::vector<OpenContainer> m_open;
+};
 
 }  // namespace
 
@@ -437,6 +842,16 @@ bool isBinaryPropertyList(std::span<const uint8_t> bytes) {
 }
 
 std::optional<PlistValue> parsePropertyList(std::span<const uint8_t> bytes) {
+    if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return std::nullopt;
+    if (!looksLikePropertyList(bytes)) return std::nullopt;
+    if (!isBinaryPropertyList(bytes)) {
+        const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        if (auto plain = PlainXmlReader(text).read()) return plain;
+    }
+    return detail::parsePropertyListWithLibplist(bytes);
+}
+
+std::optional<PlistValue> detail::parsePropertyListWithLibplist(std::span<const uint8_t> bytes) {
     if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return std::nullopt;
     if (!looksLikePropertyList(bytes)) return std::nullopt;
     plist_t raw = nullptr;

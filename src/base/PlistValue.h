@@ -119,6 +119,11 @@ private:
 bool isBinaryPropertyList(std::span<const uint8_t> bytes);
 std::optional<PlistValue> parsePropertyList(std::span<const uint8_t> bytes);
 std::optional<PlistValue> parsePropertyList(std::string_view bytes);
+namespace detail {
+// The same reading done by libplist alone: the reference that the quicker
+// reading of plain XML documents must match, for tests.
+std::optional<PlistValue> parsePropertyListWithLibplist(std::span<const uint8_t> bytes);
+}  // namespace detail
 // nullopt when the value cannot be encoded (a None anywhere in it).
 std::optional<std::string> xmlPropertyList(const PlistValue& value);
 std::optional<std::vector<uint8_t>> binaryPropertyList(const PlistValue& value);

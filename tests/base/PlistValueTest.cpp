@@ -4,7 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <random>
+
+#include "../support/HostileDocuments.h"
 
 namespace lumivane {
 namespace {
@@ -84,6 +88,151 @@ TEST(PlistValueIO, StringsWithZeroBytesAreRefused) {
     PlistValue numbers(PlistArray{0, int64_t{256}, PlistValue(PlistData{{0, 0}})});
     auto binary = *binaryPropertyList(numbers);
     EXPECT_EQ(parsePropertyList(std::span<const uint8_t>(binary)), numbers);
+}
+
+PlistValue nestedArrays(int depth) {
+    PlistValue value(PlistArray{});
+    for (int i = 1; i < depth; ++i) value = PlistValue(PlistArray{std::move(value)});
+    return value;
+}
+
+std::optional<PlistValue> parseBytes(const std::vector<uint8_t>& bytes) {
+    return parsePropertyList(std::span<const uint8_t>(bytes));
+}
+
+// libplist recurses once per level while building, copying and freeing its
+// trees: deep lists must be refused before it sees them, in either form.
+TEST(PlistValueIO, NestingBeyondTheLimitIsRefusedUpToItIsRead) {
+    struct Case {
+        const char* what;
+        std::function<std::optional<PlistValue>()> parse;
+        bool readable;
+    };
+    const Case cases[] = {
+        {"xml 200000", [] { return parsePropertyList(test::deepXmlPropertyList(200000)); }, false},
+        {"xml 600", [] { return parsePropertyList(test::deepXmlPropertyList(600)); }, false},
+        {"xml 500", [] { return parsePropertyList(test::deepXmlPropertyList(500)); }, true},
+        {"binary 100000", [] { return parseBytes(test::deepBinaryPropertyList(100000)); }, false},
+        {"binary 514", [] { return parseBytes(test::deepBinaryPropertyList(514)); }, false},
+        {"binary 500", [] { return parseBytes(test::deepBinaryPropertyList(500)); }, true},
+        {"binary self reference",
+         [] {
+             return parseBytes(
+                 test::binaryArrayList(1, [](uint64_t) { return std::vector<uint32_t>{0}; }));
+         },
+         false},
+        {"binary loop of two",
+         [] {
+             return parseBytes(test::binaryArrayList(
+                 2, [](uint64_t i) { return std::vector<uint32_t>{uint32_t(1 - i)}; }));
+         },
+         false},
+        {"binary reference past the table",
+         [] {
+             return parseBytes(
+                 test::binaryArrayList(1, [](uint64_t) { return std::vector<uint32_t>{7}; }));
+         },
+         false},
+        {"binary doubling 64 levels",
+         [] { return parseBytes(test::doublingBinaryPropertyList(64)); }, false},
+        {"binary doubling 10 levels",
+         [] { return parseBytes(test::doublingBinaryPropertyList(10)); }, true},
+    };
+    for (const Case& c : cases) {
+        auto value = c.parse();
+        EXPECT_EQ(value.has_value(), c.readable) << c.what;
+    }
+    EXPECT_EQ(parseBytes(test::deepBinaryPropertyList(500)), nestedArrays(500));
+    // Tags inside comments and character data nest nothing.
+    const std::string quoted = "<plist><!--" + std::string(2000, '<') + "--><string><![CDATA[" +
+                               test::deepJsonArray(1000) + "<a><a><a>]]></string></plist>";
+    auto text = parsePropertyList(quoted);
+    ASSERT_TRUE(text);
+    ASSERT_TRUE(text->isString());
+}
+
+std::optional<PlistValue> libplistReading(std::string_view text) {
+    return detail::parsePropertyListWithLibplist(
+        std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
+// Plain XML is read without libplist; whatever it reads must be what libplist
+// reads, and whatever it cannot must still be read by libplist.
+TEST(PlistValueIO, XmlReadsAsLibplistReadsIt) {
+    const std::string head =
+        "<?xml version=\"1.0\"?>\n<!DOCTYPE plist PUBLIC \"-//A//DTD\" "
+        "\"x.dtd\">\n<plist version=\"1.0\">";
+    const std::string documents[] = {
+        *xmlPropertyList(sampleValue()),
+        head +
+            "<dict><key>a &amp; &lt;b&gt; &quot;c&quot; &apos;d&apos;</key><string> x\ty "
+            "</string><key/><string/><key>e</key><dict/><key>f</key><array/></dict></plist>",
+        head +
+            "<array><integer>-9223372036854775808</integer><integer>9223372036854775807</integer>"
+            "<integer>0</integer><integer>-0</integer><integer>18446744073709551615</integer>"
+            "</array>",
+        "<plist><array><integer>010</integer><integer>0x10</integer><integer> 5</integer>"
+        "<integer>+5</integer><integer/></array></plist>",
+        "<plist><array><real>1e3</real><real>-0.5</real><real>.5</real><real>2.</real>"
+        "<real>1e400</real><real>+3</real><real> 7</real></array></plist>",
+        "<plist><array><true/><false/><true></true><string><![CDATA[<a>]]></string></array></"
+        "plist>",
+        "<plist><dict><key>k</key><integer>1</integer><key>k</key><integer>2</integer></dict></"
+        "plist>",
+        "<plist><dict><key>k</key><key>j</key><string>v</string></dict></plist>",
+        "<plist><dict><string>no key</string></dict></plist>",
+        "<plist><array><key>in an array</key></array></plist>",
+        "<!-- a --><plist><!-- b --><array><!-- c --><string>s</string><!-- d --></array></plist>",
+        "<array><string>no plist element</string></array>",
+        "<plist><array><string>a</string></array></plist><trailing>ignored",
+        "<plist><dict><key>CF$UID</key><integer>7</integer></dict></plist>",
+        "<plist><array><date>2001-01-01T00:00:10Z</date><data>AAEC</data></array></plist>",
+        "<plist><array><string>&#65;&#x42;&unknown;</string></array></plist>",
+        "<plist><array><string>a</string></dict></plist>",
+        "<plist><array><string>unclosed</array></plist>",
+        "<plist></plist>",
+        "<plist><string>top</string></plist>",
+        "<plist><array attribute=\"1\"><string>a</string></array></plist>",
+        "<plist><array> text <string>a</string></array></plist>",
+    };
+    for (const std::string& document : documents) {
+        EXPECT_EQ(parsePropertyList(document), libplistReading(document)) << document;
+    }
+    // Documents made of random pieces, well formed or not.
+    const std::vector<std::string> pieces = {"<dict>",
+                                             "</dict>",
+                                             "<array>",
+                                             "</array>",
+                                             "<key>k</key>",
+                                             "<key>j</key>",
+                                             "<key/>",
+                                             "<string>s &amp; t</string>",
+                                             "<string/>",
+                                             "<integer>42</integer>",
+                                             "<integer>-7</integer>",
+                                             "<real>0.25</real>",
+                                             "<true/>",
+                                             "<false/>",
+                                             "<dict/>",
+                                             "<array/>",
+                                             " ",
+                                             "<!-- c -->"};
+    std::mt19937 random(2024);
+    for (int round = 0; round < 3000; ++round) {
+        std::string document = "<plist>";
+        const int count = 1 + int(random() % 12);
+        for (int i = 0; i < count; ++i) document += pieces[random() % pieces.size()];
+        document += "</plist>";
+        EXPECT_EQ(parsePropertyList(document), libplistReading(document)) << document;
+    }
+}
+
+TEST(PlistValueIO, LongArraysKeepTheirOrder) {
+    PlistArray items;
+    for (int i = 0; i < 100000; ++i) items.emplace_back(i);
+    const PlistValue value(std::move(items));
+    EXPECT_EQ(parsePropertyList(*xmlPropertyList(value)), value);
+    EXPECT_EQ(parseBytes(*binaryPropertyList(value)), value);
 }
 
 TEST(PlistValueConversions, NumericStringsReadAsNumbers) {

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "HostileDocuments.h"
 #include "ProcessRunner.h"
 #include "base/PlistValue.h"
 #include "platform/events/OBEvent.h"
@@ -158,6 +159,32 @@ TEST_F(RecordingFile, UnreadableFilesAreNoRecording) {
     std::filesystem::remove(recording());
     std::filesystem::create_directory(recording());
     EXPECT_TRUE(load(total).empty());
+}
+
+// A recording nested deeper than any real one is no recording: its events
+// are not replayed, and reading it does not take the process down.
+TEST_F(RecordingFile, DeeplyNestedRecordingsLoadAsNoRecording) {
+    const auto takeHolding = [](int depth) {
+        std::string xml =
+            "<plist><dict><key>totalSec</key><real>2</real><key>takes</key><dict>"
+            "<key>default</key><dict><key>1</key>";
+        for (int i = 0; i < depth; ++i) xml += "<array>";
+        for (int i = 0; i < depth; ++i) xml += "</array>";
+        return xml + "</dict></dict></dict></plist>";
+    };
+    const auto binary = test::deepBinaryPropertyList(100000);
+    const std::string bad[] = {takeHolding(200000), std::string(binary.begin(), binary.end())};
+    for (const std::string& bytes : bad) {
+        writeFile(recording(), bytes);
+        double total = -1;
+        EXPECT_TRUE(load(total).empty());
+        EXPECT_EQ(total, 0);
+    }
+    // The same shape, shallow, is read: one entry that holds no event.
+    writeFile(recording(), takeHolding(10));
+    double total = -1;
+    EXPECT_EQ(load(total).size(), 1u);
+    EXPECT_EQ(total, 2);
 }
 
 TEST_F(RecordingFile, AFifoDoesNotBlockTheLoader) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../../support/HostileDocuments.h"
+
 namespace lumivane {
 namespace {
 
@@ -88,6 +90,27 @@ TEST(FrameDecoder, GarbageXmlAndEmptyBodiesFail) {
         EXPECT_TRUE(decoder.failed()) << "body of " << body.size() << " bytes";
         EXPECT_FALSE(decoder.take().has_value());
     }
+}
+
+// A peer that sends lists nested past any real message is cut off, whether
+// the nesting is deep, circular or unfolds into billions of values.
+TEST(FrameDecoder, HostileNestingFailsTheStream) {
+    const std::vector<uint8_t> bodies[] = {
+        test::deepBinaryPropertyList(100000),
+        test::doublingBinaryPropertyList(60),
+        test::binaryArrayList(2, [](uint64_t i) { return std::vector<uint32_t>{uint32_t(1 - i)}; }),
+    };
+    for (const auto& body : bodies) {
+        FrameDecoder decoder;
+        decoder.append(rawFrame(static_cast<uint32_t>(body.size()), body));
+        EXPECT_TRUE(decoder.failed()) << "body of " << body.size() << " bytes";
+        EXPECT_FALSE(decoder.take().has_value());
+    }
+    FrameDecoder decoder;
+    const auto shallow = test::deepBinaryPropertyList(100);
+    decoder.append(rawFrame(static_cast<uint32_t>(shallow.size()), shallow));
+    EXPECT_FALSE(decoder.failed());
+    EXPECT_TRUE(decoder.take().has_value());
 }
 
 TEST(FrameDecoder, EncodingRefusesValuesThatCannotTravel) {
