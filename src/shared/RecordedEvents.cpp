@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <optional>
+#include <unordered_map>
 
 #include "base/FileHandles.h"
 #include "base/PlistValue.h"
@@ -122,8 +123,12 @@ RecordedEventEntry entryFrom(const PlistDict::Entry& timed, Point& previousLocat
 // --- saving -------------------------------------------------------------------
 
 PlistDict takeFrom(const std::vector<RecordedEventEntry>& entries) {
-    PlistDict take;
-    take.reserve(100);
+    // Keys are found through a hash, not PlistDict::set's search, so that a
+    // long recording saves in linear time.
+    std::unordered_map<std::string, size_t> places;
+    std::vector<PlistDict::Entry> timed;
+    places.reserve(entries.size());
+    timed.reserve(entries.size());
     for (const RecordedEventEntry& entry : entries) {
         // An entry without an event has no form in the file; writing only its
         // location and time would read back as an event that fails to build
@@ -132,9 +137,18 @@ PlistDict takeFrom(const std::vector<RecordedEventEntry>& entries) {
         PlistDict plist = propertyListRepresentation(*entry.event);
         plist.set(QCRendererMouseLocationKey,
                   stringFromPoint(entry.mouseLocation.value_or(Point{})));
-        // Equal times give equal keys; the later entry replaces the earlier.
-        take.set(shortestText(entry.eventTime.value_or(0.0)), std::move(plist));
+        // Equal times give equal keys; the later entry replaces the earlier
+        // in its place.
+        std::string key = shortestText(entry.eventTime.value_or(0.0));
+        auto [place, isNew] = places.try_emplace(key, timed.size());
+        if (isNew)
+            timed.emplace_back(std::move(key), std::move(plist));
+        else
+            timed[place->second].second = std::move(plist);
     }
+    PlistDict take;
+    take.reserve(timed.size());
+    for (auto& [key, plist] : timed) take.append(std::move(key), std::move(plist));
     return take;
 }
 

@@ -18,7 +18,7 @@ public:
     static constexpr const char* kTotalSecKey = "totalSec";
     static constexpr const char* kRecordingExtension = "QCRecording";
     // Files larger than this are not recordings anyone made; they load as none.
-    static constexpr long long kMaxFileSize = 256LL * 1024 * 1024;
+    static constexpr long long kMaxFileSize = 1024LL * 1024 * 1024;
 
     // The composition path with its last extension replaced by "QCRecording".
     static std::string recordedEventsFileForComposition(const std::string& compositionPath);
