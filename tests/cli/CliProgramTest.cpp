@@ -1,8 +1,10 @@
 // The LumivaneCLI program as users and scripts see it: exact output and exit status.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
+#include "HostileDocuments.h"
 #include "ProcessRunner.h"
 
 namespace lumivane {
@@ -101,6 +103,48 @@ TEST(CliProgram, UnloadableCompositionFailsTheRender) {
     EXPECT_TRUE(contains(
         r.err, "LumivaneCLI: Failed to load composition [" + dir.file("missing.qtz") + "]\n"));
     EXPECT_TRUE(r.err.ends_with("] rendering failed\n")) << r.err;
+}
+
+// Documents built to crash or exhaust the renderer fail it with a line that
+// says what is wrong; a recording no one could have made replays as none.
+TEST(CliProgram, HostileDocumentsFailWithAReasonOrReplayAsNoRecording) {
+    test::TempDir dir;
+    const std::string body = "*/\nvoid main() { gl_FragColor = vec4(1.0); }\n";
+    test::writeFile(dir.file("plain.qtz"), "/*{}" + body);
+    test::writeFile(dir.file("deep.qtz"),
+                    "/*{\"INPUTS\": [{\"NAME\": \"m\", \"TYPE\": \"long\", \"LABELS\": " +
+                        test::deepJsonArray(100000) + "}]}" + body);
+    test::writeFile(dir.file("huge.qtz"),
+                    "/*{\"PASSES\": [{\"TARGET\": \"t\", \"WIDTH\": "
+                    "\"$WIDTH * 1000\", \"HEIGHT\": \"100000\", "
+                    "\"FLOAT\": true}, {}]}" +
+                        body);
+    std::filesystem::create_directory(dir.file("folder.qtz"));
+    const auto deepBinary = test::deepBinaryPropertyList(100000);
+    test::writeFile(dir.file("binary.QCRecording"),
+                    std::string(deepBinary.begin(), deepBinary.end()));
+    test::writeFile(dir.file("xml.QCRecording"), test::deepXmlPropertyList(200000));
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::string said;
+    };
+    const Case cases[] = {
+        {{dir.file("deep.qtz")}, 254, "more than 512 deep"},
+        {{dir.file("folder.qtz")}, 254, "folder.qtz\": is not a regular file but a directory"},
+        {{dir.file("huge.qtz")}, 254, "cannot draw into \"t\""},
+        {{"-e", dir.file("binary.QCRecording"), dir.file("plain.qtz")}, 0, ""},
+        {{"-e", dir.file("xml.QCRecording"), dir.file("plain.qtz")}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> argv = {
+            test::cliPath(), "-w", "8", "-h", "8", "-d", "0.1", "-c", "public.png", "-o",
+            dir.file("out")};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        auto r = runProcess(argv, test::withTimeout(120));
+        EXPECT_EQ(r.status, c.status) << c.arguments.back() << ": " << r.err;
+        EXPECT_TRUE(contains(r.err, c.said)) << r.err;
+    }
 }
 
 TEST(CliProgram, LinkModeNeedsExactlyTwoArguments) {

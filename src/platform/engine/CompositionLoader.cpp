@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
+#include <string_view>
 
+#include "base/BoundedFile.h"
 #include "platform/engine/EngineError.h"
 #include "platform/engine/HeadlessGLContext.h"
 #include "platform/engine/IsfTranslator.h"
@@ -34,6 +34,32 @@ bool isIdentifier(const std::string& name) {
     return std::all_of(name.begin(), name.end(), [](char c) {
         return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
     });
+}
+
+// Words GLSL 3.30 keeps for itself (keywords, words reserved for later and
+// type names): an input or target so named breaks the generated declarations.
+bool isGlslReserved(const std::string& name) {
+    static const std::set<std::string, std::less<>> reserved = {
+        "attribute", "const",     "uniform",       "varying",       "layout",   "centroid",
+        "flat",      "smooth",    "noperspective", "break",         "continue", "do",
+        "for",       "while",     "switch",        "case",          "default",  "if",
+        "else",      "in",        "out",           "inout",         "float",    "double",
+        "int",       "void",      "bool",          "true",          "false",    "invariant",
+        "discard",   "return",    "lowp",          "mediump",       "highp",    "precision",
+        "struct",    "common",    "partition",     "active",        "asm",      "class",
+        "union",     "enum",      "typedef",       "template",      "this",     "goto",
+        "inline",    "noinline",  "public",        "static",        "extern",   "external",
+        "interface", "long",      "short",         "half",          "fixed",    "unsigned",
+        "superp",    "input",     "output",        "filter",        "sizeof",   "cast",
+        "namespace", "using",     "uint",          "volatile",      "main",     "sampler1D",
+        "sampler2D", "sampler3D", "samplerCube",   "sampler2DRect", "mat2",     "mat3",
+        "mat4",      "vec2",      "vec3",          "vec4",          "ivec2",    "ivec3",
+        "ivec4",     "bvec2",     "bvec3",         "bvec4",         "uvec2",    "uvec3",
+        "uvec4",     "dvec2",     "dvec3",         "dvec4",         "mat2x2",   "mat2x3",
+        "mat2x4",    "mat3x2",    "mat3x3",        "mat3x4",        "mat4x2",   "mat4x3",
+        "mat4x4",    "hvec2",     "hvec3",         "hvec4",         "fvec2",    "fvec3",
+        "fvec4"};
+    return reserved.count(name) > 0 || name.starts_with("gl_");
 }
 
 int lineOfOffset(const std::string& text, size_t offset) {
@@ -68,12 +94,32 @@ std::string expressionOf(const json& value) {
     return {};
 }
 
-std::string readWholeFile(const std::string& path, bool& ok) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream content;
-    content << file.rdbuf();
-    ok = bool(file) || file.eof();
-    return content.str();
+// Far above any hand-written or generated shader; a larger file is no composition.
+constexpr long long kMaxCompositionSize = 16LL * 1024 * 1024;
+// JSON nesting the header may have; the parser recurses once per level.
+constexpr int kMaxHeaderDepth = 512;
+
+// The deepest nesting of arrays and objects in a JSON text, counted without
+// recursion; brackets inside strings do not count.
+int jsonNestingDepth(std::string_view text) {
+    int depth = 0, deepest = 0;
+    bool inString = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return deepest;
 }
 
 }  // namespace
@@ -87,12 +133,12 @@ void CompositionLoader::fail(const std::string& what) const {
 std::shared_ptr<Composition> CompositionLoader::load() {
     m_composition.reset(new Composition());
     m_composition->m_path = m_path;
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(m_path, ec)) fail("no such file");
-    bool ok = false;
-    const std::string text = readWholeFile(m_path, ok);
-    if (!ok) fail("cannot be read");
+    auto read = readBoundedFile(m_path, kMaxCompositionSize);
+    if (!read) throw EngineError(read.error());
+    std::string text = std::move(read.value());
     if (text.find('\0') != std::string::npos) fail("is not a text file");
+    // Editors may save UTF-8 with a byte-order mark; the header follows it.
+    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
     parseHeader(text);
     checkNames();
     checkSizeExpressions();
@@ -109,6 +155,9 @@ void CompositionLoader::parseHeader(const std::string& text) {
     const size_t close = text.find("*/", open + 2);
     if (close == std::string::npos) fail("the header comment is not closed");
     const std::string headerText = text.substr(open + 2, close - open - 2);
+    if (jsonNestingDepth(headerText) > kMaxHeaderDepth)
+        fail("header nests arrays or objects more than " + std::to_string(kMaxHeaderDepth) +
+             " deep");
     json header;
     try {
         header = json::parse(headerText);
@@ -293,6 +342,8 @@ void CompositionLoader::checkNames() const {
     const auto claim = [&](const std::string& name, const char* what) {
         if (!isIdentifier(name))
             fail(std::string(what) + " \"" + name + "\" is not a valid GLSL name");
+        if (isGlslReserved(name))
+            fail(std::string(what) + " \"" + name + "\" is a name GLSL keeps for itself");
         if (!names.insert(name).second)
             fail(std::string(what) + " \"" + name + "\" is declared twice");
     };
@@ -332,11 +383,11 @@ void CompositionLoader::buildSources(const std::string& text) {
     c.m_usesDiscard = IsfTranslator::usesIdentifier(text, "discard");
     const std::string vertexPath = std::filesystem::path(m_path).replace_extension(".vs").string();
     std::error_code ec;
-    if (std::filesystem::is_regular_file(vertexPath, ec)) {
-        bool ok = false;
-        const std::string vertexText = readWholeFile(vertexPath, ok);
-        if (!ok) throw EngineError(describeAt(vertexPath, "cannot be read"));
-        c.m_vertex = translator.translate(IsfTranslator::Stage::Vertex, vertexPath, vertexText);
+    if (std::filesystem::exists(vertexPath, ec)) {
+        auto vertexText = readBoundedFile(vertexPath, kMaxCompositionSize);
+        if (!vertexText) throw EngineError(vertexText.error());
+        c.m_vertex =
+            translator.translate(IsfTranslator::Stage::Vertex, vertexPath, vertexText.value());
     } else {
         c.m_vertex = translator.defaultVertexShader();
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/Log.h"
 #include "platform/engine/EngineError.h"
 #include "platform/engine/ShaderProgram.h"
 #include "platform/engine/TextRasterizer.h"
@@ -17,7 +18,18 @@ void setSampling(GLenum filter) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
 }
 
-void upload(GLTexture& texture, const TexturePixels& pixels) {
+// An image larger than the GPU's largest texture would be refused by the
+// driver and sample as black; it is drawn scaled down instead.
+void upload(GLTexture& texture, const TexturePixels& original, const std::string& what = {}) {
+    GLint maxSide = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSide);
+    const bool fits = original.width <= maxSide && original.height <= maxSide;
+    const TexturePixels scaled = fits ? TexturePixels{} : scaledToFit(original, maxSide);
+    const TexturePixels& pixels = fits ? original : scaled;
+    if (!fits) {
+        nsLog("%s: image of %d x %d scaled down to %d x %d, the GPU's largest texture",
+              what.c_str(), original.width, original.height, scaled.width, scaled.height);
+    }
     if (!texture) texture = GLTexture::create();
     glBindTexture(GL_TEXTURE_2D, texture.id());
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
@@ -114,7 +126,10 @@ void CompositionRenderer::buildTextures() {
     empty.bytes.assign(4, 0);
     upload(m_emptyTexture, empty);
     const auto& imported = m_composition->importedImages();
-    for (size_t i = 0; i < imported.size(); ++i) upload(m_imported[i].texture, imported[i].pixels);
+    for (size_t i = 0; i < imported.size(); ++i) {
+        upload(m_imported[i].texture, imported[i].pixels,
+               describeAt(imported[i].path, "imported image \"" + imported[i].name + "\""));
+    }
     m_keyboardTexture = GLTexture::create();
     glBindTexture(GL_TEXTURE_2D, m_keyboardTexture.id());
     glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, UserInputState::kKeyboardWidth,
@@ -244,13 +259,15 @@ PlistDict CompositionRenderer::propertyListFromInputValues() const {
 }
 
 void CompositionRenderer::uploadPendingTextures() {
-    for (InputSlot& slot : m_inputs) {
+    for (size_t i = 0; i < m_inputs.size(); ++i) {
+        InputSlot& slot = m_inputs[i];
         if (!slot.pendingPixels) continue;
         if (slot.pendingPixels->empty()) {
             slot.texture.reset();
             slot.size = {0, 0};
         } else {
-            upload(slot.texture, *slot.pendingPixels);
+            upload(slot.texture, *slot.pendingPixels,
+                   "input \"" + m_composition->inputs()[i].name + "\"");
             slot.size = {float(slot.pendingPixels->width), float(slot.pendingPixels->height)};
         }
         slot.pendingPixels.reset();
@@ -334,8 +351,26 @@ std::array<int, 2> CompositionRenderer::passSize(const PassSlot& pass, int width
     return {evaluate(pass.width.get(), width), evaluate(pass.height.get(), height)};
 }
 
-bool CompositionRenderer::ensureTargetSize(TargetSlot& target, int width, int height) {
-    if (target.width == width && target.height == height) return true;
+Result<void> CompositionRenderer::ensureTargetSize(TargetSlot& target, int width, int height) {
+    if (target.width == width && target.height == height) return {};
+    const long long bytes = 2LL * width * height * (target.isFloat ? 16 : 4);
+    if (bytes > kMaxTargetBytes) {
+        return Error{"its two buffers would take " + std::to_string(bytes >> 20) +
+                     " MiB, more than the " + std::to_string(kMaxTargetBytes >> 30) +
+                     " GiB a target may use"};
+    }
+    auto allocated = allocateTarget(target, width, height);
+    if (allocated) return {};
+    // Too large for the GPU: free what was made and try again next render.
+    for (int i = 0; i < 2; ++i) {
+        target.framebuffers[i].reset();
+        target.textures[i].reset();
+    }
+    target.width = target.height = 0;
+    return allocated;
+}
+
+Result<void> CompositionRenderer::allocateTarget(TargetSlot& target, int width, int height) {
     drainGLErrors();
     target.width = width;
     target.height = height;
@@ -352,17 +387,35 @@ bool CompositionRenderer::ensureTargetSize(TargetSlot& target, int width, int he
         glClearColor(0, 0, 0, 0);
         glClear(GL_COLOR_BUFFER_BIT);
     }
-    if (glGetError() == GL_NO_ERROR &&
-        glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE) {
-        return true;
+    const GLenum error = glGetError();
+    if (error == GL_OUT_OF_MEMORY) return Error{"out of GPU memory"};
+    if (error != GL_NO_ERROR)
+        return Error{"the GPU refuses it (GL error " + std::to_string(error) + ")"};
+    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
+        return Error{"the GPU cannot draw into it"};
+    return {};
+}
+
+Result<void> CompositionRenderer::prepareTargets(int width, int height) {
+    if (!m_context.makeCurrent())
+        return errorAt(m_composition->path(), "the OpenGL context cannot be made current");
+    glUseProgram(m_program.id());
+    setInputUniforms();
+    for (size_t i = 0; i < m_passes.size(); ++i) {
+        if (m_passes[i].target < 0) continue;
+        TargetSlot& target = m_targets[size_t(m_passes[i].target)];
+        const auto size = passSize(m_passes[i], width, height);
+        auto ready = ensureTargetSize(target, size[0], size[1]);
+        if (!ready) return targetFailure(i, target, size, ready.error());
     }
-    // Too large for the GPU: free what was made and try again next render.
-    for (int i = 0; i < 2; ++i) {
-        target.framebuffers[i].reset();
-        target.textures[i].reset();
-    }
-    target.width = target.height = 0;
-    return false;
+    return {};
+}
+
+Error CompositionRenderer::targetFailure(size_t pass, const TargetSlot& target,
+                                         std::array<int, 2> size, const std::string& why) const {
+    return errorAt(m_composition->path(), "pass " + std::to_string(pass) + " cannot draw into \"" +
+                                              target.name + "\" at " + std::to_string(size[0]) +
+                                              " x " + std::to_string(size[1]) + ": " + why);
 }
 
 void CompositionRenderer::bindTextures() {
@@ -392,12 +445,8 @@ Result<void> CompositionRenderer::drawPass(size_t index, GLuint framebuffer, int
     TargetSlot* target = pass.target >= 0 ? &m_targets[size_t(pass.target)] : nullptr;
     if (target) {
         const auto size = passSize(pass, width, height);
-        if (!ensureTargetSize(*target, size[0], size[1])) {
-            return errorAt(m_composition->path(), "pass " + std::to_string(index) +
-                                                      " cannot draw into \"" + target->name +
-                                                      "\" at " + std::to_string(size[0]) + " x " +
-                                                      std::to_string(size[1]));
-        }
+        auto ready = ensureTargetSize(*target, size[0], size[1]);
+        if (!ready) return targetFailure(index, *target, size, ready.error());
         drawWidth = size[0];
         drawHeight = size[1];
         const int back = 1 - target->front;

@@ -46,6 +46,15 @@ public:
     Result<void> render(double time, const RenderArguments* arguments, GLuint framebuffer,
                         int width, int height);
 
+    // Allocates every pass target at the size its expression gives for a
+    // width x height render with the inputs as they are now, so that one the
+    // GPU cannot hold fails before the first frame rather than drawing black.
+    Result<void> prepareTargets(int width, int height);
+
+    // Both buffers of one pass target together, at most: far beyond any
+    // effect's needs, short of what a size expression can ask for.
+    static constexpr long long kMaxTargetBytes = 2LL * 1024 * 1024 * 1024;
+
 private:
     struct InputSlot {
         PlistValue value;
@@ -97,7 +106,10 @@ private:
     void setFrameUniforms(double time);
     void setInputUniforms();
     std::array<int, 2> passSize(const PassSlot& pass, int width, int height);
-    bool ensureTargetSize(TargetSlot& target, int width, int height);
+    Result<void> ensureTargetSize(TargetSlot& target, int width, int height);
+    Result<void> allocateTarget(TargetSlot& target, int width, int height);
+    Error targetFailure(size_t pass, const TargetSlot& target, std::array<int, 2> size,
+                        const std::string& why) const;
     void bindTextures();
     Result<void> drawPass(size_t index, GLuint framebuffer, int width, int height);
     std::optional<PlistValue> coerce(const CompositionInput& input, const PlistValue& value) const;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/NumberText.h"
 #include "platform/engine/EngineError.h"
 #include "platform/engine/FramebufferReadback.h"
 #include "platform/engine/HeadlessGLContext.h"
@@ -50,6 +51,8 @@ OffscreenRenderer::OffscreenRenderer(std::shared_ptr<GLContext> context, float w
     }
     createTarget(width, height);
     m_renderer = std::make_unique<CompositionRenderer>(*m_context, std::move(composition));
+    auto targets = m_renderer->prepareTargets(m_width, m_height);
+    if (!targets) throw EngineError(targets.error());
 }
 
 OffscreenRenderer::~OffscreenRenderer() {
@@ -65,6 +68,14 @@ void OffscreenRenderer::createTarget(float width, float height) {
     glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &maxRenderbuffer);
     glGetIntegerv(GL_MAX_VIEWPORT_DIMS, maxViewport);
     const int limit = std::min({maxTexture, maxRenderbuffer, maxViewport[0], maxViewport[1]});
+    // A size that is no number or not positive is the caller's mistake, not the GPU's limit.
+    for (float side : {width, height}) {
+        if (std::isnan(side)) throw EngineError("cannot render at a size that is not a number");
+        if (!(side > 0)) {
+            throw EngineError("cannot render at " + shortestText(width) + " x " +
+                              shortestText(height) + ": a size must be positive");
+        }
+    }
     if (m_width <= 0 || m_height <= 0 || m_width > limit || m_height > limit) {
         throw EngineError("cannot render at " + std::to_string(width) + " x " +
                           std::to_string(height) + ": the GPU draws at most " +

@@ -3,8 +3,11 @@
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
-#include <filesystem>
+#include <type_traits>
+
+#include "base/BoundedFile.h"
 
 namespace lumivane {
 namespace {
@@ -28,13 +31,60 @@ std::vector<T> toRGBABottomUp(const std::vector<T>& source, int width, int heigh
     return out;
 }
 
+// Box filter: destination pixel (x, y) averages the source block it covers.
+template <class T>
+std::vector<T> boxScaled(const std::vector<T>& source, int width, int height, int toWidth,
+                         int toHeight) {
+    std::vector<T> out(size_t(toWidth) * toHeight * 4);
+    std::vector<double> sum(4);
+    for (int y = 0; y < toHeight; ++y) {
+        const int y0 = int(int64_t(y) * height / toHeight);
+        const int y1 = std::max(y0 + 1, int(int64_t(y + 1) * height / toHeight));
+        for (int x = 0; x < toWidth; ++x) {
+            const int x0 = int(int64_t(x) * width / toWidth);
+            const int x1 = std::max(x0 + 1, int(int64_t(x + 1) * width / toWidth));
+            std::fill(sum.begin(), sum.end(), 0.0);
+            for (int sy = y0; sy < y1; ++sy) {
+                const T* row = source.data() + (size_t(sy) * width + x0) * 4;
+                for (int sx = x0; sx < x1; ++sx, row += 4)
+                    for (int c = 0; c < 4; ++c) sum[size_t(c)] += row[c];
+            }
+            const double count = double(y1 - y0) * (x1 - x0);
+            T* dst = out.data() + (size_t(y) * toWidth + x) * 4;
+            for (int c = 0; c < 4; ++c) {
+                const double mean = sum[size_t(c)] / count;
+                dst[c] = std::is_integral_v<T> ? T(mean + 0.5) : T(mean);
+            }
+        }
+    }
+    return out;
+}
+
 }  // namespace
+
+TexturePixels scaledToFit(const TexturePixels& pixels, int maxSide) {
+    if (pixels.empty() || maxSide <= 0 || (pixels.width <= maxSide && pixels.height <= maxSide))
+        return pixels;
+    const double scale = double(maxSide) / std::max(pixels.width, pixels.height);
+    TexturePixels scaled;
+    scaled.width = std::clamp(int(std::lround(pixels.width * scale)), 1, maxSide);
+    scaled.height = std::clamp(int(std::lround(pixels.height * scale)), 1, maxSide);
+    scaled.isFloat = pixels.isFloat;
+    if (pixels.isFloat) {
+        scaled.floats =
+            boxScaled(pixels.floats, pixels.width, pixels.height, scaled.width, scaled.height);
+    } else {
+        scaled.bytes =
+            boxScaled(pixels.bytes, pixels.width, pixels.height, scaled.width, scaled.height);
+    }
+    return scaled;
+}
 
 Result<TexturePixels> loadTexturePixels(const std::string& path) {
     const std::string quoted = describeAt(path, "");
     // A FIFO or a device would block the render or never end; only files are images.
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return Error{quoted + "is not a regular file"};
+    auto file = openBoundedFile(path, kMaxImageFileSize);
+    if (!file) return Error{file.error()};
     // Shaders expect straight alpha, which is what PNG and TIFF store.
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
@@ -44,13 +94,18 @@ Result<TexturePixels> loadTexturePixels(const std::string& path) {
     const int width = spec.width, height = spec.height;
     const int channels = std::min(spec.nchannels, 4);
     if (width <= 0 || height <= 0 || channels <= 0) return Error{quoted + "image has no pixels"};
-    if (size_t(width) * height > (size_t(1) << 28)) return Error{quoted + "image is too large"};
     TexturePixels pixels;
     pixels.width = width;
     pixels.height = height;
     pixels.isFloat = spec.format.basetype == OIIO::TypeDesc::FLOAT ||
                      spec.format.basetype == OIIO::TypeDesc::HALF ||
                      spec.format.basetype == OIIO::TypeDesc::DOUBLE;
+    // A few bytes of header can claim any size; refuse before allocating.
+    const long long decoded = (long long)width * height * 4 * (pixels.isFloat ? 4 : 1);
+    if (decoded > kMaxDecodedImageSize) {
+        return Error{quoted + "image of " + std::to_string(width) + " x " + std::to_string(height) +
+                     " would decode to more than " + sizeText(kMaxDecodedImageSize)};
+    }
     const size_t count = size_t(width) * height * channels;
     bool ok = false;
     if (pixels.isFloat) {
