@@ -27,6 +27,29 @@ std::string timestampNow() {
     return text;
 }
 
+// One entry is one line: control characters from outside text (a service
+// name, a path) are written as escapes so that none can start a forged line.
+std::string escapedControls(const std::string& message) {
+    std::string out;
+    out.reserve(message.size());
+    for (unsigned char c : message) {
+        if (c >= 0x20 && c != 0x7F) {
+            out += char(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            char escape[8];
+            snprintf(escape, sizeof escape, "\\x%02X", c);
+            out += escape;
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 void setLogProgramName(std::string name) {
@@ -35,7 +58,7 @@ void setLogProgramName(std::string name) {
 
 void logLine(const std::string& message) {
     std::string line = timestampNow() + " " + programName() + "[" + std::to_string(getpid()) +
-                       "] " + message + "\n";
+                       "] " + escapedControls(message) + "\n";
     fflush(stdout);
     fwrite(line.data(), 1, line.size(), stderr);
     fflush(stderr);
