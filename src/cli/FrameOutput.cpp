@@ -2,10 +2,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <utility>
 
 #include "base/Log.h"
 #include "base/SystemError.h"
+#include "cli/OutputStage.h"
 #include "cli/TerminationPath.h"
 #include "platform/media/CodecRegistry.h"
 #include "platform/media/EncoderSettings.h"
@@ -18,9 +21,9 @@ namespace {
 constexpr const char* kSequencePathLine =
     "LumivaneCLI: Failed to create sequence path -- directory is in use perhaps?";
 
-// The movie the termination path finishes. It is cleared before the movie is
-// finished or released, so it never names a movie that is done.
-std::shared_ptr<MovieWriter> g_currentMovie;
+// The output the termination path finishes. It is cleared before the output
+// is finished or released, so it never names one that is done.
+FrameOutput* g_currentOutput = nullptr;
 
 std::string movieFailureLine(const std::string& what) {
     return "LumivaneCLI: Error creating Movie (" + what + ")";
@@ -40,14 +43,15 @@ Result<void> finishMovie(MovieWriter& movie) {
     return rewritten;
 }
 
-// Runs on the main thread between frames, so it may log. The exit status
-// stays 0 either way: the fragments already written still play.
-void flushCurrentMovie() {
-    std::shared_ptr<MovieWriter> movie = std::move(g_currentMovie);
-    g_currentMovie = nullptr;
-    if (!movie) return;
-    auto finished = finishMovie(*movie);
-    if (!finished) logLine(movieFailureLine(finished.error()));
+// Runs on the main thread between frames, so it may log.
+void flushCurrentOutput() {
+    FrameOutput* output = std::exchange(g_currentOutput, nullptr);
+    if (output) output->finishForStop();
+}
+
+size_t frameBytes(int width, int height, bool floatFrames) {
+    return size_t(std::max(width, 0)) * size_t(std::max(height, 0)) * 4 *
+           (floatFrames ? sizeof(float) : 1);
 }
 
 // The nearest directory that exists on the way to `path`.
@@ -80,7 +84,7 @@ std::optional<std::string> unwritablePlace(const std::string& path) {
 }  // namespace
 
 FrameOutput::~FrameOutput() {
-    if (g_currentMovie == m_movie) g_currentMovie = nullptr;
+    if (g_currentOutput == this) g_currentOutput = nullptr;
 }
 
 std::unique_ptr<FrameOutput> FrameOutput::forCodec(const std::string& codec) {
@@ -123,42 +127,70 @@ std::optional<FrameOutputFailure> FrameOutput::open(const RenderSettings& settin
     if (m_isImageSequence) {
         auto sequence = ImageSequenceWriter::open(path, m_codec, frameCount, settings.quality());
         if (!sequence) return FrameOutputFailure{kSequencePathLine, sequence.error()};
-        m_sequence = std::move(sequence.value());
-        return std::nullopt;
+        m_sequence = std::shared_ptr<ImageSequenceWriter>(std::move(sequence.value()));
+        const int workers = OutputStage::serialWanted() ? 0 : OutputStage::sequenceWorkers();
+        const bool floatFrames = m_codec == "com.ilm.openexr-image";
+        m_stage = std::make_unique<OutputStage>(
+            [sequence = m_sequence](int index,
+                                    const FrameImage& frame) -> std::optional<FrameOutputFailure> {
+                auto written = sequence->writeFrame(index, frame);
+                if (!written) return FrameOutputFailure{kSequencePathLine, written.error()};
+                return std::nullopt;
+            },
+            workers, OutputStage::depthFor(workers, frameBytes(width, height, floatFrames)));
+    } else {
+        auto movie = MovieWriter::create(path, m_codec, settings.quality(), settings.framerate(),
+                                         width, height);
+        if (!movie) return movieFailure(movie.error());
+        m_movie = std::shared_ptr<MovieWriter>(std::move(movie.value()));
+        // One writer keeps the frames in order; a frame or two waiting keeps
+        // the encoder busy while the next one renders.
+        m_stage = std::make_unique<OutputStage>(
+            [movie = m_movie](int, const FrameImage& frame) -> std::optional<FrameOutputFailure> {
+                auto added = movie->addFrame(frame);
+                if (!added)
+                    return FrameOutputFailure{
+                        "LumivaneCLI: Error writing Movie (" + added.error() + ")", ""};
+                return std::nullopt;
+            },
+            OutputStage::serialWanted() ? 0 : 1,
+            OutputStage::depthFor(1, frameBytes(width, height, true)));
     }
-    auto movie =
-        MovieWriter::create(path, m_codec, settings.quality(), settings.framerate(), width, height);
-    if (!movie) return movieFailure(movie.error());
-    m_movie = std::shared_ptr<MovieWriter>(std::move(movie.value()));
-    g_currentMovie = m_movie;
-    setTerminationFlush(flushCurrentMovie);
+    g_currentOutput = this;
+    setTerminationFlush(flushCurrentOutput);
     return std::nullopt;
 }
 
-std::optional<FrameOutputFailure> FrameOutput::addFrame(int index, const FrameImage& frame) {
-    if (m_sequence) {
-        auto written = m_sequence->writeFrame(index, frame);
-        if (!written) return FrameOutputFailure{kSequencePathLine, written.error()};
-        setTerminationFramesHeld(++m_framesHeld);
-        return std::nullopt;
-    }
-    if (m_movie) {
-        auto added = m_movie->addFrame(frame);
-        if (!added)
-            return FrameOutputFailure{"LumivaneCLI: Error writing Movie (" + added.error() + ")",
-                                      ""};
-        setTerminationFramesHeld(++m_framesHeld);
-    }
-    return std::nullopt;
+std::optional<FrameOutputFailure> FrameOutput::addFrame(int index, FrameImage frame) {
+    if (!m_stage) return std::nullopt;
+    return m_stage->push(index, std::move(frame));
 }
 
 std::optional<FrameOutputFailure> FrameOutput::finish() {
+    if (g_currentOutput == this) g_currentOutput = nullptr;
+    if (m_stage) {
+        if (auto failure = m_stage->drain()) return failure;
+        setTerminationFramesHeld(m_stage->written());
+    }
     if (!m_movie) return std::nullopt;
-    if (g_currentMovie == m_movie) g_currentMovie = nullptr;
     auto finished = finishMovie(*m_movie);
     m_movie.reset();
     if (!finished) return movieFailure(finished.error());
     return std::nullopt;
+}
+
+void FrameOutput::finishForStop() {
+    if (!m_stage) return;
+    // A frame that failed to write is reported with the rest of the stop.
+    if (auto failure = m_stage->drain()) logLine(failure->consoleLine + " " + failure->detail);
+    const int held = m_stage->written();
+    // Known before the rewrite, which a further stop may cut short.
+    setTerminationFramesHeld(held);
+    if (m_movie) {
+        auto finished = finishMovie(*m_movie);
+        if (!finished) logLine(movieFailureLine(finished.error()));
+        m_movie.reset();
+    }
 }
 
 }  // namespace lumivane

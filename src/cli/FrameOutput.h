@@ -6,17 +6,14 @@
 
 #include "base/Image.h"
 #include "base/Result.h"
+#include "cli/FrameOutputFailure.h"
 #include "shared/RenderSettings.h"
 
 namespace lumivane {
 
 class ImageSequenceWriter;
 class MovieWriter;
-
-struct FrameOutputFailure {
-    std::string consoleLine;  // the renderer's log line
-    std::string detail;       // what the writer said, logged beside it
-};
+class OutputStage;
 
 class FrameOutput {
 public:
@@ -36,16 +33,22 @@ public:
     // sequence directory. `width` x `height` is the size of the frames to come.
     std::optional<FrameOutputFailure> open(const RenderSettings& settings, int frameCount,
                                            int width, int height);
-    std::optional<FrameOutputFailure> addFrame(int index, const FrameImage& frame);
-    // Finishes the movie; an image sequence needs nothing.
+    // Hands the frame to the writing threads; a failure of an earlier frame
+    // comes back from a later call, or from finish().
+    std::optional<FrameOutputFailure> addFrame(int index, FrameImage frame);
+    // Waits for every frame handed over, then finishes the movie.
     std::optional<FrameOutputFailure> finish();
+    // The termination path's flush: every frame handed over is written, the
+    // count the stop line reports is set, and the movie is finished.
+    void finishForStop();
 
 private:
     bool m_isImageSequence = false;
     std::string m_codec;
-    int m_framesHeld = 0;
     std::shared_ptr<MovieWriter> m_movie;
-    std::unique_ptr<ImageSequenceWriter> m_sequence;
+    std::shared_ptr<ImageSequenceWriter> m_sequence;
+    // Last, so it is gone before the writers it feeds.
+    std::unique_ptr<OutputStage> m_stage;
 };
 
 }  // namespace lumivane

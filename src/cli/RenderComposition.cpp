@@ -248,7 +248,7 @@ int Render::renderFrames() {
             // The frame goes on with whatever the renderer holds.
         }
         FrameImage frame = direct ? directFrame() : accumulatedFrame(frameTime);
-        if (auto failure = m_output->addFrame(i, frame)) return failOutput(*failure);
+        if (auto failure = m_output->addFrame(i, std::move(frame))) return failOutput(*failure);
         runLoopPass();
     }
     return 0;

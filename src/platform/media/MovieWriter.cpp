@@ -1,5 +1,6 @@
 #include "platform/media/MovieWriter.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -53,6 +54,14 @@ MovieWriter::MovieWriter(std::string path, CodecInfo codec, EncoderSettings sett
 
 // Without updateMovieFile() the file stays as the fragments left it: playable
 // up to the last fragment written.
+namespace {
+int g_encoderThreads = 0;
+}
+
+void MovieWriter::setEncoderThreads(int threads) {
+    g_encoderThreads = std::max(0, threads);
+}
+
 MovieWriter::~MovieWriter() = default;
 
 std::string MovieWriter::failure(const std::string& what) const {
@@ -99,7 +108,7 @@ Result<void> MovieWriter::openEncoder() {
     // The encoder's own keyframe interval: fragments are cut by duration, not
     // at keyframes, so a killed render keeps what it kept before without
     // paying a keyframe every second in size.
-    context.thread_count = 0;  // as many as the machine has
+    context.thread_count = g_encoderThreads;  // 0: as many as the machine has
     context.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (m_settings.qscale > 0) {
         context.flags |= AV_CODEC_FLAG_QSCALE;

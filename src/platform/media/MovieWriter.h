@@ -27,6 +27,10 @@ public:
     static Result<std::unique_ptr<MovieWriter>> create(const std::string& path,
                                                        const std::string& fourcc, int quality,
                                                        double framerate, int width, int height);
+    // Threads each encoder opened later may use; 0 (the default) lets it
+    // take as many as the machine has. Benchmarks pin it to show overlap.
+    static void setEncoderThreads(int threads);
+
     MovieWriter(const MovieWriter&) = delete;
     MovieWriter& operator=(const MovieWriter&) = delete;
     ~MovieWriter();
