@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <exception>
 #include <string>
 
 namespace lumivane {
@@ -57,9 +58,19 @@ std::optional<FrameOutputFailure> OutputStage::drain() {
     return m_failure;
 }
 
+// On a worker an escaping exception would end the process; it fails the
+// frame instead, as it failed the render when frames were written in turn.
+std::optional<FrameOutputFailure> OutputStage::writeGuarded(int index, const FrameImage& frame) {
+    try {
+        return m_writer(index, frame);
+    } catch (const std::exception& error) {
+        return FrameOutputFailure{std::string("LumivaneCLI: ") + error.what(), ""};
+    }
+}
+
 std::optional<FrameOutputFailure> OutputStage::writeHere(int index, const FrameImage& frame) {
     std::lock_guard lock(m_mutex);
-    if (!m_failure) m_failure = m_writer(index, frame);
+    if (!m_failure) m_failure = writeGuarded(index, frame);
     if (!m_failure) ++m_written;
     return m_failure;
 }
@@ -84,7 +95,7 @@ void OutputStage::work() {
         ++m_busy;
         lock.unlock();
         m_changed.notify_all();
-        auto failure = m_writer(index, frame);
+        auto failure = writeGuarded(index, frame);
         lock.lock();
         --m_busy;
         if (failure && !m_failure) m_failure = std::move(failure);

@@ -49,6 +49,7 @@ public:
 private:
     void work();
     std::optional<FrameOutputFailure> writeHere(int index, const FrameImage& frame);
+    std::optional<FrameOutputFailure> writeGuarded(int index, const FrameImage& frame);
 
     Writer m_writer;
     const int m_depth;
