@@ -679,6 +679,19 @@ private:
         return true;
     }
 
+    // Where `target` next occurs outside double quotes, as libplist looks for
+    // the end of a declaration; npos when it does not or a quote is left open.
+    size_t findOutsideQuotes(size_t from, std::string_view target) const {
+        for (size_t i = from; i < m_text.size(); ++i) {
+            if (m_text.substr(i).starts_with(target)) return i;
+            if (m_text[i] == '"') {
+                i = m_text.find('"', i + 1);
+                if (i == std::string_view::npos) return i;
+            }
+        }
+        return std::string_view::npos;
+    }
+
     bool skipSpaceAndComments() {
         for (;;) {
             while (m_at < m_text.size() && isXmlSpace(m_text[m_at])) ++m_at;
@@ -691,15 +704,17 @@ private:
         for (;;) {
             if (!skipSpaceAndComments()) return false;
             if (startsWith("<?")) {
-                if (!skipPast("?>")) return false;
-            } else if (startsWith("<!DOCTYPE")) {
-                const size_t end = m_text.find('>', m_at);
+                const size_t end = findOutsideQuotes(m_at + 2, "?>");
                 if (end == std::string_view::npos) return false;
-                if (m_text.substr(m_at, end - m_at).find('[') != std::string_view::npos)
+                m_at = end + 2;
+            } else if (startsWith("<!DOCTYPE")) {
+                // A declaration with a subset of its own is left to libplist.
+                const size_t end = findOutsideQuotes(m_at, ">");
+                if (end == std::string_view::npos || findOutsideQuotes(m_at, "[") < end)
                     return false;
                 m_at = end + 1;
             } else if (startsWith("<plist>") || startsWith("<plist ")) {
-                const size_t end = m_text.find('>', m_at);
+                const size_t end = findOutsideQuotes(m_at, ">");
                 if (end == std::string_view::npos || m_text[end - 1] == '/') return false;
                 m_at = end + 1;
             } else {

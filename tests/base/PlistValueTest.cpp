@@ -194,6 +194,10 @@ TEST(PlistValueIO, XmlReadsAsLibplistReadsIt) {
         "<plist><string>top</string></plist>",
         "<plist><array attribute=\"1\"><string>a</string></array></plist>",
         "<plist><array> text <string>a</string></array></plist>",
+        "<!DOCTYPE plist PUBLIC \"-//A\" \"x.dtd<string>q</string>",
+        "<!DOCTYPE plist [<!ENTITY a \"b\">]><plist><string>s</string></plist>",
+        "<?xml version=\"?>\"?><plist><string>s</string></plist>",
+        "<plist version=\">\"><string>s</string></plist>",
     };
     for (const std::string& document : documents) {
         EXPECT_EQ(parsePropertyList(document), libplistReading(document)) << document;

@@ -1,6 +1,6 @@
-// Arbitrary bytes as a property list: every dictionary in it is rebuilt as an
-// event, which must never crash; a rebuilt event's property list must rebuild
-// to the same list again.
+// Arbitrary bytes as a property list: read as libplist reads it; every
+// dictionary in it is rebuilt as an event, which must never crash; a rebuilt
+// event's property list must rebuild to the same list again.
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -27,6 +27,10 @@ void checkDictionary(const PlistDict& dict) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto value = parsePropertyList(std::span<const uint8_t>(data, size));
+    // XML is read without libplist where it can be; libplist must agree.
+    auto reference = detail::parsePropertyListWithLibplist(std::span<const uint8_t>(data, size));
+    if (value.has_value() != reference.has_value()) abort();
+    if (value && xmlPropertyList(*value) != xmlPropertyList(*reference)) abort();
     if (!value) return 0;
     // Walk without recursion: nesting depth is whatever the input says.
     std::vector<const PlistValue*> pending{&*value};

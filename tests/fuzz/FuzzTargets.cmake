@@ -11,12 +11,13 @@ function(lumivane_add_fuzz_targets root)
         ${root}/src/base/PlistValue.cpp
         ${root}/src/platform/events/OBEvent.cpp
         ${root}/src/platform/events/Point.cpp
+        ${root}/src/platform/link/FrameDecoder.cpp
         ${root}/src/shared/EventPropertyList.cpp
         ${root}/src/shared/RecordedEvents.cpp)
     target_include_directories(lumivane_fuzz_model PUBLIC ${root}/src)
     target_compile_options(lumivane_fuzz_model PUBLIC ${flags})
     target_link_libraries(lumivane_fuzz_model PUBLIC PkgConfig::PLIST)
-    foreach(name RecordingLoaderFuzzer EventPropertyListFuzzer)
+    foreach(name RecordingLoaderFuzzer EventPropertyListFuzzer LinkFrameFuzzer)
         add_executable(${name} ${root}/tests/fuzz/${name}.cpp)
         target_link_libraries(${name} PRIVATE lumivane_fuzz_model)
         target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
