@@ -15,6 +15,10 @@ Result<std::vector<uint8_t>> encodeFrame(const PlistValue& message) {
     if (!body) return Error{"message cannot be encoded as a property list"};
     if (body->size() > kMaxLinkMessageSize)
         return Error{"message of " + std::to_string(body->size()) + " bytes is over 64 MiB"};
+    // libplist writes text that is not UTF-8 as lists it then cannot read; a
+    // frame the other end would refuse is not sent.
+    if (!parsePropertyList(std::span<const uint8_t>(*body)))
+        return Error{"message does not read back once encoded (text that is not UTF-8?)"};
     auto length = static_cast<uint32_t>(body->size());
     std::vector<uint8_t> frame{static_cast<uint8_t>(length >> 24),
                                static_cast<uint8_t>(length >> 16),

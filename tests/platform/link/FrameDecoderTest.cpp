@@ -115,6 +115,11 @@ TEST(FrameDecoder, HostileNestingFailsTheStream) {
 
 TEST(FrameDecoder, EncodingRefusesValuesThatCannotTravel) {
     EXPECT_FALSE(encodeFrame(PlistDict{{"id", 1}, {"result", PlistValue()}}).ok());
+    // Decoded from a peer's ASCII string with high bytes; re-encoded it would
+    // be a frame no reader takes.
+    EXPECT_FALSE(encodeFrame(PlistDict{{"id", 1}, {"\xff", "value"}}).ok());
+    EXPECT_FALSE(encodeFrame(PlistDict{{"id", 1}, {"result", "\xff"}}).ok());
+    EXPECT_TRUE(encodeFrame(PlistDict{{"id", 1}, {"result", "ünïcode ✓"}}).ok());
     PlistData huge;
     huge.bytes.resize(kMaxLinkMessageSize);
     Result<std::vector<uint8_t>> frame = encodeFrame(PlistDict{{"result", std::move(huge)}});
