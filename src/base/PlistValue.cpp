@@ -714,8 +714,11 @@ private:
                     return false;
                 m_at = end + 1;
             } else if (startsWith("<plist>") || startsWith("<plist ")) {
-                const size_t end = findOutsideQuotes(m_at, ">");
-                if (end == std::string_view::npos || m_text[end - 1] == '/') return false;
+                // libplist takes the tag to end at the first '<' or '>'.
+                const size_t end = findOutsideQuotes(m_at + 1, ">");
+                if (end == std::string_view::npos || m_text[end - 1] == '/' ||
+                    findOutsideQuotes(m_at + 1, "<") < end)
+                    return false;
                 m_at = end + 1;
             } else {
                 return true;

@@ -198,6 +198,8 @@ TEST(PlistValueIO, XmlReadsAsLibplistReadsIt) {
         "<!DOCTYPE plist [<!ENTITY a \"b\">]><plist><string>s</string></plist>",
         "<?xml version=\"?>\"?><plist><string>s</string></plist>",
         "<plist version=\">\"><string>s</string></plist>",
+        "<plist version=\xA2\"1.0\"><array><string>\"</string></array><string>s</string>",
+        "<plist version=\"1.0\"<array><string>s</string></array></plist>",
     };
     for (const std::string& document : documents) {
         EXPECT_EQ(parsePropertyList(document), libplistReading(document)) << document;
