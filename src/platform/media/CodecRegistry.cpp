@@ -74,12 +74,29 @@ bool usableEncoder(const AVCodec* codec) {
            swscaleCanFeed(codec);
 }
 
-// The code the muxer writes for a format (HEVC as hvc1, which every player takes).
+// The code the muxer writes for a format (HEVC as hvc1, which every player
+// takes). Formats QuickTime has no code for get the AVI code, as the muxer
+// falls back to it and FFmpeg's reader maps it back (FFV1, Ut Video, HuffYUV).
 std::string movFourCC(const AVOutputFormat* mov, AVCodecID id) {
     if (id == AV_CODEC_ID_HEVC) return "hvc1";
     unsigned tag = 0;
-    if (!av_codec_get_tag2(mov->codec_tag, id, &tag) || tag == 0) return {};
-    return fourccText(tag);
+    if (av_codec_get_tag2(mov->codec_tag, id, &tag) && tag != 0) return fourccText(tag);
+    const AVCodecTag* const riff[] = {avformat_get_riff_video_tags(), nullptr};
+    if (av_codec_get_tag2(riff, id, &tag) && tag != 0) return fourccText(tag);
+    return {};
+}
+
+// What FFmpeg's reader makes of a code: QuickTime's meaning first, then AVI's.
+AVCodecID readBackCodec(const AVOutputFormat* mov, const std::string& fourcc) {
+    const unsigned tag = MKTAG(fourcc[0], fourcc[1], fourcc[2], fourcc[3]);
+    const AVCodecID quickTime = av_codec_get_id(mov->codec_tag, tag);
+    if (quickTime != AV_CODEC_ID_NONE) return quickTime;
+    const AVCodecTag* const riff[] = {avformat_get_riff_video_tags(), nullptr};
+    return av_codec_get_id(riff, tag);
+}
+
+bool muxerTakes(const AVOutputFormat* mov, AVCodecID id) {
+    return avformat_query_codec(mov, id, FF_COMPLIANCE_NORMAL) == 1 || !movFourCC(mov, id).empty();
 }
 
 // The muxer's table lists some formats that its QuickTime mode then refuses
@@ -117,7 +134,7 @@ std::map<AVCodecID, const AVCodec*> chooseEncoders(const AVOutputFormat* mov) {
     void* state = nullptr;
     while (const AVCodec* codec = av_codec_iterate(&state)) {
         if (!usableEncoder(codec)) continue;
-        if (avformat_query_codec(mov, codec->id, FF_COMPLIANCE_NORMAL) != 1) continue;
+        if (!muxerTakes(mov, codec->id)) continue;
         auto preferred = preferredEncoders().find(codec->id);
         const bool isPreferred =
             preferred != preferredEncoders().end() && preferred->second == codec->name;
@@ -152,7 +169,9 @@ std::vector<CodecInfo> scanCodecs() {
             continue;
         }
         const std::string fourcc = movFourCC(mov, id);
-        if (fourcc.empty() || !muxerStarts(mov, codec, fourcc)) continue;
+        // A code read back as another format would make an unreadable movie.
+        if (fourcc.empty() || readBackCodec(mov, fourcc) != id) continue;
+        if (!muxerStarts(mov, codec, fourcc)) continue;
         const bool taken = std::any_of(codecs.begin(), codecs.end(), [&](const CodecInfo& info) {
             return info.fourcc == fourcc;
         });

@@ -5,6 +5,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavcodec/dv_profile.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
@@ -47,8 +48,11 @@ const QualityRow kQualityTable[] = {
     {"mjpeg",
      AV_PIX_FMT_YUVJ420P,
      {"qscale=20", "qscale=10", "qscale=5", "qscale=3", "qscale=2", "qscale=1"}},
-    // ProRes: the profile, picked by the four-character code, is the quality.
-    {"prores_ks", AV_PIX_FMT_YUV422P10LE, {"", "", "", "", "", ""}},
+    // ProRes: the profile, picked by the four-character code, sets the bit
+    // budget at normal; the other levels fix the quantiser (1 finest) instead.
+    {"prores_ks",
+     AV_PIX_FMT_YUV422P10LE,
+     {"qscale=16", "qscale=8", "", "qscale=3", "qscale=2", "qscale=1"}},
     // DNxHD only takes a few broadcast sizes and bit rates; its DNxHR profiles
     // take any size, so the levels pick among those (8-bit 4:2:2).
     {"dnxhd",
@@ -61,15 +65,84 @@ const QualityRow kQualityTable[] = {
      AV_PIX_FMT_RGBA,
      {"compression_level=1", "compression_level=3", "compression_level=6", "compression_level=7",
       "compression_level=8", "compression_level=9"}},
+    // SpeedHQ's decoder learns the sampling from the code (SHQ0, 4:2:0).
+    {"speedhq",
+     AV_PIX_FMT_YUV420P,
+     {"qscale=20", "qscale=10", "qscale=5", "qscale=3", "qscale=2", "qscale=1"}},
+    // Lossless intermediates: the level picks the predictor or entropy coder,
+    // each step a smaller file for more work.
+    {"ffv1",
+     AV_PIX_FMT_NONE,
+     {"coder=rice:context=0", "coder=rice:context=1", "", "coder=range_def:context=1",
+      "coder=range_tab:context=1", "coder=range_tab:context=1:slicecrc=1"}},
+    // Ut Video's decoder learns the layout from the code, so the layout is
+    // fixed to the one the code names (ULRA, RGB with alpha).
+    {"utvideo",
+     AV_PIX_FMT_GBRAP,
+     {"pred=none", "pred=left", "", "pred=median", "pred=median", "pred=median"}},
+    // HuffYUV's median predictor refuses RGB, which is what it is fed.
+    {"huffyuv",
+     AV_PIX_FMT_NONE,
+     {"pred=left", "pred=left", "", "pred=plane", "pred=plane", "pred=plane"}},
+    {"magicyuv",
+     AV_PIX_FMT_NONE,
+     {"pred=left", "pred=left", "", "pred=gradient", "pred=median", "pred=median"}},
+    // Zip Motion Blocks: zlib's effort.
+    {"zmbv",
+     AV_PIX_FMT_NONE,
+     {"compression_level=1", "compression_level=3", "compression_level=6", "compression_level=7",
+      "compression_level=8", "compression_level=9"}},
+    {"ffvhuff",
+     AV_PIX_FMT_NONE,
+     {"pred=left", "pred=left", "", "pred=plane", "pred=median", "pred=median:context=1"}},
+    {"jpegls",
+     AV_PIX_FMT_NONE,
+     {"pred=left", "pred=left", "", "pred=plane", "pred=median", "pred=median"}},
+    {"ljpeg",
+     AV_PIX_FMT_NONE,
+     {"pred=left", "pred=left", "", "pred=plane", "pred=median", "pred=median"}},
+    // CineForm: its own quality scale, low to film3+.
+    {"cfhd",
+     AV_PIX_FMT_NONE,
+     {"quality=low", "quality=medium", "quality=high", "quality=film1", "quality=film2",
+      "quality=film3+"}},
+    // Image codecs inside a movie: their compression choice.
+    {"tiff",
+     AV_PIX_FMT_NONE,
+     {"compression_algo=packbits", "compression_algo=packbits", "", "compression_algo=lzw",
+      "compression_algo=deflate", "compression_algo=deflate"}},
+    {"sgi", AV_PIX_FMT_NONE, {"rle=0", "rle=0", "", "rle=1", "rle=1", "rle=1"}},
+    {"targa", AV_PIX_FMT_NONE, {"rle=0", "rle=0", "", "rle=1", "rle=1", "rle=1"}},
+    {"exr",
+     AV_PIX_FMT_NONE,
+     {"compression=none", "compression=rle", "", "compression=zip1", "compression=zip16",
+      "compression=zip16"}},
+    {"hap",
+     AV_PIX_FMT_NONE,
+     {"compressor=none", "compressor=none", "", "compressor=snappy", "compressor=snappy",
+      "compressor=snappy"}},
     // Animation (RLE) and raw: no knob; 32-bit ARGB keeps the alpha channel.
     {"qtrle", AV_PIX_FMT_ARGB, {"", "", "", "", "", ""}},
     {"rawvideo", AV_PIX_FMT_ARGB, {"", "", "", "", "", ""}},
 };
 
-// Any other encoder: FFmpeg's own lossy encoders honour a constant quantiser;
-// lossless ones ignore it.
+// Any other encoder: FFmpeg's own lossy encoders honour a constant quantiser.
 const char* const kDefaultLevels[6] = {"qscale=20", "qscale=10", "qscale=5",
                                        "qscale=3",  "qscale=2",  "qscale=1"};
+
+// Encoders with no quality control at all: uncompressed layouts and codecs
+// whose output is fixed by the format. VC-2 (a bit rate) and RPZA (colour
+// thresholds) have controls, but none that a level maps onto without the
+// frame rate or a picture to tune against. Every level is the same for them.
+constexpr const char* kWithoutQuality[] = {"qtrle",   "rawvideo", "v210", "v308", "v408", "v410",
+                                           "y41p",    "yuv4",     "ayuv", "r10k", "r210", "avrp",
+                                           "avui",    "cljr",     "dpx",  "gif",  "zlib", "dvvideo",
+                                           "flashsv", "msvideo1", "amv",  "vc2",  "rpza"};
+
+bool hasNoQualityControl(const std::string& encoder) {
+    return std::any_of(std::begin(kWithoutQuality), std::end(kWithoutQuality),
+                       [&](const char* name) { return encoder == name; });
+}
 
 // Encoders that crash rather than refuse pictures below a size: x265 3.5
 // writes past its buffers (34x18), RPZA trips an assertion (2x2).
@@ -78,7 +151,8 @@ struct MinimumSize {
     int width;
     int height;
 };
-constexpr MinimumSize kMinimumSizes[] = {{"libx265", 32, 32}, {"rpza", 4, 4}};
+// DNxHR's smallest frame is 256x120.
+constexpr MinimumSize kMinimumSizes[] = {{"libx265", 32, 32}, {"rpza", 4, 4}, {"dnxhd", 256, 120}};
 
 Result<void> checkMinimumSize(const std::string& encoder, int width, int height) {
     for (const MinimumSize& minimum : kMinimumSizes) {
@@ -176,6 +250,35 @@ AVPixelFormat choosePixelFormat(const AVCodec* codec, AVPixelFormat wanted, int 
     return avcodec_find_best_pix_fmt_of_list(formats.data(), AV_PIX_FMT_RGBA, 1, nullptr);
 }
 
+// DV fixes its sampling by the frame: 4:1:1 for NTSC's 480 lines, 4:2:0 for
+// PAL's 576, 4:2:2 (DVCPRO 50 and HD) for the others.
+AVPixelFormat dvPixelFormat(int height) {
+    if (height == 480) return AV_PIX_FMT_YUV411P;
+    if (height == 576) return AV_PIX_FMT_YUV420P;
+    return AV_PIX_FMT_YUV422P;
+}
+
+// DV and H.261 have no frame of the user's choosing: only their own sizes exist.
+Result<void> checkFixedSize(const EncoderSettings& settings, int width, int height) {
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    if (settings.encoder == "dvvideo" &&
+        !av_dv_codec_profile(width, height, settings.pixelFormat)) {
+        return Error{
+            "encoder 'dvvideo' takes only DV's frame sizes (720x480, 720x576, 960x720, "
+            "1280x1080, 1440x1080), not " +
+            size};
+    }
+    const bool cif = (width == 176 && height == 144) || (width == 352 && height == 288);
+    if (settings.encoder == "h261" && !cif) {
+        return Error{"encoder 'h261' takes only 176x144 and 352x288 frames, not " + size};
+    }
+    // AMV refuses other heights only at the first frame.
+    if (settings.encoder == "amv" && height % 16 != 0) {
+        return Error{"encoder 'amv' takes only heights that are multiples of 16, not " + size};
+    }
+    return {};
+}
+
 // Options that belong to an encoder whatever the level; may change the
 // pixel format wanted.
 void addEncoderOptions(const CodecInfo& codec, EncoderSettings& settings, AVPixelFormat& wanted) {
@@ -220,7 +323,9 @@ Result<EncoderSettings> encoderSettings(const CodecInfo& codec, int quality, int
     settings.encoder = codec.encoder;
     const int level = qualityLevel(quality);
     const QualityRow* row = qualityRow(codec.encoder);
-    applyLevel(row ? row->levels[level] : kDefaultLevels[level], settings);
+    if (!hasNoQualityControl(codec.encoder)) {
+        applyLevel(row ? row->levels[level] : kDefaultLevels[level], settings);
+    }
 
     const AVCodec* encoder = avcodec_find_encoder_by_name(settings.encoder.c_str());
     if (!encoder) return Error{"encoder '" + settings.encoder + "' is not available"};
@@ -230,11 +335,13 @@ Result<EncoderSettings> encoderSettings(const CodecInfo& codec, int quality, int
     const QualityRow* finalRow = qualityRow(settings.encoder);
     AVPixelFormat wanted = finalRow ? finalRow->pixelFormat : AV_PIX_FMT_NONE;
     addEncoderOptions(codec, settings, wanted);
+    if (settings.encoder == "dvvideo") wanted = dvPixelFormat(height);
     settings.pixelFormat = choosePixelFormat(encoder, wanted, width, height);
     if (settings.pixelFormat == AV_PIX_FMT_NONE) {
         return Error{"encoder '" + settings.encoder + "' cannot take " + std::to_string(width) +
                      "x" + std::to_string(height) + " frames in any of its pixel formats"};
     }
+    if (auto fits = checkFixedSize(settings, width, height); !fits) return Error{fits.error()};
     describePixelFormat(settings);
     return settings;
 }

@@ -4,11 +4,8 @@
 #include <climits>
 #include <cmath>
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
 #include "platform/media/CodecRegistry.h"
+#include "platform/media/MediaLog.h"
 #include "platform/media/MovieRewriter.h"
 
 namespace lumivane {
@@ -29,14 +26,15 @@ Result<int> timescaleFor(double framerate) {
     return static_cast<int>(scale);
 }
 
-// FFmpeg reports at info level by default; the renderer's console is for its
-// own reports, so only errors get through unless someone chose otherwise.
-void quietenFFmpeg() {
-    static const bool once = [] {
-        if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_ERROR);
-        return true;
-    }();
-    (void)once;
+// QuickTime has no code for some formats (Ut Video, SpeedHQ); their movies
+// carry the AVI code, and where the encoder named the one for the layout it
+// wrote, the decoder needs that one.
+unsigned streamTag(const AVOutputFormat* mov, const AVCodecContext& encoder,
+                   const std::string& fourcc) {
+    unsigned quickTimeTag = 0;
+    const bool quickTimeCode = av_codec_get_tag2(mov->codec_tag, encoder.codec_id, &quickTimeTag);
+    if (!quickTimeCode && encoder.codec_tag != 0) return encoder.codec_tag;
+    return fourccTag(fourcc);
 }
 
 }  // namespace
@@ -71,7 +69,7 @@ std::string MovieWriter::failure(const std::string& what) const {
 Result<std::unique_ptr<MovieWriter>> MovieWriter::create(const std::string& path,
                                                          const std::string& fourcc, int quality,
                                                          double framerate, int width, int height) {
-    quietenFFmpeg();
+    installMediaLog();
     const std::optional<CodecInfo> codec = codecForFourCC(fourcc);
     if (!codec) return Error{"'" + fourcc + "' is not an installed codec"};
     if (width <= 0 || height <= 0) {
@@ -140,7 +138,7 @@ Result<void> MovieWriter::openMuxer() {
     }
     // The muxer picks raw video's code from the pixel format itself.
     if (m_encoder->codec_id != AV_CODEC_ID_RAWVIDEO) {
-        m_stream->codecpar->codec_tag = fourccTag(m_codec.fourcc);
+        m_stream->codecpar->codec_tag = streamTag(m_muxer->oformat, *m_encoder, m_codec.fourcc);
     }
     m_stream->time_base = AVRational{1, m_timescale};
     m_stream->avg_frame_rate = AVRational{m_timescale, kFrameDuration};

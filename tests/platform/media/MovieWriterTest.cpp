@@ -294,46 +294,6 @@ TEST(MovieWriter, SizesAnEncoderCannotTakeAreErrorsNotCrashes) {
     EXPECT_NE(odd.error().find("33x17"), std::string::npos) << odd.error();
 }
 
-// What `-c help` lists must write a movie that a player reads: at a small
-// size, or for formats with fixed sizes and rates at broadcast ones (DV takes
-// PAL's 720x576 at 25 fps).
-TEST(MovieWriter, EveryListedCodecWritesAMovieFfprobeReads) {
-    struct Shape {
-        int width, height;
-        double framerate;
-    };
-    const Shape shapes[] = {{kWidth, kHeight, 30.0}, {720, 576, 25.0}};
-    TempDir scratch;
-    for (const CodecInfo& codec : offeredCodecs()) {
-        SCOPED_TRACE(codec.fourcc + " (" + codec.encoder + ")");
-        const std::string path = scratch.file("listed.mov");
-        Result<std::unique_ptr<MovieWriter>> writer = Error{"no shape tried"};
-        Shape used{};
-        for (const Shape& shape : shapes) {
-            used = shape;
-            writer = MovieWriter::create(path, codec.fourcc, 3, shape.framerate, shape.width,
-                                         shape.height);
-            if (writer) break;
-        }
-        ASSERT_TRUE(writer) << writer.error();
-        for (int i = 0; i < 2; ++i) {
-            auto added = (*writer)->addFrame(test::gradientFrame(used.width, used.height, i));
-            ASSERT_TRUE(added) << added.error();
-        }
-        auto updated = (*writer)->updateMovieFile();
-        ASSERT_TRUE(updated) << updated.error();
-        writer->reset();
-        const nlohmann::json stream = test::probeStream(path);
-        ASSERT_FALSE(stream.is_null()) << "ffprobe cannot read the movie";
-        // DNxHD away from its broadcast sizes is DNxHR, which the muxer tags AVdh.
-        const std::string written = stream["codec_tag_string"];
-        EXPECT_TRUE(written == codec.fourcc || (codec.fourcc == "AVdn" && written == "AVdh"))
-            << written;
-        EXPECT_EQ(stream["nb_read_packets"], "2");
-        EXPECT_EQ(stream["width"], used.width);
-    }
-}
-
 TEST(MovieWriter, EveryListedCodecWritesOrRefusesTinyFrames) {
     // Some encoders crash rather than refuse tiny pictures; none may take the
     // process down.
