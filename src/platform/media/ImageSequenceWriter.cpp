@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 #include <type_traits>
 #include <vector>
@@ -17,8 +18,10 @@
 #include <OpenImageIO/imageio.h>
 
 #include "base/FileHandles.h"
+#include "base/SystemError.h"
 #include "platform/media/CodecRegistry.h"
 #include "platform/media/ImageSequence.h"
+#include "platform/media/Jpeg2000Encoder.h"
 
 namespace lumivane {
 namespace {
@@ -218,6 +221,31 @@ Result<void> writeImage(const std::string& path, const std::string& shownPath,
     return {};
 }
 
+// OpenImageIO's JPEG-2000 writer needs this much a side; smaller frames are
+// written with fewer resolution levels.
+constexpr int kJpeg2000WriterMinimumSide = 32;
+
+std::vector<uint8_t> rgbBytes(const Pixels& pixels) {
+    if (pixels.type != OIIO::TypeDesc::FLOAT) return pixels.bytes;
+    std::vector<uint8_t> bytes(pixels.floats.size());
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<uint8_t>(std::clamp(pixels.floats[i], 0.0f, 1.0f) * 255.0f + 0.5f);
+    }
+    return bytes;
+}
+
+Result<void> writeSmallJpeg2000(const std::string& path, const std::string& shownPath,
+                                const Pixels& pixels, int width, int height) {
+    auto encoded = encodeJpeg2000(rgbBytes(pixels), width, height);
+    if (!encoded) return errorAt(shownPath, encoded.error());
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(encoded->data()),
+               static_cast<std::streamsize>(encoded->size()));
+    file.close();
+    if (!file) return errorAt(shownPath, systemErrorText("cannot write the file"));
+    return {};
+}
+
 }  // namespace
 
 ImageSequenceWriter::ImageSequenceWriter(std::string directory, std::string type, int digits,
@@ -265,7 +293,11 @@ Result<void> ImageSequenceWriter::writeFrame(int index, const FrameImage& frame)
     const OIIO::ImageSpec spec =
         specFor(m_extension, frame, width, height, pixels.channels, qualityLevel(m_quality));
     TemporaryFile partial(partialPath(path));
-    if (auto written = writeImage(partial.path(), path, spec, pixels); !written) return written;
+    const bool small = std::min(width, height) < kJpeg2000WriterMinimumSide;
+    auto written = m_extension == "jp2" && small
+                       ? writeSmallJpeg2000(partial.path(), path, pixels, width, height)
+                       : writeImage(partial.path(), path, spec, pixels);
+    if (!written) return written;
     if (!partial.renameTo(path)) {
         return errorAt(path, "cannot move the finished image into place");
     }
