@@ -4,6 +4,8 @@
 #include <optional>
 #include <sstream>
 
+#include "platform/engine/LenientGlsl.h"
+
 namespace lumivane {
 namespace {
 
@@ -19,15 +21,33 @@ std::string infoLog(GLuint object, bool isProgram) {
     return log;
 }
 
-Result<GLShader> compile(GLenum type, const ShaderStageSource& source) {
+// `rawLog`, when given, receives the driver's own log of a failure.
+Result<GLShader> compile(GLenum type, const ShaderStageSource& source,
+                         std::string* rawLog = nullptr) {
     GLShader shader(glCreateShader(type));
     const char* text = source.text.c_str();
     glShaderSource(shader.id(), 1, &text, nullptr);
     glCompileShader(shader.id());
     GLint ok = GL_FALSE;
     glGetShaderiv(shader.id(), GL_COMPILE_STATUS, &ok);
-    if (!ok) return Error{ShaderProgram::describeLog(source, infoLog(shader.id(), false))};
-    return shader;
+    if (ok) return shader;
+    const std::string log = infoLog(shader.id(), false);
+    if (rawLog) *rawLog = log;
+    return Error{ShaderProgram::describeLog(source, log)};
+}
+
+// A stage that fails is tried once more, made lenient (see LenientGlsl.h);
+// a stage that compiles is never touched, and a failure of both reports the
+// strict compiler's error.
+Result<GLShader> compileLeniently(GLenum type, const ShaderStageSource& source) {
+    std::string log;
+    auto strict = compile(type, source, &log);
+    if (strict) return strict;
+    ShaderStageSource lenient = source;
+    lenient.text = lenientGlsl(source.text, nonIntegerBitOperandLines(log));
+    if (lenient.text.empty()) return strict;
+    auto retried = compile(type, lenient);
+    return retried ? std::move(retried) : std::move(strict);
 }
 
 struct LogLine {
@@ -94,9 +114,9 @@ std::string ShaderProgram::describeLog(const ShaderStageSource& stage, const std
 
 Result<GLProgram> ShaderProgram::build(const ShaderStageSource& vertex,
                                        const ShaderStageSource& fragment) {
-    auto vertexShader = compile(GL_VERTEX_SHADER, vertex);
+    auto vertexShader = compileLeniently(GL_VERTEX_SHADER, vertex);
     if (!vertexShader) return Error{vertexShader.error()};
-    auto fragmentShader = compile(GL_FRAGMENT_SHADER, fragment);
+    auto fragmentShader = compileLeniently(GL_FRAGMENT_SHADER, fragment);
     if (!fragmentShader) return Error{fragmentShader.error()};
     GLProgram program = GLProgram::create();
     glAttachShader(program.id(), vertexShader->id());
