@@ -11,7 +11,9 @@
 #include <optional>
 #include <unordered_map>
 
+#include "base/BoundedFile.h"
 #include "base/FileHandles.h"
+#include "base/Log.h"
 #include "base/PlistValue.h"
 #include "shared/EventPropertyList.h"
 
@@ -38,26 +40,23 @@ std::string deletingPathExtension(const std::string& path) {
 
 // --- loading ------------------------------------------------------------------
 
+// A recording that is there but cannot be replayed says why in the log; it
+// then replays as none, like a missing one.
+void reportUnreadable(const std::string& reason) {
+    nsLog("%s; replaying no recorded events", reason.c_str());
+}
+
 std::optional<std::string> readRecordingFile(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 && errno == ENOENT) return std::nullopt;
     // Only regular files: a FIFO or device under that name must not block or
     // stream forever.
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd) return std::nullopt;
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-    if (info.st_size > RecordedEvents::kMaxFileSize) return std::nullopt;
-    std::string bytes;
-    char buffer[65536];
-    for (;;) {
-        ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR) continue;
-        if (count < 0) return std::nullopt;
-        if (count == 0) break;
-        bytes.append(buffer, static_cast<size_t>(count));
-        if (static_cast<long long>(bytes.size()) > RecordedEvents::kMaxFileSize)
-            return std::nullopt;
+    auto bytes = readBoundedFile(path, RecordedEvents::kMaxFileSize);
+    if (!bytes) {
+        reportUnreadable(bytes.error());
+        return std::nullopt;
     }
-    return bytes;
+    return std::move(bytes.value());
 }
 
 const PlistDict* dictUnder(const PlistDict* dict, const char* key) {
@@ -220,7 +219,12 @@ std::vector<RecordedEventEntry> RecordedEvents::recordedEventsArrayForCompositio
     if (!bytes) return entries;
     auto root = parsePropertyList(*bytes);
     const PlistDict* rootDict = root ? root->asDict() : nullptr;
-    if (!rootDict) return entries;
+    if (!rootDict) {
+        reportUnreadable(describeAt(
+            recordedEventsFileForComposition(compositionPath),
+            root ? "holds no dictionary" : "is not a property list (or nests past 512 levels)"));
+        return entries;
+    }
 
     const PlistDict* take = dictUnder(dictUnder(rootDict, kTakesKey), kDefaultTakeKey);
     if (take) {

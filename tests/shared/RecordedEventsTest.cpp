@@ -177,8 +177,15 @@ TEST_F(RecordingFile, DeeplyNestedRecordingsLoadAsNoRecording) {
     for (const std::string& bytes : bad) {
         writeFile(recording(), bytes);
         double total = -1;
+        testing::internal::CaptureStderr();
         EXPECT_TRUE(load(total).empty());
+        const std::string log = testing::internal::GetCapturedStderr();
         EXPECT_EQ(total, 0);
+        EXPECT_NE(log.find("\"" + recording() +
+                           "\": is not a property list (or nests past 512 "
+                           "levels); replaying no recorded events"),
+                  std::string::npos)
+            << log;
     }
     // The same shape, shallow, is read: one entry that holds no event.
     writeFile(recording(), takeHolding(10));
@@ -190,8 +197,18 @@ TEST_F(RecordingFile, DeeplyNestedRecordingsLoadAsNoRecording) {
 TEST_F(RecordingFile, AFifoDoesNotBlockTheLoader) {
     ASSERT_EQ(mkfifo(recording().c_str(), 0600), 0);
     double total = -1;
+    testing::internal::CaptureStderr();
     EXPECT_TRUE(load(total).empty());
+    const std::string log = testing::internal::GetCapturedStderr();
     EXPECT_EQ(total, 0);
+    EXPECT_NE(log.find("is not a regular file but a FIFO; replaying no recorded events"),
+              std::string::npos)
+        << log;
+    // A missing recording is no news.
+    std::filesystem::remove(recording());
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(load(total).empty());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 TEST_F(RecordingFile, EventsThatAreNotDictionariesKeepTheirPlace) {
