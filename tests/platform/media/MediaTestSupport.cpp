@@ -49,20 +49,23 @@ nlohmann::json probeStream(const std::string& path) {
     return stream;
 }
 
-std::vector<int64_t> packetDurations(const std::string& path) {
+std::vector<int64_t> presentationSteps(const std::string& path) {
     const ShellResult probe =
-        runShell("ffprobe -v error -select_streams v:0 -show_entries packet=duration -of csv=p=0 " +
+        runShell("ffprobe -v error -select_streams v:0 -show_entries packet=pts -of csv=p=0 " +
                  shellQuoted(path));
-    std::vector<int64_t> durations;
+    std::vector<int64_t> times;
     size_t start = 0;
     while (start < probe.output.size()) {
         size_t end = probe.output.find('\n', start);
         if (end == std::string::npos) end = probe.output.size();
         const std::string line = probe.output.substr(start, end - start);
-        if (!line.empty()) durations.push_back(std::atoll(line.c_str()));
+        if (!line.empty()) times.push_back(std::atoll(line.c_str()));
         start = end + 1;
     }
-    return durations;
+    std::sort(times.begin(), times.end());
+    std::vector<int64_t> steps;
+    for (size_t i = 1; i < times.size(); ++i) steps.push_back(times[i] - times[i - 1]);
+    return steps;
 }
 
 std::vector<uint8_t> decodeRGBA(const std::string& path) {

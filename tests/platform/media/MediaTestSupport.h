@@ -22,8 +22,10 @@ ImageRGBA8 solidFrame(int width, int height, std::array<uint8_t, 4> rgba);
 
 // ffprobe's view of the first video stream, with nb_read_packets counted.
 nlohmann::json probeStream(const std::string& path);
-// ffprobe's durations of every packet, in the stream's time base.
-std::vector<int64_t> packetDurations(const std::string& path);
+// How far apart the frames are shown, in the stream's time base: the steps
+// between the packets' presentation times in display order. (The packets'
+// own durations are the demuxer's guess once frames are reordered.)
+std::vector<int64_t> presentationSteps(const std::string& path);
 // The movie decoded by ffmpeg into RGBA frames at their own size.
 std::vector<uint8_t> decodeRGBA(const std::string& path);
 
