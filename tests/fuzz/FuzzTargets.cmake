@@ -10,6 +10,7 @@ function(lumivane_add_fuzz_targets root)
         ${root}/src/base/PendingFiles.cpp
         ${root}/src/base/PlistValue.cpp
         ${root}/src/platform/events/OBEvent.cpp
+        ${root}/src/platform/engine/CompositionHeader.cpp
         ${root}/src/platform/events/Point.cpp
         ${root}/src/platform/link/FrameDecoder.cpp
         ${root}/src/shared/EventPropertyList.cpp
@@ -17,7 +18,8 @@ function(lumivane_add_fuzz_targets root)
     target_include_directories(lumivane_fuzz_model PUBLIC ${root}/src)
     target_compile_options(lumivane_fuzz_model PUBLIC ${flags})
     target_link_libraries(lumivane_fuzz_model PUBLIC PkgConfig::PLIST)
-    foreach(name RecordingLoaderFuzzer EventPropertyListFuzzer LinkFrameFuzzer)
+    foreach(name RecordingLoaderFuzzer EventPropertyListFuzzer LinkFrameFuzzer
+                 CompositionHeaderFuzzer)
         add_executable(${name} ${root}/tests/fuzz/${name}.cpp)
         target_link_libraries(${name} PRIVATE lumivane_fuzz_model)
         target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)

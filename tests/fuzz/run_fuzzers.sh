@@ -9,7 +9,7 @@ work_dir=$3
 seconds=${4:-5}
 skip=77
 
-targets=(RecordingLoaderFuzzer EventPropertyListFuzzer LinkFrameFuzzer)
+targets=(RecordingLoaderFuzzer EventPropertyListFuzzer LinkFrameFuzzer CompositionHeaderFuzzer)
 for target in "${targets[@]}"; do
     if [[ ! -x "$fuzzer_dir/$target" ]]; then
         echo "$target was not built (clang++ with libFuzzer missing at configure time): fuzzing skipped"
@@ -28,6 +28,8 @@ import struct, sys
 folder, depth = sys.argv[1], int(sys.argv[2])
 xml = '<plist>' + '<array>' * depth + '<true/>' + '</array>' * depth + '</plist>'
 open(f'{folder}/nested-{depth}.xml', 'w').write(xml)
+header = '/*{"LABELS": ' + '[' * depth + '1' + ']' * depth + '}*/\nvoid main() {}\n'
+open(f'{folder}/nested-{depth}.qtz', 'w').write(header)
 body, offsets = bytearray(b'bplist00'), []
 for i in range(depth):
     offsets.append(len(body))

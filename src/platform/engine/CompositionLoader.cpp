@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "base/BoundedFile.h"
+#include "platform/engine/CompositionHeader.h"
 #include "platform/engine/EngineError.h"
 #include "platform/engine/HeadlessGLContext.h"
 #include "platform/engine/IsfTranslator.h"
@@ -62,11 +63,6 @@ bool isGlslReserved(const std::string& name) {
     return reserved.count(name) > 0 || name.starts_with("gl_");
 }
 
-int lineOfOffset(const std::string& text, size_t offset) {
-    offset = std::min(offset, text.size());
-    return 1 + int(std::count(text.begin(), text.begin() + offset, '\n'));
-}
-
 std::array<float, 4> currentDate() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -96,32 +92,6 @@ std::string expressionOf(const json& value) {
 
 // Far above any hand-written or generated shader; a larger file is no composition.
 constexpr long long kMaxCompositionSize = 16LL * 1024 * 1024;
-// JSON nesting the header may have; the parser recurses once per level.
-constexpr int kMaxHeaderDepth = 512;
-
-// The deepest nesting of arrays and objects in a JSON text, counted without
-// recursion; brackets inside strings do not count.
-int jsonNestingDepth(std::string_view text) {
-    int depth = 0, deepest = 0;
-    bool inString = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (inString) {
-            if (c == '\\')
-                ++i;
-            else if (c == '"')
-                inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            deepest = std::max(deepest, ++depth);
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return deepest;
-}
-
 }  // namespace
 
 CompositionLoader::CompositionLoader(std::string path) : m_path(std::move(path)) {}
@@ -149,25 +119,9 @@ std::shared_ptr<Composition> CompositionLoader::load() {
 }
 
 void CompositionLoader::parseHeader(const std::string& text) {
-    const size_t open = text.find("/*");
-    if (open == std::string::npos)
-        fail("no header: the document must open with a /*{...}*/ comment");
-    const size_t close = text.find("*/", open + 2);
-    if (close == std::string::npos) fail("the header comment is not closed");
-    const std::string headerText = text.substr(open + 2, close - open - 2);
-    if (jsonNestingDepth(headerText) > kMaxHeaderDepth)
-        fail("header nests arrays or objects more than " + std::to_string(kMaxHeaderDepth) +
-             " deep");
-    json header;
-    try {
-        header = json::parse(headerText);
-    } catch (const json::parse_error& error) {
-        const int line = lineOfOffset(text, open + 2 + (error.byte > 0 ? error.byte - 1 : 0));
-        const std::string what = error.what();
-        const size_t reason = what.find(": ", what.find("column"));
-        fail("header is not valid JSON (line " + std::to_string(line) + ")" +
-             (reason == std::string::npos ? "" : what.substr(reason)));
-    }
+    auto read = readCompositionHeader(text);
+    if (!read) fail(read.error());
+    const json header = std::move(read.value());
     if (!header.is_object()) fail("header is not a JSON object");
     if (auto it = header.find("DESCRIPTION"); it != header.end() && it->is_string()) {
         m_composition->m_description = it->get<std::string>();
