@@ -11,6 +11,7 @@
 #include "cli/RenderComposition.h"
 #include "cli/RendererState.h"
 #include "cli/TerminationPath.h"
+#include "platform/media/MediaLog.h"
 #include "shared/ConnectRenderSettings.h"
 
 namespace lumivane {
@@ -84,6 +85,8 @@ int cliMain(int argc, const char* const* argv) {
     } else if (auto stop = scanCommandLine(argc, argv, *settings, stdout, stderr)) {
         return *stop;
     }
+    // FFmpeg's own warnings and notes only when -v asks for more.
+    setMediaLogVerbosity(verbosityLevel());
     fflush(stdout);
     return renderAndReport(*settings);
 }
