@@ -52,6 +52,8 @@ MovieWriter::MovieWriter(std::string path, CodecInfo codec, EncoderSettings sett
 
 // Without updateMovieFile() the file stays as the fragments left it: playable
 // up to the last fragment written.
+MovieWriter::~MovieWriter() = default;
+
 namespace {
 int g_encoderThreads = 0;
 }
@@ -59,8 +61,6 @@ int g_encoderThreads = 0;
 void MovieWriter::setEncoderThreads(int threads) {
     g_encoderThreads = std::max(0, threads);
 }
-
-MovieWriter::~MovieWriter() = default;
 
 std::string MovieWriter::failure(const std::string& what) const {
     return describeAt(m_path, what);
@@ -162,6 +162,21 @@ Result<void> MovieWriter::openMuxer() {
 // Sends one frame (nullptr: end of stream) and writes every packet it yields.
 // The muxer emits a fragment when it cuts one; flushing after each packet puts
 // it in the file at once.
+// x265 can hand back an uninitialised decoding time for a packet of a very
+// short stream when it runs several frame threads; the muxer then refuses the
+// movie. A frame is never decoded after it is shown, and decoding times rise.
+void MovieWriter::repairDecodingTime(AVPacket& packet) {
+    // Times count frames here; no codec reorders more than 16 of them.
+    constexpr int64_t kMostReordered = 16;
+    const bool impossible = packet.dts == AV_NOPTS_VALUE || packet.dts > packet.pts ||
+                            packet.dts < packet.pts - kMostReordered ||
+                            (m_lastDts != AV_NOPTS_VALUE && packet.dts <= m_lastDts);
+    if (packet.pts != AV_NOPTS_VALUE && impossible) {
+        packet.dts = m_lastDts == AV_NOPTS_VALUE ? packet.pts : std::min(m_lastDts + 1, packet.pts);
+    }
+    if (packet.dts != AV_NOPTS_VALUE) m_lastDts = packet.dts;
+}
+
 Result<void> MovieWriter::encode(const AVFrame* frame) {
     if (int rc = avcodec_send_frame(m_encoder.get(), frame); rc < 0) {
         return Error{failure("encoding failed (" + avErrorText(rc) + ")")};
@@ -171,6 +186,7 @@ Result<void> MovieWriter::encode(const AVFrame* frame) {
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return {};
         if (rc < 0) return Error{failure("encoding failed (" + avErrorText(rc) + ")")};
         if (m_packet->duration == 0) m_packet->duration = 1;
+        repairDecodingTime(*m_packet);
         av_packet_rescale_ts(m_packet.get(), m_encoder->time_base, m_stream->time_base);
         m_packet->stream_index = m_stream->index;
         const int written = av_interleaved_write_frame(m_muxer.get(), m_packet.get());

@@ -61,6 +61,7 @@ private:
     Result<void> openEncoder();
     Result<void> openMuxer();
     Result<void> encode(const AVFrame* frame);
+    void repairDecodingTime(AVPacket& packet);
     std::string failure(const std::string& what) const;
 
     std::string m_path;
@@ -76,6 +77,7 @@ private:
     AVPacketUPtr m_packet;
     FrameConverter m_converter;
     int m_framesWritten = 0;
+    int64_t m_lastDts = AV_NOPTS_VALUE;  // the last packet's, in the encoder's time base
     std::optional<Result<void>> m_fragmentsFinished;
     std::optional<Result<void>> m_updated;
 };
