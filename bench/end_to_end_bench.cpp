@@ -95,7 +95,6 @@ std::unique_ptr<MovieWriter> openMovie(const Options& options, const std::string
     return std::move(movie.value());
 }
 
-
 // Renders `frames` frames into `stage` and waits for the last one written.
 double renderThrough(OffscreenRenderer& renderer, OutputStage& stage, int frames) {
     const auto start = Clock::now();
