@@ -10,8 +10,6 @@
 #include "base/SystemError.h"
 #include "cli/OutputStage.h"
 #include "cli/TerminationPath.h"
-#include "platform/media/CodecRegistry.h"
-#include "platform/media/EncoderSettings.h"
 #include "platform/media/ImageSequence.h"
 #include "platform/media/MovieWriter.h"
 
@@ -111,10 +109,10 @@ std::optional<FrameOutputFailure> FrameOutput::check(const RenderSettings& setti
             return FrameOutputFailure{kSequencePathLine, *unwritable};
         return std::nullopt;
     }
-    const std::optional<CodecInfo> codec = codecForFourCC(m_codec);
-    if (!codec) return movieFailure("'" + m_codec + "' is not an installed codec");
-    if (auto encoder = encoderSettings(*codec, settings.quality(), width, height); !encoder)
-        return movieFailure(describeAt(path, encoder.error()));
+    if (auto checked = MovieWriter::check(path, m_codec, settings.quality(), settings.framerate(),
+                                          width, height);
+        !checked)
+        return movieFailure(checked.error());
     if (std::filesystem::is_directory(path, ec))
         return movieFailure(describeAt(path, "is a directory"));
     if (auto unwritable = unwritablePlace(path)) return movieFailure(*unwritable);

@@ -66,10 +66,17 @@ std::string MovieWriter::failure(const std::string& what) const {
     return describeAt(m_path, what);
 }
 
-Result<std::unique_ptr<MovieWriter>> MovieWriter::create(const std::string& path,
-                                                         const std::string& fourcc, int quality,
-                                                         double framerate, int width, int height) {
-    installMediaLog();
+namespace {
+
+struct Prepared {
+    CodecInfo codec;
+    EncoderSettings settings;
+    int timescale;
+};
+
+// Everything create() refuses before it touches a file.
+Result<Prepared> prepare(const std::string& path, const std::string& fourcc, int quality,
+                         double framerate, int width, int height) {
     const std::optional<CodecInfo> codec = codecForFourCC(fourcc);
     if (!codec) return Error{"'" + fourcc + "' is not an installed codec"};
     if (width <= 0 || height <= 0) {
@@ -80,9 +87,28 @@ Result<std::unique_ptr<MovieWriter>> MovieWriter::create(const std::string& path
     if (!timescale) return errorAt(path, timescale.error());
     auto settings = encoderSettings(*codec, quality, width, height);
     if (!settings) return errorAt(path, settings.error());
+    return Prepared{*codec, std::move(settings.value()), *timescale};
+}
+
+}  // namespace
+
+Result<void> MovieWriter::check(const std::string& path, const std::string& fourcc, int quality,
+                                double framerate, int width, int height) {
+    if (auto prepared = prepare(path, fourcc, quality, framerate, width, height); !prepared)
+        return Error{prepared.error()};
+    return {};
+}
+
+Result<std::unique_ptr<MovieWriter>> MovieWriter::create(const std::string& path,
+                                                         const std::string& fourcc, int quality,
+                                                         double framerate, int width, int height) {
+    installMediaLog();
+    auto prepared = prepare(path, fourcc, quality, framerate, width, height);
+    if (!prepared) return Error{prepared.error()};
+    const auto& [codec, settings, timescale] = prepared.value();
 
     std::unique_ptr<MovieWriter> writer(
-        new MovieWriter(path, *codec, *settings, *timescale, width, height));
+        new MovieWriter(path, codec, settings, timescale, width, height));
     if (!writer->m_packet) return Error{writer->failure("out of memory")};
     if (auto opened = writer->openEncoder(); !opened) return Error{opened.error()};
     // Rewrites killed before their rename left only copies of older movies.

@@ -27,6 +27,10 @@ public:
     static Result<std::unique_ptr<MovieWriter>> create(const std::string& path,
                                                        const std::string& fourcc, int quality,
                                                        double framerate, int width, int height);
+    // What create() would refuse before it touches a file, told without
+    // creating anything.
+    static Result<void> check(const std::string& path, const std::string& fourcc, int quality,
+                              double framerate, int width, int height);
     // Threads each encoder opened later may use; 0 (the default) lets it
     // take as many as the machine has. Benchmarks pin it to show overlap.
     static void setEncoderThreads(int threads);
