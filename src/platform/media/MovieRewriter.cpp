@@ -15,6 +15,7 @@
 #include "base/FileHandles.h"
 #include "base/SystemError.h"
 #include "platform/media/FFmpegHandles.h"
+#include "platform/media/MovieChunk.h"
 
 namespace lumivane {
 namespace {
@@ -121,6 +122,11 @@ Result<AVOutputFormatContextUPtr> openOutput(const std::string& path, const AVFo
     // it out and syncing it, that costs little (see media_bench's finishing).
     options.set("movflags", "+faststart");
     options.set("video_track_timescale", std::to_string(timescale));
+    // A chunk of a split render stays one through the rewrite; the join needs it.
+    if (const AVDictionaryEntry* chunk = av_dict_get(input.metadata, kMovieChunkKey, nullptr, 0)) {
+        options.set("movflags", "+faststart+use_metadata_tags");
+        av_dict_set(&output->metadata, kMovieChunkKey, chunk->value, 0);
+    }
     if (int rc = avformat_write_header(output.get(), options.get()); rc < 0) {
         return errorAt(path, avErrorText(rc));
     }

@@ -40,13 +40,14 @@ unsigned streamTag(const AVOutputFormat* mov, const AVCodecContext& encoder,
 }  // namespace
 
 MovieWriter::MovieWriter(std::string path, CodecInfo codec, EncoderSettings settings, int timescale,
-                         int width, int height)
+                         int width, int height, std::optional<MovieChunk> chunk)
     : m_path(std::move(path)),
       m_codec(std::move(codec)),
       m_settings(std::move(settings)),
       m_timescale(timescale),
       m_width(width),
       m_height(height),
+      m_chunk(chunk),
       m_packet(av_packet_alloc()),
       m_converter(width, height, m_settings) {}
 
@@ -76,9 +77,13 @@ struct Prepared {
 
 // Everything create() refuses before it touches a file.
 Result<Prepared> prepare(const std::string& path, const std::string& fourcc, int quality,
-                         double framerate, int width, int height) {
+                         double framerate, int width, int height,
+                         const std::optional<MovieChunk>& chunk) {
     const std::optional<CodecInfo> codec = codecForFourCC(fourcc);
     if (!codec) return Error{"'" + fourcc + "' is not an installed codec"};
+    if (chunk) {
+        if (auto problem = movieChunkProblem(*chunk)) return errorAt(path, *problem);
+    }
     if (width <= 0 || height <= 0) {
         return errorAt(path, "movie size " + std::to_string(width) + "x" + std::to_string(height) +
                                  " is not positive");
@@ -93,22 +98,24 @@ Result<Prepared> prepare(const std::string& path, const std::string& fourcc, int
 }  // namespace
 
 Result<void> MovieWriter::check(const std::string& path, const std::string& fourcc, int quality,
-                                double framerate, int width, int height) {
-    if (auto prepared = prepare(path, fourcc, quality, framerate, width, height); !prepared)
+                                double framerate, int width, int height,
+                                std::optional<MovieChunk> chunk) {
+    if (auto prepared = prepare(path, fourcc, quality, framerate, width, height, chunk); !prepared)
         return Error{prepared.error()};
     return {};
 }
 
 Result<std::unique_ptr<MovieWriter>> MovieWriter::create(const std::string& path,
                                                          const std::string& fourcc, int quality,
-                                                         double framerate, int width, int height) {
+                                                         double framerate, int width, int height,
+                                                         std::optional<MovieChunk> chunk) {
     installMediaLog();
-    auto prepared = prepare(path, fourcc, quality, framerate, width, height);
+    auto prepared = prepare(path, fourcc, quality, framerate, width, height, chunk);
     if (!prepared) return Error{prepared.error()};
     const auto& [codec, settings, timescale] = prepared.value();
 
     std::unique_ptr<MovieWriter> writer(
-        new MovieWriter(path, codec, settings, timescale, width, height));
+        new MovieWriter(path, codec, settings, timescale, width, height, chunk));
     if (!writer->m_packet) return Error{writer->failure("out of memory")};
     if (auto opened = writer->openEncoder(); !opened) return Error{opened.error()};
     // Rewrites killed before their rename left only copies of older movies.
@@ -178,6 +185,11 @@ Result<void> MovieWriter::openMuxer() {
     options.set("frag_duration", std::to_string(kFragmentMicroseconds));
     // Without it the muxer doubles time scales below 10000.
     options.set("video_track_timescale", std::to_string(m_timescale));
+    if (m_chunk) {
+        // Only keys of the movie's own kind ('mdta') take a name of ours.
+        options.set("movflags", "empty_moov+use_metadata_tags");
+        av_dict_set(&m_muxer->metadata, kMovieChunkKey, movieChunkText(*m_chunk).c_str(), 0);
+    }
     if (int rc = avformat_write_header(m_muxer.get(), options.get()); rc < 0) {
         return Error{failure("cannot start the movie (" + avErrorText(rc) + ")")};
     }

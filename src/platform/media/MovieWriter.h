@@ -16,6 +16,7 @@
 #include "platform/media/EncoderSettings.h"
 #include "platform/media/FFmpegHandles.h"
 #include "platform/media/FrameConverter.h"
+#include "platform/media/MovieChunk.h"
 
 namespace lumivane {
 
@@ -24,13 +25,16 @@ public:
     // Every frame lasts 600 in a time scale of framerate x 600 (truncated).
     // Fails when the code is no installed codec ("'xxxx' is not an installed
     // codec"), the encoder refuses the settings, or the file cannot be created.
-    static Result<std::unique_ptr<MovieWriter>> create(const std::string& path,
-                                                       const std::string& fourcc, int quality,
-                                                       double framerate, int width, int height);
+    // A movie that holds a chunk of a split render carries it in its metadata
+    // (kMovieChunkKey) for the join; one without is the whole render.
+    static Result<std::unique_ptr<MovieWriter>> create(
+        const std::string& path, const std::string& fourcc, int quality, double framerate,
+        int width, int height, std::optional<MovieChunk> chunk = std::nullopt);
     // What create() would refuse before it touches a file, told without
     // creating anything.
     static Result<void> check(const std::string& path, const std::string& fourcc, int quality,
-                              double framerate, int width, int height);
+                              double framerate, int width, int height,
+                              std::optional<MovieChunk> chunk = std::nullopt);
     // Threads each encoder opened later may use; 0 (the default) lets it
     // take as many as the machine has. Benchmarks pin it to show overlap.
     static void setEncoderThreads(int threads);
@@ -61,7 +65,7 @@ public:
 
 private:
     MovieWriter(std::string path, CodecInfo codec, EncoderSettings settings, int timescale,
-                int width, int height);
+                int width, int height, std::optional<MovieChunk> chunk);
     Result<void> openEncoder();
     Result<void> openMuxer();
     Result<void> encode(const AVFrame* frame);
@@ -74,6 +78,7 @@ private:
     int m_timescale;
     int m_width;
     int m_height;
+    std::optional<MovieChunk> m_chunk;
     AVCodecContextUPtr m_encoder;
     AVOutputFormatContextUPtr m_muxer;
     AVStream* m_stream = nullptr;        // owned by m_muxer
