@@ -5,13 +5,18 @@
 //
 //   engine_bench [--frames N] [--sizes 640x480,1920x1080] [--aa 1,2,4]
 //                [--mb 1,4,16] [--composition PATH] [--budget MPIXELS] [--all 1]
-//                [--rounds R]
+//                [--rounds R] [--readback 1|0|only]
 //
 // Each line takes the best of R rounds (3 by default), the bare limit and the
 // pipeline measured alternately, so that a busy neighbour on a shared machine
 // slows one round rather than one side of the comparison.
 // On a software rasterizer the default run skips the lines that would draw
 // more than --budget megapixels per frame (5), so that it stays short.
+//
+// Three readback lines at 1080p follow (--readback 0 leaves them out, --readback
+// only runs nothing else): rendering alone, rendering with a synchronous read
+// of each frame, and with the asynchronous read that takes frame N while
+// frame N+1 renders. On a GPU the last comes close to the first.
 #include <epoxy/gl.h>
 #include <sys/resource.h>
 
@@ -20,8 +25,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "BenchOptions.h"
@@ -44,14 +51,16 @@ struct Options {
     std::vector<int> aa = {1, 2, 4};
     std::vector<int> mb = {1, 4, 16};
     std::string composition;
+    std::string readback = "1";
 };
 
 Options parse(int argc, char** argv) {
     const bench::BenchOptions given(
         argc, argv,
-        {"--frames", "--sizes", "--aa", "--mb", "--composition", "--budget", "--all", "--rounds"},
+        {"--frames", "--sizes", "--aa", "--mb", "--composition", "--budget", "--all", "--rounds",
+         "--readback"},
         "[--frames N] [--sizes WxH,...] [--aa 1,2,4] [--mb 1,4,16] [--composition PATH] "
-        "[--budget MPIXELS] [--all 1] [--rounds R]");
+        "[--budget MPIXELS] [--all 1] [--rounds R] [--readback 1|0|only]");
     Options options;
     options.frames = given.count("--frames", options.frames);
     options.aa = given.integers("--aa", options.aa);
@@ -61,6 +70,11 @@ Options parse(int argc, char** argv) {
     options.budget = given.number("--budget", options.budget);
     options.all = given.text("--all", "0") != "0";
     options.sizes = given.sizes("--sizes", options.sizes);
+    options.readback = given.text("--readback", options.readback);
+    if (options.readback != "0" && options.readback != "1" && options.readback != "only") {
+        std::fprintf(stderr, "%s: --readback takes 1, 0 or only\n", argv[0]);
+        std::exit(2);
+    }
     return options;
 }
 
@@ -114,6 +128,56 @@ double bareFps(OffscreenRenderer& renderer, int width, int height, int mb, int f
     return frames / seconds(start);
 }
 
+enum class Readback { None, Synchronous, Asynchronous };
+
+// Renders `frames` frames and reads each back as the mode says; the frames'
+// first bytes go into a sum so that no read can be left out.
+double readbackFps(OffscreenRenderer& renderer, Readback mode, int frames) {
+    size_t checksum = 0;
+    std::optional<ReadbackTicket> pending;
+    const auto takePending = [&] {
+        auto image = renderer.takeReadback(*pending);
+        if (!image) throw EngineError(image.error());
+        checksum += std::get<ImageRGBA8>(*image).pixels[0];
+    };
+    const auto start = Clock::now();
+    for (int i = 0; i < frames; ++i) {
+        bench::render(renderer, i / 30.0);
+        if (mode == Readback::Synchronous) checksum += renderer.createSnapshotImage().pixels[0];
+        if (mode != Readback::Asynchronous) continue;
+        auto ticket = renderer.beginReadback(ReadbackSource::Render, TargetFormat::RGBA8);
+        if (!ticket) throw EngineError(ticket.error());
+        if (pending) takePending();
+        pending = *ticket;
+    }
+    if (pending) takePending();
+    renderer.finish();
+    const double elapsed = seconds(start);
+    if (checksum == size_t(-1)) std::puts("");
+    return frames / elapsed;
+}
+
+void readbackLines(const std::shared_ptr<Composition>& composition, bool software, int rounds) {
+    const int width = 1920, height = 1080, frames = software ? 10 : 120;
+    OffscreenRenderer renderer(float(width), float(height), ColorSpace::GenericRGB, composition);
+    const std::pair<Readback, const char*> modes[] = {
+        {Readback::None, "render alone"},
+        {Readback::Synchronous, "render + synchronous readback"},
+        {Readback::Asynchronous, "render + asynchronous readback"}};
+    double best[3] = {0, 0, 0};
+    for (const auto& mode : modes) readbackFps(renderer, mode.first, 2);  // warm-up
+    for (int round = 0; round < rounds; ++round) {
+        for (int m = 0; m < 3; ++m)
+            best[m] = std::max(best[m], readbackFps(renderer, modes[m].first, frames));
+    }
+    std::printf("readback at %dx%d, %d frames per round, RGBA8:\n", width, height, frames);
+    for (int m = 0; m < 3; ++m) {
+        std::printf("  %-32s %9.2f f/s %8.3f ms/frame %6.0f%%\n", modes[m].second, best[m],
+                    1000.0 / best[m], 100.0 * best[m] / best[0]);
+    }
+    std::fflush(stdout);
+}
+
 long peakRssMiB() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -138,8 +202,11 @@ int main(int argc, char** argv) {
         const bool software = isSoftware(rendererName);
         if (options.frames == 0) options.frames = software ? 1 : 3;
         std::printf("%s, %d frame(s) per line\n", options.composition.c_str(), options.frames);
-        std::printf("%-11s %3s %3s %12s %12s %7s\n", "output", "AA", "MB", "pipeline f/s",
-                    "bare f/s", "ratio");
+        if (options.readback == "only") options.sizes.clear();
+        if (!options.sizes.empty()) {
+            std::printf("%-11s %3s %3s %12s %12s %7s\n", "output", "AA", "MB", "pipeline f/s",
+                        "bare f/s", "ratio");
+        }
         for (const auto& [width, height] : options.sizes) {
             for (int aa : options.aa) {
                 for (int mb : options.mb) {
@@ -169,6 +236,7 @@ int main(int argc, char** argv) {
                 }
             }
         }
+        if (options.readback != "0") readbackLines(composition, software, options.rounds);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "engine_bench: %s\n", error.what());
         return 1;

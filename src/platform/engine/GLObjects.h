@@ -100,4 +100,44 @@ using GLVertexArray = GLHandle<GLVertexArrayTraits>;
 using GLProgram = GLHandle<GLProgramTraits>;
 using GLShader = GLHandle<GLShaderTraits>;
 
+// A fence after the commands issued so far; a sync object is a pointer, not a name.
+class GLFence {
+public:
+    GLFence() = default;
+    ~GLFence() { reset(); }
+    GLFence(GLFence&& other) noexcept : m_sync(std::exchange(other.m_sync, nullptr)) {}
+    GLFence& operator=(GLFence&& other) noexcept {
+        if (this != &other) {
+            reset();
+            m_sync = std::exchange(other.m_sync, nullptr);
+        }
+        return *this;
+    }
+    GLFence(const GLFence&) = delete;
+    GLFence& operator=(const GLFence&) = delete;
+
+    static GLFence insert() {
+        GLFence fence;
+        fence.m_sync = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+        return fence;
+    }
+    explicit operator bool() const { return m_sync != nullptr; }
+    // False when the wait failed (a lost context); flushes so the fence is reached.
+    bool wait() {
+        if (!m_sync) return true;
+        for (;;) {
+            const GLenum status = glClientWaitSync(m_sync, GL_SYNC_FLUSH_COMMANDS_BIT, 100'000'000);
+            if (status == GL_ALREADY_SIGNALED || status == GL_CONDITION_SATISFIED) return true;
+            if (status == GL_WAIT_FAILED) return false;
+        }
+    }
+    void reset() {
+        if (m_sync) glDeleteSync(m_sync);
+        m_sync = nullptr;
+    }
+
+private:
+    GLsync m_sync = nullptr;
+};
+
 }  // namespace lumivane

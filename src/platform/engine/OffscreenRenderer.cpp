@@ -177,4 +177,22 @@ ImageRGBAF OffscreenRenderer::accumulatorImageFloat() {
     return m_accumulator.imageFloat();
 }
 
+Result<ReadbackTicket> OffscreenRenderer::beginReadback(ReadbackSource source,
+                                                        TargetFormat samples) {
+    if (!m_context->makeCurrent()) return Error{"the OpenGL context cannot be made current"};
+    const bool floatSamples = samples == TargetFormat::RGBAFloat;
+    if (source == ReadbackSource::Render) {
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, m_framebuffer.id());
+        return m_readback.begin(m_width, m_height, floatSamples, true);
+    }
+    if (!m_accumulator.resolveForReading(floatSamples))
+        return Error{"there is no accumulator to read back"};
+    return m_readback.begin(m_accumulator.width(), m_accumulator.height(), floatSamples, false);
+}
+
+Result<FrameImage> OffscreenRenderer::takeReadback(ReadbackTicket ticket) {
+    if (!m_context->makeCurrent()) return Error{"the OpenGL context cannot be made current"};
+    return m_readback.take(ticket);
+}
+
 }  // namespace lumivane

@@ -22,12 +22,14 @@
 #include "platform/engine/EngineKeys.h"
 #include "platform/engine/GLContext.h"
 #include "platform/engine/GLObjects.h"
+#include "platform/engine/PixelReadback.h"
 #include "platform/engine/SampleAccumulator.h"
 
 namespace lumivane {
 
 enum class ColorSpace { Display, GenericRGB };
 enum class TargetFormat { RGBA8, RGBAFloat };
+enum class ReadbackSource { Render, Accumulator };
 
 class OffscreenRenderer {
 public:
@@ -84,6 +86,13 @@ public:
     ImageRGBA8 accumulatorImage();
     ImageRGBAF accumulatorImageFloat();
 
+    // Readback that does not wait: begin starts reading the last render or
+    // the accumulator's image, as bytes or floats, and returns at once; the
+    // caller renders on and takes the pixels later. They are the bytes the
+    // calls above give for the same image. At most two are under way.
+    Result<ReadbackTicket> beginReadback(ReadbackSource source, TargetFormat samples);
+    Result<FrameImage> takeReadback(ReadbackTicket ticket);
+
 private:
     void createTarget(float width, float height);
     template <class Image>
@@ -98,6 +107,7 @@ private:
     GLFramebuffer m_framebuffer;
     std::unique_ptr<CompositionRenderer> m_renderer;
     SampleAccumulator m_accumulator;
+    PixelReadback m_readback;
     std::vector<uint8_t> m_rowScratch;
 };
 

@@ -217,13 +217,18 @@ bool SampleAccumulator::resolveInto(GLTexture& target, GLFramebuffer& framebuffe
     return true;
 }
 
+bool SampleAccumulator::resolveForReading(bool floatSamples) {
+    return floatSamples ? resolveInto(m_resolvedF, m_resolvedFFramebuffer, GL_RGBA32F)
+                        : resolveInto(m_resolved8, m_resolved8Framebuffer, GL_RGBA8);
+}
+
 ImageRGBA8 SampleAccumulator::image() {
-    if (!resolveInto(m_resolved8, m_resolved8Framebuffer, GL_RGBA8)) return {};
+    if (!resolveForReading(false)) return {};
     return readFramebufferImage<ImageRGBA8>(m_width, m_height);
 }
 
 ImageRGBAF SampleAccumulator::imageFloat() {
-    if (!resolveInto(m_resolvedF, m_resolvedFFramebuffer, GL_RGBA32F)) return {};
+    if (!resolveForReading(true)) return {};
     return readFramebufferImage<ImageRGBAF>(m_width, m_height);
 }
 

@@ -36,6 +36,9 @@ public:
     void flush();
     ImageRGBA8 image();
     ImageRGBAF imageFloat();
+    // Resolves the image in bytes or floats into a target left bound for
+    // reading, rows from the top; false when it cannot be made.
+    bool resolveForReading(bool floatSamples);
 
 private:
     struct Sample {

@@ -1,0 +1,93 @@
+#include "platform/engine/PixelReadback.h"
+
+#include <cstring>
+#include <string>
+
+namespace lumivane {
+
+PixelReadback::Slot* PixelReadback::freeSlot() {
+    for (Slot& slot : m_slots)
+        if (slot.serial == 0) return &slot;
+    return nullptr;
+}
+
+Result<ReadbackTicket> PixelReadback::begin(int width, int height, bool floatSamples,
+                                            bool bottomUp) {
+    Slot* slot = freeSlot();
+    if (!slot)
+        return Error{"two readbacks are under way already: take one before starting another"};
+    const size_t bytes = size_t(width) * size_t(height) * 4 * (floatSamples ? sizeof(float) : 1);
+    drainGLErrors();
+    if (!slot->buffer) slot->buffer = GLBuffer::create();
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, slot->buffer.id());
+    if (slot->capacity != bytes) {
+        glBufferData(GL_PIXEL_PACK_BUFFER, GLsizeiptr(bytes), nullptr, GL_STREAM_READ);
+        slot->capacity = bytes;
+    }
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RGBA, floatSamples ? GL_FLOAT : GL_UNSIGNED_BYTE, nullptr);
+    // Unbound at once: a pixel buffer left bound would take every later synchronous read.
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    if (const GLenum error = glGetError(); error != GL_NO_ERROR) {
+        slot->capacity = 0;
+        return Error{"cannot read " + std::to_string(width) + " x " + std::to_string(height) +
+                     " pixels into a pixel buffer" +
+                     (error == GL_OUT_OF_MEMORY ? ": out of GPU memory" : "")};
+    }
+    slot->fence = GLFence::insert();
+    slot->serial = m_nextSerial++;
+    slot->width = width;
+    slot->height = height;
+    slot->floatSamples = floatSamples;
+    slot->bottomUp = bottomUp;
+    return ReadbackTicket{slot->serial};
+}
+
+template <class Image>
+Image PixelReadback::copyOut(const Slot& slot, const uint8_t* mapped) const {
+    Image image;
+    image.width = slot.width;
+    image.height = slot.height;
+    image.pixels.resize(size_t(slot.width) * slot.height * 4);
+    const size_t rowBytes = size_t(slot.width) * 4 * sizeof(image.pixels[0]);
+    auto* out = reinterpret_cast<uint8_t*>(image.pixels.data());
+    for (int row = 0; row < slot.height; ++row) {
+        const int from = slot.bottomUp ? slot.height - 1 - row : row;
+        std::memcpy(out + rowBytes * size_t(row), mapped + rowBytes * size_t(from), rowBytes);
+    }
+    return image;
+}
+
+Result<FrameImage> PixelReadback::take(ReadbackTicket ticket) {
+    Slot* slot = nullptr;
+    for (Slot& candidate : m_slots)
+        if (ticket.serial != 0 && candidate.serial == ticket.serial) slot = &candidate;
+    if (!slot) return Error{"no readback is under way for this ticket"};
+    slot->serial = 0;  // taken, whatever happens below
+    const bool finished = slot->fence.wait();
+    slot->fence.reset();
+    if (!finished) return Error{"the GPU did not finish a readback (the context is lost)"};
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, slot->buffer.id());
+    const void* mapped =
+        glMapBufferRange(GL_PIXEL_PACK_BUFFER, 0, GLsizeiptr(slot->capacity), GL_MAP_READ_BIT);
+    if (!mapped) {
+        glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+        return Error{"cannot map a pixel buffer for reading"};
+    }
+    const auto* bytes = static_cast<const uint8_t*>(mapped);
+    FrameImage image = slot->floatSamples ? FrameImage(copyOut<ImageRGBAF>(*slot, bytes))
+                                          : FrameImage(copyOut<ImageRGBA8>(*slot, bytes));
+    const bool intact = glUnmapBuffer(GL_PIXEL_PACK_BUFFER) == GL_TRUE;
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    if (!intact) return Error{"a pixel buffer was lost while it was read"};
+    return image;
+}
+
+void PixelReadback::reset() {
+    for (Slot& slot : m_slots) {
+        slot.fence.reset();
+        slot.serial = 0;
+    }
+}
+
+}  // namespace lumivane
