@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <vector>
 
@@ -56,7 +57,9 @@ bool mustCopyBack(int fd, const struct stat& movie) {
     return ::fstat(fd, &made) != 0 || made.st_uid != movie.st_uid || made.st_gid != movie.st_gid;
 }
 
-Result<AVInputFormatContextUPtr> openInput(const std::string& path, bool probe) {
+}  // namespace
+
+Result<AVInputFormatContextUPtr> MovieRewriter::openInput(const std::string& path, bool probe) {
     AVFormatContext* raw = nullptr;
     if (int rc = avformat_open_input(&raw, fileUrl(path).c_str(), nullptr, nullptr); rc < 0) {
         return errorAt(path, avErrorText(rc));
@@ -68,6 +71,8 @@ Result<AVInputFormatContextUPtr> openInput(const std::string& path, bool probe) 
     }
     return input;
 }
+
+namespace {
 
 // The header gives codec, size, tag and extradata in the file's own form;
 // what only decoding would tell comes from the writer.
@@ -94,8 +99,13 @@ void fillIn(AVCodecParameters& parameters, const AVCodecParameters& known) {
     }
 }
 
-Result<AVOutputFormatContextUPtr> openOutput(const std::string& path, const AVFormatContext& input,
-                                             int timescale, const AVCodecParameters* known) {
+}  // namespace
+
+Result<AVOutputFormatContextUPtr> MovieRewriter::openOutput(const std::string& path,
+                                                            const AVFormatContext& input,
+                                                            int timescale,
+                                                            const AVCodecParameters* known,
+                                                            bool keepChunk) {
     AVFormatContext* raw = nullptr;
     if (int rc = avformat_alloc_output_context2(&raw, nullptr, "mov", fileUrl(path).c_str());
         rc < 0) {
@@ -123,7 +133,9 @@ Result<AVOutputFormatContextUPtr> openOutput(const std::string& path, const AVFo
     options.set("movflags", "+faststart");
     options.set("video_track_timescale", std::to_string(timescale));
     // A chunk of a split render stays one through the rewrite; the join needs it.
-    if (const AVDictionaryEntry* chunk = av_dict_get(input.metadata, kMovieChunkKey, nullptr, 0)) {
+    const AVDictionaryEntry* chunk =
+        keepChunk ? av_dict_get(input.metadata, kMovieChunkKey, nullptr, 0) : nullptr;
+    if (chunk) {
         options.set("movflags", "+faststart+use_metadata_tags");
         av_dict_set(&output->metadata, kMovieChunkKey, chunk->value, 0);
     }
@@ -132,6 +144,8 @@ Result<AVOutputFormatContextUPtr> openOutput(const std::string& path, const AVFo
     }
     return output;
 }
+
+namespace {
 
 // The fragments start where the first frame is shown after the encoder's
 // reordering delay. The first packet is that frame (a stream opens with a
@@ -222,6 +236,17 @@ Result<void> placeMovie(Temporary& temporary, const std::string& target, const s
     return {};
 }
 
+// What a new file's mode is under the process's umask, read without changing
+// it (umask() would, for every thread at once).
+mode_t newFileMode() {
+    mode_t mask = 022;
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("Umask:", 0) == 0) mask = mode_t(std::strtoul(line.c_str() + 6, nullptr, 8));
+    }
+    return 0666 & ~mask;
+}
+
 bool isTemporaryName(const std::string& name, const std::string& prefix) {
     if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) {
         return false;
@@ -278,6 +303,21 @@ void MovieRewriter::setCopyObserver(std::function<void(int)> observer) {
     copyObserver() = std::move(observer);
 }
 
+Result<void> MovieRewriter::replace(const std::string& path,
+                                    const std::function<Result<void>(const std::string&)>& build) {
+    const std::string target = finalTarget(path);
+    struct stat movie {};
+    const bool exists = ::stat(target.c_str(), &movie) == 0;
+    if (!exists && errno != ENOENT) return errorAt(path, systemErrorText("cannot stat"));
+    auto temporary = makeTemporary(target);
+    if (!temporary) return Error{temporary.error()};
+    const bool copy = exists && mustCopyBack(temporary->fd.get(), movie);
+    // After the owner: changing it can clear set-id bits. Mode kept best-effort.
+    (void)::fchmod(temporary->fd.get(), exists ? movie.st_mode & 07777 : newFileMode());
+    if (auto built = build(temporary->file->path()); !built) return built;
+    return placeMovie(*temporary, target, path, copy);
+}
+
 Result<void> MovieRewriter::rewrite(const std::string& path, int timescale, int frameDuration,
                                     const AVCodecParameters* known) {
     auto input = openInput(path, known == nullptr);
@@ -289,27 +329,20 @@ Result<void> MovieRewriter::rewrite(const std::string& path, int timescale, int 
     // would drop the empty track, so it stays as it is.
     if (first == AVERROR_EOF) return {};
     if (first < 0) return errorAt(path, avErrorText(first));
-    const std::string target = finalTarget(path);
-    struct stat movie {};
-    if (::stat(target.c_str(), &movie) != 0) return errorAt(path, systemErrorText("cannot stat"));
-    auto temporary = makeTemporary(target);
-    if (!temporary) return Error{temporary.error()};
-    const bool copy = mustCopyBack(temporary->fd.get(), movie);
-    // After the owner: changing it can clear set-id bits. Mode kept best-effort.
-    (void)::fchmod(temporary->fd.get(), movie.st_mode & 07777);
-    {
-        const std::string& built = temporary->file->path();
-        auto output = openOutput(built, **input, timescale, known);
+    return replace(path, [&](const std::string& built) -> Result<void> {
+        auto output = openOutput(built, **input, timescale, known, true);
         if (!output) return Error{output.error()};
         if (auto copied = copyPackets(**input, **output, *packet, frameDuration); !copied) {
             return copied;
         }
-        if (int rc = av_write_trailer(output->get()); rc < 0) {
-            return errorAt(built, avErrorText(rc));
-        }
-        if (int rc = avio_closep(&(*output)->pb); rc < 0) return errorAt(built, avErrorText(rc));
-    }
-    return placeMovie(*temporary, target, path, copy);
+        return finishOutput(**output, built);
+    });
+}
+
+Result<void> MovieRewriter::finishOutput(AVFormatContext& output, const std::string& built) {
+    if (int rc = av_write_trailer(&output); rc < 0) return errorAt(built, avErrorText(rc));
+    if (int rc = avio_closep(&output.pb); rc < 0) return errorAt(built, avErrorText(rc));
+    return {};
 }
 
 }  // namespace lumivane

@@ -11,8 +11,7 @@
 #include <string>
 
 #include "base/Result.h"
-
-struct AVCodecParameters;
+#include "platform/media/FFmpegHandles.h"
 
 namespace lumivane {
 
@@ -41,6 +40,26 @@ public:
     // named as temporaryPattern() makes them, in the movie's directory and in
     // its final target's.
     static void removeStaleTemporaries(const std::string& path);
+
+    // What a join shares with the rewrite.
+    //
+    // Builds the movie at `path` anew: `build` writes it into a temporary file
+    // (its path given) beside the movie's final target, which then replaces
+    // the movie as rewrite() places it. A movie that does not exist yet gets
+    // the mode a new file gets. On failure the movie is as it was.
+    static Result<void> replace(const std::string& path,
+                                const std::function<Result<void>(const std::string&)>& build);
+    // The movie's header as the file has it; `probe` decodes a few frames for
+    // what the header leaves open.
+    static Result<AVInputFormatContextUPtr> openInput(const std::string& path, bool probe);
+    // An ordinary movie with `input`'s streams, as rewrite() writes it;
+    // `keepChunk`: `input`'s chunk of frames goes with it.
+    static Result<AVOutputFormatContextUPtr> openOutput(const std::string& path,
+                                                        const AVFormatContext& input, int timescale,
+                                                        const AVCodecParameters* known,
+                                                        bool keepChunk);
+    // Writes the trailer of an output openOutput() made and closes its file.
+    static Result<void> finishOutput(AVFormatContext& output, const std::string& built);
 };
 
 }  // namespace lumivane

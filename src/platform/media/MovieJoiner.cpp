@@ -1,0 +1,276 @@
+#include "platform/media/MovieJoiner.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/media/FFmpegHandles.h"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+#include "platform/media/MediaLog.h"
+#include "platform/media/MovieChunk.h"
+#include "platform/media/MovieRewriter.h"
+
+namespace lumivane {
+namespace {
+
+struct Piece {
+    std::string path;
+    MovieChunk chunk{};
+    AVInputFormatContextUPtr input;   // the header as the file has it
+    AVInputFormatContextUPtr probed;  // with what decoding tells
+    int64_t frameDuration = 0;        // in the stream's time base
+    int64_t delay = 0;                // how long its first frame decodes before it is shown
+    int64_t frames = 0;
+};
+
+std::string quoted(const std::string& path) {
+    return "\"" + path + "\"";
+}
+
+std::string rangeText(int first, int last) {
+    return first == last ? "frame " + std::to_string(first)
+                         : "frames " + std::to_string(first) + "-" + std::to_string(last);
+}
+
+Result<MovieChunk> chunkOf(const std::string& path, const AVFormatContext& input) {
+    const AVDictionaryEntry* tag = av_dict_get(input.metadata, kMovieChunkKey, nullptr, 0);
+    if (!tag) return errorAt(path, "holds no chunk of a split render (no chunk tag)");
+    auto chunk = parseMovieChunk(tag->value);
+    if (!chunk) return errorAt(path, chunk.error());
+    return chunk;
+}
+
+// Frames in the movie after the first one, already read: its index's count,
+// or for a fragmented movie (a chunk render that never finished) the packets
+// themselves.
+Result<int64_t> countFrames(const std::string& path, AVFormatContext& input) {
+    if (input.streams[0]->nb_frames > 0) return input.streams[0]->nb_frames;
+    AVPacketUPtr packet(av_packet_alloc());
+    if (!packet) return errorAt(path, "out of memory");
+    int64_t frames = 1;
+    int rc = 0;
+    while ((rc = av_read_frame(&input, packet.get())) >= 0) {
+        ++frames;
+        av_packet_unref(packet.get());
+    }
+    if (rc != AVERROR_EOF) return errorAt(path, avErrorText(rc));
+    return frames;
+}
+
+// The frame duration and the reordering delay, from the first frame.
+Result<void> readTiming(Piece& piece, AVFormatContext& input) {
+    AVPacketUPtr packet(av_packet_alloc());
+    if (!packet) return errorAt(piece.path, "out of memory");
+    if (int rc = av_read_frame(&input, packet.get()); rc < 0) {
+        return errorAt(piece.path, rc == AVERROR_EOF ? "holds no frames" : avErrorText(rc));
+    }
+    if (packet->duration <= 0) return errorAt(piece.path, "its first frame has no duration");
+    piece.frameDuration = packet->duration;
+    if (packet->pts != AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE) {
+        piece.delay = std::max<int64_t>(0, packet->pts - packet->dts);
+    }
+    return {};
+}
+
+Result<Piece> openPiece(const std::string& path) {
+    Piece piece;
+    piece.path = path;
+    auto probed = MovieRewriter::openInput(path, true);
+    if (!probed) return Error{probed.error()};
+    piece.probed = std::move(*probed);
+    if (piece.probed->nb_streams != 1 ||
+        piece.probed->streams[0]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) {
+        return errorAt(path, "is no movie of one video track");
+    }
+    auto chunk = chunkOf(path, *piece.probed);
+    if (!chunk) return Error{chunk.error()};
+    piece.chunk = *chunk;
+    if (auto timing = readTiming(piece, *piece.probed); !timing) return Error{timing.error()};
+    auto frames = countFrames(path, *piece.probed);
+    if (!frames) return Error{frames.error()};
+    piece.frames = *frames;
+    if (piece.frames != piece.chunk.frames()) {
+        return errorAt(path, "holds " + std::to_string(piece.frames) + " frames where its tag (" +
+                                 movieChunkText(piece.chunk) + ") says " +
+                                 std::to_string(piece.chunk.frames()) +
+                                 "; did its render stop early?");
+    }
+    auto input = MovieRewriter::openInput(path, false);
+    if (!input) return Error{input.error()};
+    piece.input = std::move(*input);
+    return piece;
+}
+
+std::string rationalText(AVRational value) {
+    return std::to_string(value.num) + "/" + std::to_string(value.den);
+}
+
+// The first property in which `piece` was written differently from `model`.
+std::optional<std::string> difference(const Piece& model, const Piece& piece) {
+    const AVStream& a = *model.probed->streams[0];
+    const AVStream& b = *piece.probed->streams[0];
+    const AVCodecParameters& p = *a.codecpar;
+    const AVCodecParameters& q = *b.codecpar;
+    auto differs = [](const std::string& what, const std::string& x, const std::string& y) {
+        return std::optional<std::string>(what + " " + y + " (not " + x + ")");
+    };
+    if (p.codec_id != q.codec_id)
+        return differs("codec", avcodec_get_name(p.codec_id), avcodec_get_name(q.codec_id));
+    if (p.codec_tag != q.codec_tag) {
+        char x[AV_FOURCC_MAX_STRING_SIZE] = {}, y[AV_FOURCC_MAX_STRING_SIZE] = {};
+        return differs("codec tag", av_fourcc_make_string(x, p.codec_tag),
+                       av_fourcc_make_string(y, q.codec_tag));
+    }
+    if (p.width != q.width || p.height != q.height) {
+        return differs("size", std::to_string(p.width) + "x" + std::to_string(p.height),
+                       std::to_string(q.width) + "x" + std::to_string(q.height));
+    }
+    if (p.format != q.format) {
+        auto name = [](int format) {
+            const char* text = av_get_pix_fmt_name(AVPixelFormat(format));
+            return std::string(text ? text : "unknown");
+        };
+        return differs("pixel format", name(p.format), name(q.format));
+    }
+    if (av_cmp_q(a.time_base, b.time_base) != 0)
+        return differs("time base", rationalText(a.time_base), rationalText(b.time_base));
+    if (model.frameDuration != piece.frameDuration) {
+        return differs("frame duration", std::to_string(model.frameDuration),
+                       std::to_string(piece.frameDuration));
+    }
+    if (p.color_range != q.color_range || p.color_primaries != q.color_primaries ||
+        p.color_trc != q.color_trc || p.color_space != q.color_space) {
+        return std::optional<std::string>("other colour tags");
+    }
+    if (p.extradata_size != q.extradata_size ||
+        (p.extradata_size > 0 && std::memcmp(p.extradata, q.extradata, p.extradata_size) != 0)) {
+        return std::optional<std::string>("other encoder settings (its codec header differs)");
+    }
+    return std::nullopt;
+}
+
+// Every frame once: sorted pieces that neither leave a gap nor overlap.
+Result<void> checkCoverage(const std::vector<Piece>& pieces) {
+    const Piece& model = pieces.front();
+    int next = 1;
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        const Piece& piece = pieces[i];
+        if (piece.chunk.total != model.chunk.total) {
+            return errorAt(piece.path, "is a chunk of " + std::to_string(piece.chunk.total) +
+                                           " frames, " + quoted(model.path) + " of " +
+                                           std::to_string(model.chunk.total));
+        }
+        if (piece.chunk.first > next) {
+            return Error{rangeText(next, piece.chunk.first - 1) + " are missing" +
+                         (i > 0 ? " (between " + quoted(pieces[i - 1].path) + " and " +
+                                      quoted(piece.path) + ")"
+                                : " (before " + quoted(piece.path) + ")")};
+        }
+        if (piece.chunk.first < next) {
+            return Error{quoted(pieces[i - 1].path) + " and " + quoted(piece.path) + " overlap (" +
+                         rangeText(piece.chunk.first, next - 1) + ")"};
+        }
+        next = piece.chunk.last + 1;
+    }
+    if (next <= model.chunk.total) {
+        return Error{rangeText(next, model.chunk.total) + " are missing (after " +
+                     quoted(pieces.back().path) + ")"};
+    }
+    for (const Piece& piece : pieces) {
+        if (auto different = difference(model, piece)) {
+            return errorAt(piece.path, "has " + *different + " than " + quoted(model.path));
+        }
+    }
+    return {};
+}
+
+Result<std::vector<Piece>> openPieces(const std::vector<std::string>& paths) {
+    if (paths.empty()) return Error{"no movies to join"};
+    std::vector<Piece> pieces;
+    for (const std::string& path : paths) {
+        auto piece = openPiece(path);
+        if (!piece) return Error{piece.error()};
+        pieces.push_back(std::move(*piece));
+    }
+    std::stable_sort(pieces.begin(), pieces.end(),
+                     [](const Piece& a, const Piece& b) { return a.chunk.first < b.chunk.first; });
+    if (auto covered = checkCoverage(pieces); !covered) return Error{covered.error()};
+    return pieces;
+}
+
+// Copies one piece's packets, moved to where its frames sit in the whole
+// render. Each piece starts with a keyframe shown first; like the rewrite of
+// a single render, that frame's time is the piece's start. Its decoding times
+// start `delay` before it, the longest reordering delay of all pieces (an
+// encoder reorders nothing in a piece of a frame or two): so they run on from
+// piece to piece as in one encoder's stream, and the first piece's delay,
+// written as the movie's edit list, is the single render's.
+Result<void> copyPiece(Piece& piece, int64_t delay, AVFormatContext& output, int64_t& lastDts,
+                       const std::string& built) {
+    AVPacketUPtr packet(av_packet_alloc());
+    if (!packet) return errorAt(piece.path, "out of memory");
+    const AVRational from = piece.input->streams[0]->time_base;
+    const AVRational to = output.streams[0]->time_base;
+    const int64_t offset = int64_t(piece.chunk.first - 1) * piece.frameDuration;
+    int64_t start = AV_NOPTS_VALUE;
+    int64_t copied = 0;
+    int rc = 0;
+    while ((rc = av_read_frame(piece.input.get(), packet.get())) >= 0) {
+        if (start == AV_NOPTS_VALUE) start = packet->pts != AV_NOPTS_VALUE ? packet->pts : 0;
+        if (packet->pts != AV_NOPTS_VALUE) packet->pts += offset - start;
+        if (packet->dts != AV_NOPTS_VALUE) packet->dts += offset - start - (delay - piece.delay);
+        if (packet->dts != AV_NOPTS_VALUE && lastDts != AV_NOPTS_VALUE && packet->dts <= lastDts) {
+            return errorAt(piece.path, "its frames decode before those of the piece ahead of it");
+        }
+        if (packet->dts != AV_NOPTS_VALUE) lastDts = packet->dts;
+        packet->duration = piece.frameDuration;
+        av_packet_rescale_ts(packet.get(), from, to);
+        packet->stream_index = 0;
+        packet->pos = -1;
+        if (int written = av_interleaved_write_frame(&output, packet.get()); written < 0) {
+            return errorAt(built, avErrorText(written));
+        }
+        ++copied;
+    }
+    if (rc != AVERROR_EOF) return errorAt(piece.path, avErrorText(rc));
+    if (copied != piece.frames) {
+        return errorAt(piece.path, "gave " + std::to_string(copied) + " of its " +
+                                       std::to_string(piece.frames) + " frames");
+    }
+    return {};
+}
+
+Result<void> writeJoined(std::vector<Piece>& pieces, const std::string& built) {
+    Piece& model = pieces.front();
+    const int timescale = model.input->streams[0]->time_base.den;
+    auto output = MovieRewriter::openOutput(built, *model.input, timescale,
+                                            model.probed->streams[0]->codecpar, false);
+    if (!output) return Error{output.error()};
+    int64_t delay = 0;
+    for (const Piece& piece : pieces) delay = std::max(delay, piece.delay);
+    int64_t lastDts = AV_NOPTS_VALUE;
+    for (Piece& piece : pieces) {
+        if (auto copied = copyPiece(piece, delay, **output, lastDts, built); !copied) {
+            return copied;
+        }
+    }
+    return MovieRewriter::finishOutput(**output, built);
+}
+
+}  // namespace
+
+Result<void> MovieJoiner::join(const std::vector<std::string>& paths, const std::string& output) {
+    installMediaLog();
+    auto pieces = openPieces(paths);
+    if (!pieces) return Error{pieces.error()};
+    if (pieces->front().input->streams[0]->time_base.num != 1) {
+        return errorAt(pieces->front().path, "its time base is no time scale (1/n)");
+    }
+    MovieRewriter::removeStaleTemporaries(output);
+    return MovieRewriter::replace(
+        output, [&](const std::string& built) { return writeJoined(*pieces, built); });
+}
+
+}  // namespace lumivane
