@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "base/Log.h"
 #include "base/PendingFiles.h"
 #include "platform/media/ImageSequenceCheck.h"
+#include "platform/media/MediaLog.h"
 #include "platform/media/MovieJoiner.h"
 
 namespace {
@@ -80,6 +82,9 @@ int joinMovies(const std::vector<std::string>& arguments) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
+    lumivane::setLogProgramName("LumivaneJoin");
+    // Each failure comes back with FFmpeg's reason in it: one line says it all.
+    lumivane::setMediaLogVerbosity(-1);
     if (arguments.empty()) return usageError("nothing to do");
     if (arguments[0] == "--help") {
         std::fputs(kUsageText, stdout);

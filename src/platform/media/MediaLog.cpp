@@ -53,7 +53,9 @@ void installMediaLog() {
 
 void setMediaLogVerbosity(int verbosity) {
     installMediaLog();
-    if (verbosity <= 1) {
+    if (verbosity < 0) {
+        av_log_set_level(AV_LOG_QUIET);
+    } else if (verbosity <= 1) {
         av_log_set_level(AV_LOG_ERROR);
     } else if (verbosity == 2) {
         av_log_set_level(AV_LOG_WARNING);

@@ -8,7 +8,8 @@ namespace lumivane {
 // set. Safe to call more than once.
 void installMediaLog();
 // The renderer's verbosity (the number of -v): 0 and 1 let errors through,
-// 2 warnings, 3 FFmpeg's informational lines, 4 and more its verbose ones.
+// 2 warnings, 3 FFmpeg's informational lines, 4 and more its verbose ones;
+// below 0 nothing, for programs that report each failure in one line of their own.
 void setMediaLogVerbosity(int verbosity);
 
 }  // namespace lumivane

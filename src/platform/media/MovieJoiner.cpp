@@ -59,6 +59,15 @@ Result<int64_t> countFrames(const std::string& path, AVFormatContext& input) {
     return frames;
 }
 
+// A frame's duration as the frame rate says, for a reader that lost the
+// first packet's (FFmpeg's can, on one-frame fragments).
+int64_t frameDurationOf(const AVStream& stream) {
+    const AVRational rate =
+        stream.avg_frame_rate.num > 0 ? stream.avg_frame_rate : stream.r_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0) return 0;
+    return av_rescale_q(1, av_inv_q(rate), stream.time_base);
+}
+
 // The frame duration and the reordering delay, from the first frame.
 Result<void> readTiming(Piece& piece, AVFormatContext& input) {
     AVPacketUPtr packet(av_packet_alloc());
@@ -66,7 +75,6 @@ Result<void> readTiming(Piece& piece, AVFormatContext& input) {
     if (int rc = av_read_frame(&input, packet.get()); rc < 0) {
         return errorAt(piece.path, rc == AVERROR_EOF ? "holds no frames" : avErrorText(rc));
     }
-    if (packet->duration <= 0) return errorAt(piece.path, "its first frame has no duration");
     piece.frameDuration = packet->duration;
     if (packet->pts != AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE) {
         piece.delay = std::max<int64_t>(0, packet->pts - packet->dts);
@@ -91,12 +99,14 @@ Result<Piece> openPiece(const std::string& path) {
     auto frames = countFrames(path, *piece.probed);
     if (!frames) return Error{frames.error()};
     piece.frames = *frames;
+    if (piece.frameDuration <= 0) piece.frameDuration = frameDurationOf(*piece.probed->streams[0]);
     if (piece.frames != piece.chunk.frames()) {
         return errorAt(path, "holds " + std::to_string(piece.frames) + " frames where its tag (" +
                                  movieChunkText(piece.chunk) + ") says " +
                                  std::to_string(piece.chunk.frames()) +
                                  "; did its render stop early?");
     }
+    if (piece.frameDuration <= 0) return errorAt(path, "its frames have no duration");
     auto input = MovieRewriter::openInput(path, false);
     if (!input) return Error{input.error()};
     piece.input = std::move(*input);
@@ -245,8 +255,18 @@ Result<void> copyPiece(Piece& piece, int64_t delay, AVFormatContext& output, int
 Result<void> writeJoined(std::vector<Piece>& pieces, const std::string& built) {
     Piece& model = pieces.front();
     const int timescale = model.input->streams[0]->time_base.den;
-    auto output = MovieRewriter::openOutput(built, *model.input, timescale,
-                                            model.probed->streams[0]->codecpar, false);
+    // What the writer knew of its stream, as far as the file tells: the
+    // decoder's view, with the pixel shape from the container where the
+    // bitstream has none (FFV1).
+    AVCodecParametersUPtr known(avcodec_parameters_alloc());
+    if (!known) return errorAt(built, "out of memory");
+    const AVStream& stream = *model.probed->streams[0];
+    if (int rc = avcodec_parameters_copy(known.get(), stream.codecpar); rc < 0) {
+        return errorAt(built, avErrorText(rc));
+    }
+    if (known->sample_aspect_ratio.num == 0)
+        known->sample_aspect_ratio = stream.sample_aspect_ratio;
+    auto output = MovieRewriter::openOutput(built, *model.input, timescale, known.get(), false);
     if (!output) return Error{output.error()};
     int64_t delay = 0;
     for (const Piece& piece : pieces) delay = std::max(delay, piece.delay);

@@ -1,0 +1,357 @@
+// Chunk movies joined by LumivaneJoin against the movie of the whole render:
+// the same container timing, and for lossless codecs the same frames.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <optional>
+
+#include "MediaTestSupport.h"
+#include "MovieProbe.h"
+#include "ProcessRunner.h"
+#include "platform/media/MovieChunk.h"
+#include "platform/media/MovieWriter.h"
+
+namespace lumivane {
+namespace {
+
+using test::runProcess;
+using test::TempDir;
+
+constexpr int kWidth = 48;
+constexpr int kHeight = 32;
+
+struct Recipe {
+    std::string fourcc = "png ";
+    double framerate = 30.0;
+    int quality = 2;
+    int width = kWidth;
+    int frames = -1;      // frames added; the chunk's count when -1
+    bool rewrite = true;  // false: left fragmented, as a killed render leaves it
+};
+
+// Frames first..last of a render (or all `total` when there is no chunk),
+// each frame the same image wherever it is written.
+void writeMovie(const std::string& path, int first, int last, std::optional<MovieChunk> chunk,
+                const Recipe& recipe = {}) {
+    auto writer = MovieWriter::create(path, recipe.fourcc, recipe.quality, recipe.framerate,
+                                      recipe.width, kHeight, chunk);
+    ASSERT_TRUE(writer) << writer.error();
+    const int frames = recipe.frames >= 0 ? recipe.frames : last - first + 1;
+    for (int i = 0; i < frames; ++i) {
+        auto added = (*writer)->addFrame(test::gradientFrame(recipe.width, kHeight, first - 1 + i));
+        ASSERT_TRUE(added) << added.error();
+    }
+    auto finished = recipe.rewrite ? (*writer)->updateMovieFile() : (*writer)->finishFragments();
+    ASSERT_TRUE(finished) << finished.error();
+}
+
+void writeChunk(const std::string& path, MovieChunk chunk, const Recipe& recipe = {}) {
+    writeMovie(path, chunk.first, chunk.last, chunk, recipe);
+}
+
+test::ProcessResult join(const std::string& output, const std::vector<std::string>& pieces) {
+    std::vector<std::string> argv = {LUMIVANE_JOIN_PROGRAM, "-o", output};
+    argv.insert(argv.end(), pieces.begin(), pieces.end());
+    return runProcess(argv);
+}
+
+// ffprobe's lines for the stream, the container and every packet, less what
+// depends on the encoded bytes (sizes, rates, positions) and the file name.
+std::string containerTiming(const std::string& path) {
+    const auto probe =
+        runProcess({"/usr/bin/ffprobe", "-v", "error", "-show_streams", "-show_format",
+                    "-show_entries", "packet=pts,dts,duration", "-of", "flat", path});
+    std::string kept;
+    std::istringstream lines(probe.out);
+    for (std::string line; std::getline(lines, line);) {
+        static const char* const kContent[] = {"size", "bit_rate", "filename", "pos", "extradata"};
+        bool content = false;
+        for (const char* word : kContent) content |= line.find(word) != std::string::npos;
+        if (!content) kept += line + "\n";
+    }
+    return kept;
+}
+
+// Presentation times in display order, and decoding times in file order.
+struct Times {
+    std::vector<int64_t> pts;
+    std::vector<int64_t> dts;
+    std::vector<int64_t> durations;
+};
+
+Times packetTimes(const std::string& path) {
+    const auto probe = runProcess({"/usr/bin/ffprobe", "-v", "error", "-show_entries",
+                                   "packet=pts,dts,duration", "-of", "csv=p=0", path});
+    Times times;
+    std::istringstream lines(probe.out);
+    for (std::string line; std::getline(lines, line);) {
+        int64_t pts = 0, dts = 0, duration = 0;
+        if (std::sscanf(line.c_str(), "%ld,%ld,%ld", &pts, &dts, &duration) != 3) continue;
+        times.pts.push_back(pts);
+        times.dts.push_back(dts);
+        times.durations.push_back(duration);
+    }
+    std::sort(times.pts.begin(), times.pts.end());
+    return times;
+}
+
+struct Lossless {
+    std::string fourcc;
+    bool intraOnly;  // FFV1 carries its coder's state from frame to frame
+};
+
+class LosslessJoin : public testing::TestWithParam<Lossless> {};
+
+// Lossless frames decode as the whole render's, in the same container
+// timing; intra-only ones come out as the whole render wrote them, so the
+// file is the same.
+TEST_P(LosslessJoin, GivesTheWholeRendersMovie) {
+    TempDir scratch;
+    Recipe recipe;
+    recipe.fourcc = GetParam().fourcc;
+    writeMovie(scratch.file("whole.mov"), 1, 30, std::nullopt, recipe);
+    writeChunk(scratch.file("c.mov"), {26, 30, 30}, recipe);
+    writeChunk(scratch.file("a.mov"), {1, 1, 30}, recipe);
+    writeChunk(scratch.file("b.mov"), {2, 25, 30}, recipe);
+    const auto joined = join(scratch.file("joined.mov"),
+                             {scratch.file("c.mov"), scratch.file("a.mov"), scratch.file("b.mov")});
+    ASSERT_EQ(joined.status, 0) << joined.err;
+    EXPECT_EQ(joined.err, "");
+    EXPECT_EQ(containerTiming(scratch.file("joined.mov")),
+              containerTiming(scratch.file("whole.mov")));
+    const auto whole = test::decodeRGBA(scratch.file("whole.mov"));
+    ASSERT_EQ(whole.size(), size_t(30) * kWidth * kHeight * 4);
+    EXPECT_TRUE(whole == test::decodeRGBA(scratch.file("joined.mov")));
+    if (GetParam().intraOnly) {
+        EXPECT_TRUE(test::readFile(scratch.file("whole.mov")) ==
+                    test::readFile(scratch.file("joined.mov")));
+    }
+    EXPECT_TRUE(test::isFinishedMovie(scratch.file("joined.mov")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, LosslessJoin,
+                         testing::Values(Lossless{"png ", true}, Lossless{"FFV1", false}),
+                         [](const auto& info) { return info.param.fourcc.substr(0, 3); });
+
+// H.264 with B-frames: every piece is encoded on its own, so the bytes differ,
+// but the frames sit and decode where the whole render's do, with the whole
+// render's edit list; a piece too short to reorder anything joins as well.
+TEST(AvcJoin, KeepsTheWholeRendersTiming) {
+    TempDir scratch;
+    Recipe recipe;
+    recipe.fourcc = "avc1";
+    writeMovie(scratch.file("whole.mov"), 1, 60, std::nullopt, recipe);
+    writeChunk(scratch.file("a.mov"), {1, 2, 60}, recipe);
+    writeChunk(scratch.file("b.mov"), {3, 40, 60}, recipe);
+    writeChunk(scratch.file("c.mov"), {41, 60, 60}, recipe);
+    const auto joined = join(scratch.file("joined.mov"),
+                             {scratch.file("b.mov"), scratch.file("c.mov"), scratch.file("a.mov")});
+    ASSERT_EQ(joined.status, 0) << joined.err;
+    const Times whole = packetTimes(scratch.file("whole.mov"));
+    const Times pieces = packetTimes(scratch.file("joined.mov"));
+    ASSERT_EQ(whole.pts.size(), 60u);
+    EXPECT_EQ(pieces.pts, whole.pts);
+    EXPECT_EQ(pieces.dts, whole.dts);
+    EXPECT_EQ(pieces.durations, whole.durations);
+    auto stream = test::probeStream(scratch.file("joined.mov"));
+    auto single = test::probeStream(scratch.file("whole.mov"));
+    for (const char* key : {"time_base", "r_frame_rate", "codec_tag_string", "pix_fmt",
+                            "color_space", "color_primaries", "color_transfer", "color_range",
+                            "start_pts", "duration_ts", "nb_frames"}) {
+        EXPECT_EQ(stream[key], single[key]) << key;
+    }
+    EXPECT_FALSE(stream["format"]["tags"].contains(kMovieChunkKey));
+    EXPECT_EQ(test::decodedFrames(scratch.file("joined.mov")), 60);
+    const auto decoded = test::decodeRGBA(scratch.file("joined.mov"));
+    EXPECT_EQ(decoded.size(), size_t(60) * kWidth * kHeight * 4);
+}
+
+TEST(ChunkTag, SurvivesTheRewriteAndLeavesTheRestOfTheMovie) {
+    TempDir scratch;
+    writeChunk(scratch.file("chunk.mov"), {121, 180, 300});
+    auto stream = test::probeStream(scratch.file("chunk.mov"));
+    EXPECT_EQ(stream["format"]["tags"][kMovieChunkKey], "121-180/300");
+    EXPECT_EQ(stream["nb_read_packets"], "60");
+    EXPECT_TRUE(test::isFinishedMovie(scratch.file("chunk.mov")));
+}
+
+struct Refusal {
+    const char* name;
+    std::function<std::vector<std::string>(const TempDir&)> pieces;
+    const char* reason;
+};
+
+// Pieces a.mov (1-10/30), b.mov (11-20/30), c.mov (21-30/30) are written
+// alike; each case adds the odd one out.
+std::string odd(const TempDir& scratch, MovieChunk chunk, const Recipe& recipe = {}) {
+    writeChunk(scratch.file("odd.mov"), chunk, recipe);
+    return scratch.file("odd.mov");
+}
+
+std::vector<Refusal> refusals() {
+    Recipe jpeg, wider, slower, killed, fragmented;
+    jpeg.fourcc = "jpeg";
+    wider.width = kWidth + 16;
+    slower.framerate = 25.0;
+    killed.frames = 6;
+    fragmented.frames = 4;
+    fragmented.rewrite = false;
+    return {
+        {"NoTag",
+         [](const TempDir& s) {
+             writeMovie(s.file("odd.mov"), 21, 30, std::nullopt);
+             return std::vector<std::string>{s.file("a.mov"), s.file("b.mov"), s.file("odd.mov")};
+         },
+         "holds no chunk of a split render"},
+        {"OtherTotal",
+         [](const TempDir& s) {
+             return std::vector<std::string>{s.file("a.mov"), s.file("b.mov"),
+                                             odd(s, {21, 30, 40})};
+         },
+         "is a chunk of 40 frames"},
+        {"Gap",
+         [](const TempDir& s) {
+             return std::vector<std::string>{s.file("c.mov"), s.file("a.mov")};
+         },
+         "frames 11-20 are missing (between"},
+        {"MissingEnd",
+         [](const TempDir& s) {
+             return std::vector<std::string>{s.file("b.mov"), s.file("a.mov")};
+         },
+         "frames 21-30 are missing (after"},
+        {"Overlap",
+         [](const TempDir& s) {
+             return std::vector<std::string>{s.file("a.mov"), odd(s, {8, 20, 30}), s.file("c.mov")};
+         },
+         "overlap (frames 8-10)"},
+        {"SamePieceTwice",
+         [](const TempDir& s) {
+             return std::vector<std::string>{s.file("a.mov"), s.file("b.mov"), s.file("b.mov"),
+                                             s.file("c.mov")};
+         },
+         "overlap (frames 11-20)"},
+        {"StoppedEarly",
+         [killed](const TempDir& s) {
+             return std::vector<std::string>{s.file("a.mov"), odd(s, {11, 20, 30}, killed),
+                                             s.file("c.mov")};
+         },
+         "holds 6 frames where its tag (11-20/30) says 10"},
+        {"KilledFragmented",
+         [fragmented](const TempDir& s) {
+             return std::vector<std::string>{s.file("a.mov"), odd(s, {11, 20, 30}, fragmented),
+                                             s.file("c.mov")};
+         },
+         "holds 4 frames where its tag (11-20/30) says 10"},
+        {"OtherCodec",
+         [jpeg](const TempDir& s) {
+             return std::vector<std::string>{s.file("a.mov"), s.file("b.mov"),
+                                             odd(s, {21, 30, 30}, jpeg)};
+         },
+         "has codec mjpeg (not png)"},
+        {"OtherSize",
+         [wider](const TempDir& s) {
+             return std::vector<std::string>{s.file("a.mov"), s.file("b.mov"),
+                                             odd(s, {21, 30, 30}, wider)};
+         },
+         "has size 64x32 (not 48x32)"},
+        {"OtherFrameRate",
+         [slower](const TempDir& s) {
+             return std::vector<std::string>{s.file("a.mov"), s.file("b.mov"),
+                                             odd(s, {21, 30, 30}, slower)};
+         },
+         "has time base 1/15000 (not 1/18000)"},
+        {"OtherEncoderSettings",
+         [](const TempDir& s) {
+             Recipe coarse, fine;
+             coarse.fourcc = fine.fourcc = "avc1";
+             fine.quality = 4;
+             writeChunk(s.file("x.mov"), {1, 15, 30}, coarse);
+             writeChunk(s.file("y.mov"), {16, 30, 30}, fine);
+             return std::vector<std::string>{s.file("y.mov"), s.file("x.mov")};
+         },
+         "y.mov\": has other encoder settings (its codec header differs) than"},
+        {"NoMovie",
+         [](const TempDir& s) {
+             test::writeFile(s.file("odd.mov"), "not a movie");
+             return std::vector<std::string>{s.file("a.mov"), s.file("odd.mov")};
+         },
+         "odd.mov\": "},
+    };
+}
+
+class JoinRefusal : public testing::TestWithParam<Refusal> {};
+
+// A refusal names what is wrong in one line and leaves the output alone.
+TEST_P(JoinRefusal, NamesTheFaultAndLeavesTheOutput) {
+    TempDir scratch;
+    writeChunk(scratch.file("a.mov"), {1, 10, 30});
+    writeChunk(scratch.file("b.mov"), {11, 20, 30});
+    writeChunk(scratch.file("c.mov"), {21, 30, 30});
+    const std::vector<std::string> pieces = GetParam().pieces(scratch);
+    test::writeFile(scratch.file("out.mov"), "an older movie");
+    const auto joined = join(scratch.file("out.mov"), pieces);
+    EXPECT_EQ(joined.status, 1);
+    EXPECT_EQ(joined.err.rfind("LumivaneJoin: ", 0), 0u) << joined.err;
+    EXPECT_NE(joined.err.find(GetParam().reason), std::string::npos) << joined.err;
+    EXPECT_EQ(std::count(joined.err.begin(), joined.err.end(), '\n'), 1) << joined.err;
+    EXPECT_EQ(test::readFile(scratch.file("out.mov")), "an older movie");
+    for (const auto& entry : std::filesystem::directory_iterator(scratch.path())) {
+        EXPECT_EQ(entry.path().filename().string().find(".rewrite-"), std::string::npos);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pieces, JoinRefusal, testing::ValuesIn(refusals()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The joined movie takes the place of an older one whole, with its mode, and
+// leftovers of a join killed before its rename go.
+TEST(JoinOutput, ReplacesTheOlderMovieAndItsLeftovers) {
+    TempDir scratch;
+    writeChunk(scratch.file("a.mov"), {1, 4, 8});
+    writeChunk(scratch.file("b.mov"), {5, 8, 8});
+    test::writeFile(scratch.file("out.mov"), "an older movie");
+    ::chmod(scratch.file("out.mov").c_str(), 0640);
+    test::writeFile(scratch.file(".out.mov.rewrite-Ab12Cd"), "a killed join's");
+    const auto joined =
+        join(scratch.file("out.mov"), {scratch.file("b.mov"), scratch.file("a.mov")});
+    ASSERT_EQ(joined.status, 0) << joined.err;
+    EXPECT_EQ(test::decodedFrames(scratch.file("out.mov")), 8);
+    struct stat made {};
+    ASSERT_EQ(::stat(scratch.file("out.mov").c_str(), &made), 0);
+    EXPECT_EQ(made.st_mode & 0777, 0640u);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(scratch.path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"a.mov", "b.mov", "out.mov"}));
+}
+
+TEST(JoinUsage, RefusesIncompleteCommandLines) {
+    for (const std::vector<std::string>& argv : std::vector<std::vector<std::string>>{
+             {LUMIVANE_JOIN_PROGRAM},
+             {LUMIVANE_JOIN_PROGRAM, "-o", "out.mov"},
+             {LUMIVANE_JOIN_PROGRAM, "--sequence", "frames"},
+             {LUMIVANE_JOIN_PROGRAM, "--sequence", "frames", "12x"},
+             {LUMIVANE_JOIN_PROGRAM, "--frames", "1-2"}}) {
+        const auto run = runProcess(argv);
+        EXPECT_EQ(run.status, 2) << argv.back();
+        EXPECT_EQ(run.err.rfind("LumivaneJoin: ", 0), 0u) << run.err;
+    }
+    const auto help = runProcess({LUMIVANE_JOIN_PROGRAM, "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: LumivaneJoin -o OUTPUT PIECE...", 0), 0u) << help.out;
+}
+
+TEST(ChunkText, ReadsOnlyRangesOfARender) {
+    EXPECT_EQ(parseMovieChunk("121-180/300").value(), (MovieChunk{121, 180, 300}));
+    EXPECT_EQ(movieChunkText({1, 1, 1}), "1-1/1");
+    for (const char* bad : {"", "1-2", "0-2/3", "3-2/3", "1-4/3", "1-2/3 ", "+1-2/3", "1--2/3",
+                            "1-2/99999999999", "a-b/c", "1/2-3"}) {
+        EXPECT_FALSE(parseMovieChunk(bad)) << bad;
+    }
+}
+
+}  // namespace
+}  // namespace lumivane
