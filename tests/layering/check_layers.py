@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
 """Fails when a source file includes a header of a layer above its own.
 
-Layers, lowest first: base; platform/events; the platform libraries (engine,
-media, link, which do not include each other); shared; the programs (cli, join, app).
+Layers, lowest first: base; platform/events and platform/imagefiles; the
+platform libraries (engine, media, link, which do not include each other);
+shared; the programs (cli, join, app).
 """
 import pathlib
 import re
 import sys
 
-RANK = {"base": 0, "platform/events": 1, "platform/engine": 2, "platform/media": 2,
-        "platform/link": 2, "shared": 3, "cli": 4, "join": 4, "app": 4}
+RANK = {"base": 0, "platform/events": 1, "platform/imagefiles": 1, "platform/engine": 2,
+        "platform/media": 2, "platform/link": 2, "shared": 3, "cli": 4, "join": 4, "app": 4}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 
 

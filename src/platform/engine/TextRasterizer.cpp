@@ -1,13 +1,12 @@
 #include "platform/engine/TextRasterizer.h"
 
-#include <OpenImageIO/imagebuf.h>
-#include <OpenImageIO/imagebufalgo.h>
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
 #include <memory>
 
 #include "base/Log.h"
+#include "platform/imagefiles/ImageFileLibrary.h"
 
 namespace lumivane {
 namespace {
@@ -84,30 +83,18 @@ TexturePixels TextRasterizer::rasterize(const std::string& text) {
     const std::string clean = sanitizedUtf8(text);
     TexturePixels pixels;
     if (clean.find_first_not_of(" \n") == std::string::npos) return pixels;
-    const std::string& font = fontFile();
-    const OIIO::ROI extent = OIIO::ImageBufAlgo::text_size(clean, kFontSize, font);
-    if (!extent.defined()) {
-        nsLog("cannot draw text input: no usable font (DejaVu Sans)");
-        return pixels;
-    }
-    const int margin = kFontSize / 8;
-    const int width = std::min(extent.width() + 2 * margin, 8192);
-    const int height = std::min(extent.height() + 2 * margin, 8192);
     // Coverage is drawn into one channel; colour is white throughout.
-    OIIO::ImageBuf coverage(OIIO::ImageSpec(width, height, 1, OIIO::TypeDesc::UINT8));
-    OIIO::ImageBufAlgo::zero(coverage);
-    const float white = 1.0f;
-    if (!OIIO::ImageBufAlgo::render_text(coverage, margin - extent.xbegin, margin - extent.ybegin,
-                                         clean, kFontSize, font, {&white, 1})) {
-        nsLog("cannot draw text input: %s", coverage.geterror().c_str());
+    auto coverage = ImageFileLibrary::drawText(clean, kFontSize, fontFile(), kFontSize / 8, 8192);
+    if (!coverage) {
+        nsLog("cannot draw text input: %s", coverage.error().c_str());
         return pixels;
     }
+    const int width = coverage->width;
+    const int height = coverage->height;
     pixels.width = width;
     pixels.height = height;
     pixels.bytes.assign(size_t(width) * height * 4, 255);
-    std::vector<uint8_t> alpha(size_t(width) * height);
-    coverage.get_pixels(OIIO::ROI(0, width, 0, height, 0, 1, 0, 1), OIIO::TypeDesc::UINT8,
-                        alpha.data());
+    const std::vector<uint8_t>& alpha = coverage->alpha;
     for (int y = 0; y < height; ++y) {
         const uint8_t* row = alpha.data() + size_t(height - 1 - y) * width;
         uint8_t* dst = pixels.bytes.data() + size_t(y) * width * 4;

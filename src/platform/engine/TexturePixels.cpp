@@ -1,13 +1,12 @@
 #include "platform/engine/TexturePixels.h"
 
-#include <OpenImageIO/imageio.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <type_traits>
 
 #include "base/BoundedFile.h"
+#include "platform/imagefiles/ImageFileLibrary.h"
 
 namespace lumivane {
 namespace {
@@ -85,39 +84,33 @@ Result<TexturePixels> loadTexturePixels(const std::string& path) {
     // A FIFO or a device would block the render or never end; only files are images.
     auto file = openBoundedFile(path, kMaxImageFileSize);
     if (!file) return Error{file.error()};
-    // Shaders expect straight alpha, which is what PNG and TIFF store.
-    OIIO::ImageSpec config;
-    config.attribute("oiio:UnassociatedAlpha", 1);
-    auto input = OIIO::ImageInput::open(path, &config);
-    if (!input) return Error{quoted + OIIO::geterror()};
-    const OIIO::ImageSpec& spec = input->spec();
-    const int width = spec.width, height = spec.height;
-    const int channels = std::min(spec.nchannels, 4);
-    if (width <= 0 || height <= 0 || channels <= 0) return Error{quoted + "image has no pixels"};
-    TexturePixels pixels;
-    pixels.width = width;
-    pixels.height = height;
-    pixels.isFloat = spec.format.basetype == OIIO::TypeDesc::FLOAT ||
-                     spec.format.basetype == OIIO::TypeDesc::HALF ||
-                     spec.format.basetype == OIIO::TypeDesc::DOUBLE;
     // A few bytes of header can claim any size; refuse before allocating.
-    const long long decoded = (long long)width * height * 4 * (pixels.isFloat ? 4 : 1);
-    if (decoded > kMaxDecodedImageSize) {
-        return Error{quoted + "image of " + std::to_string(width) + " x " + std::to_string(height) +
-                     " would decode to more than " + sizeText(kMaxDecodedImageSize)};
-    }
-    const size_t count = size_t(width) * height * channels;
-    bool ok = false;
+    const auto accept = [](const imagefiles::ImageHeader& header, std::string& why) {
+        if (header.width <= 0 || header.height <= 0 || header.channels <= 0) {
+            why = "image has no pixels";
+            return false;
+        }
+        const long long decoded =
+            (long long)header.width * header.height * 4 * (header.isFloat ? 4 : 1);
+        if (decoded <= kMaxDecodedImageSize) return true;
+        why = "image of " + std::to_string(header.width) + " x " + std::to_string(header.height) +
+              " would decode to more than " + sizeText(kMaxDecodedImageSize);
+        return false;
+    };
+    auto image = ImageFileLibrary::read(path, accept);
+    if (!image) return Error{quoted + image.error()};
+    const imagefiles::ImageHeader& header = image->header;
+    TexturePixels pixels;
+    pixels.width = header.width;
+    pixels.height = header.height;
+    pixels.isFloat = header.isFloat;
     if (pixels.isFloat) {
-        std::vector<float> data(count);
-        ok = input->read_image(0, 0, 0, channels, OIIO::TypeDesc::FLOAT, data.data());
-        if (ok) pixels.floats = toRGBABottomUp<float>(data, width, height, channels, 1.0f);
+        pixels.floats = toRGBABottomUp<float>(image->floats, header.width, header.height,
+                                              header.channels, 1.0f);
     } else {
-        std::vector<uint8_t> data(count);
-        ok = input->read_image(0, 0, 0, channels, OIIO::TypeDesc::UINT8, data.data());
-        if (ok) pixels.bytes = toRGBABottomUp<uint8_t>(data, width, height, channels, 255);
+        pixels.bytes = toRGBABottomUp<uint8_t>(image->bytes, header.width, header.height,
+                                               header.channels, 255);
     }
-    if (!ok) return Error{quoted + input->geterror()};
     return pixels;
 }
 

@@ -28,8 +28,9 @@ constexpr long long kMaxDecodedImageSize = 1024LL * 1024 * 1024;
 // those it covers; a picture that already fits comes back unchanged.
 TexturePixels scaledToFit(const TexturePixels& pixels, int maxSide);
 
-// Reads an image file with OpenImageIO: grey, grey-alpha, RGB and RGBA, 8-bit
-// unless the file holds floating-point data. Errors read "\"<path>\": ...".
+// Reads an image file through the image-file module: grey, grey-alpha, RGB
+// and RGBA, 8-bit unless the file holds floating-point data. Errors read
+// "\"<path>\": ...".
 Result<TexturePixels> loadTexturePixels(const std::string& path);
 
 }  // namespace lumivane

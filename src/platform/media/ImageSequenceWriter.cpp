@@ -15,10 +15,9 @@
 #include <type_traits>
 #include <vector>
 
-#include <OpenImageIO/imageio.h>
-
 #include "base/FileHandles.h"
 #include "base/SystemError.h"
+#include "platform/imagefiles/ImageFileLibrary.h"
 #include "platform/media/CodecRegistry.h"
 #include "platform/media/ImageSequence.h"
 #include "platform/media/Jpeg2000Encoder.h"
@@ -50,10 +49,10 @@ struct Pixels {
     std::vector<float> floats;
     std::vector<uint8_t> bytes;
     int channels = 4;
-    OIIO::TypeDesc type = OIIO::TypeDesc::UINT8;
+    imagefiles::SampleType type = imagefiles::SampleType::UInt8;
     const void* data() const {
-        return type == OIIO::TypeDesc::FLOAT ? static_cast<const void*>(floats.data())
-                                             : static_cast<const void*>(bytes.data());
+        return type == imagefiles::SampleType::Float ? static_cast<const void*>(floats.data())
+                                                     : static_cast<const void*>(bytes.data());
     }
 };
 
@@ -99,13 +98,13 @@ Pixels pixelsFor(const std::string& extension, const FrameImage& frame) {
     const bool opaqueFormat = extension == "jpg" || extension == "jp2";
     if (extension == "exr") {
         pixels.floats = linearAssociated(frame);
-        pixels.type = OIIO::TypeDesc::FLOAT;
+        pixels.type = imagefiles::SampleType::Float;
     } else if (const auto* rgba8 = std::get_if<ImageRGBA8>(&frame)) {
         pixels.bytes = opaqueFormat ? flatten(rgba8->pixels, 255.0f) : rgba8->pixels;
     } else {
         const auto& rgbaf = std::get<ImageRGBAF>(frame);
         pixels.floats = opaqueFormat ? flatten(rgbaf.pixels, 1.0f) : rgbaf.pixels;
-        pixels.type = OIIO::TypeDesc::FLOAT;
+        pixels.type = imagefiles::SampleType::Float;
     }
     pixels.channels = opaqueFormat ? 3 : 4;
     return pixels;
@@ -113,26 +112,24 @@ Pixels pixelsFor(const std::string& extension, const FrameImage& frame) {
 
 // What the file stores: half floats for OpenEXR, 16 bits for float frames in
 // PNG and TIFF, 8 bits otherwise.
-OIIO::ImageSpec specFor(const std::string& extension, const FrameImage& frame, int width,
-                        int height, int channels, int level) {
+imagefiles::ImageToWrite specFor(const std::string& extension, const FrameImage& frame, int width,
+                                 int height, const Pixels& pixels, int level) {
     const bool floatFrame = std::holds_alternative<ImageRGBAF>(frame);
-    OIIO::TypeDesc stored = OIIO::TypeDesc::UINT8;
+    imagefiles::ImageToWrite spec;
+    spec.width = width;
+    spec.height = height;
+    spec.channels = pixels.channels;
+    spec.given = pixels.type;
+    spec.samples = pixels.data();
     if (extension == "exr") {
-        stored = OIIO::TypeDesc::HALF;
+        spec.stored = imagefiles::SampleType::Half;
     } else if (floatFrame && (extension == "png" || extension == "tiff")) {
-        stored = OIIO::TypeDesc::UINT16;
+        spec.stored = imagefiles::SampleType::UInt16;
     }
-    OIIO::ImageSpec spec(width, height, channels, stored);
-    if (extension == "exr") {
-        spec.attribute("oiio:ColorSpace", "Linear");
-    } else {
-        spec.attribute("oiio:ColorSpace", "sRGB");
-        // Our alpha is straight; without this PNG and TIFF output would divide it out.
-        if (channels == 4) spec.attribute("oiio:UnassociatedAlpha", 1);
-    }
-    if (extension == "jpg") {
-        spec.attribute("Compression", "jpeg:" + std::to_string(kJpegQuality[level]));
-    }
+    spec.linear = extension == "exr";
+    // Our alpha is straight; OpenEXR's is associated.
+    spec.straightAlpha = extension != "exr" && pixels.channels == 4;
+    if (extension == "jpg") spec.jpegQuality = kJpegQuality[level];
     return spec;
 }
 
@@ -207,17 +204,10 @@ void removeLeftOverPartials(const std::string& directory) {
 }
 
 // Writes to `path`; errors name `shownPath`, the file the caller asked for.
-// Some writers (JPEG-2000) report a failed encode only through geterror().
 Result<void> writeImage(const std::string& path, const std::string& shownPath,
-                        const OIIO::ImageSpec& spec, const Pixels& pixels) {
-    auto output = OIIO::ImageOutput::create(path);
-    if (!output) return errorAt(shownPath, OIIO::geterror());
-    if (!output->open(path, spec)) return errorAt(shownPath, output->geterror());
-    const bool written = output->write_image(pixels.type, pixels.data());
-    const bool closed = output->close();
-    if (!written || !closed || output->has_error()) {
-        return errorAt(shownPath, output->geterror());
-    }
+                        const imagefiles::ImageToWrite& spec) {
+    auto written = ImageFileLibrary::write(path, spec);
+    if (!written) return errorAt(shownPath, written.error());
     return {};
 }
 
@@ -226,7 +216,7 @@ Result<void> writeImage(const std::string& path, const std::string& shownPath,
 constexpr int kJpeg2000WriterMinimumSide = 32;
 
 std::vector<uint8_t> rgbBytes(const Pixels& pixels) {
-    if (pixels.type != OIIO::TypeDesc::FLOAT) return pixels.bytes;
+    if (pixels.type != imagefiles::SampleType::Float) return pixels.bytes;
     std::vector<uint8_t> bytes(pixels.floats.size());
     for (size_t i = 0; i < bytes.size(); ++i) {
         bytes[i] = static_cast<uint8_t>(std::clamp(pixels.floats[i], 0.0f, 1.0f) * 255.0f + 0.5f);
@@ -290,13 +280,13 @@ Result<void> ImageSequenceWriter::writeFrame(int index, const FrameImage& frame)
         return errorAt(path, "frame has no pixels or a wrong pixel count");
     }
     const Pixels pixels = pixelsFor(m_extension, frame);
-    const OIIO::ImageSpec spec =
-        specFor(m_extension, frame, width, height, pixels.channels, qualityLevel(m_quality));
+    const imagefiles::ImageToWrite spec =
+        specFor(m_extension, frame, width, height, pixels, qualityLevel(m_quality));
     TemporaryFile partial(partialPath(path));
     const bool small = std::min(width, height) < kJpeg2000WriterMinimumSide;
     auto written = m_extension == "jp2" && small
                        ? writeSmallJpeg2000(partial.path(), path, pixels, width, height)
-                       : writeImage(partial.path(), path, spec, pixels);
+                       : writeImage(partial.path(), path, spec);
     if (!written) return written;
     if (!partial.renameTo(path)) {
         return errorAt(path, "cannot move the finished image into place");
