@@ -164,7 +164,9 @@ void OffscreenRenderer::clearAccumulator() {
 
 void OffscreenRenderer::accumulate(float weight) {
     if (!m_context->makeCurrent()) return;
-    m_accumulator.accumulate(m_colour.id(), m_width, m_height, weight);
+    m_accumulator.accumulate(m_colour.id(), m_framebuffer.id(),
+                             m_format == TargetFormat::RGBAFloat ? GL_RGBA32F : GL_RGBA8, m_width,
+                             m_height, weight);
 }
 
 ImageRGBA8 OffscreenRenderer::accumulatorImage() {

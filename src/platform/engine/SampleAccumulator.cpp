@@ -127,7 +127,11 @@ bool SampleAccumulator::create(int width, int height) {
     m_resolved8Framebuffer.reset();
     m_resolvedF.reset();
     m_resolvedFFramebuffer.reset();
+    m_nextSum.reset();
+    m_nextSumFramebuffer.reset();
     if (!makeTarget(m_sum, m_sumFramebuffer, GL_RGBA32F, width, height)) return false;
+    // Without room for a second sum, each sample takes a pass of its own.
+    m_batchable = makeTarget(m_nextSum, m_nextSumFramebuffer, GL_RGBA32F, width, height);
     m_width = width;
     m_height = height;
     clear();
@@ -137,12 +141,38 @@ bool SampleAccumulator::create(int width, int height) {
 void SampleAccumulator::clear() {
     m_summed = 0;
     m_pending.reset();
+    m_batch.clear();
 }
 
-void SampleAccumulator::accumulate(GLuint source, int sourceWidth, int sourceHeight, float weight) {
+void SampleAccumulator::accumulate(GLuint source, GLuint sourceFramebuffer, GLint sourceFormat,
+                                   int sourceWidth, int sourceHeight, float weight) {
     if (!valid()) return;
     flush();
-    m_pending = Sample{source, sourceWidth, sourceHeight, weight};
+    m_pending = Sample{source, sourceFramebuffer, sourceFormat, sourceWidth, sourceHeight, weight};
+}
+
+bool SampleAccumulator::holdInBatch(const Sample& sample) {
+    if (!m_batchable || sample.width != m_width || sample.height != m_height) return false;
+    if (!m_batch.hold(sample.framebuffer, sample.width, sample.height, sample.format,
+                      sample.weight))
+        return false;
+    if (m_batch.full()) drawBatch();
+    return true;
+}
+
+// Adds the held samples to the sum. The first batch writes the sum; later
+// ones read it and write its successor, as a pass cannot read its own target.
+void SampleAccumulator::drawBatch() {
+    const int count = m_batch.count();
+    if (count == 0) return;
+    const bool hasSum = m_summed > 0;
+    glBindFramebuffer(GL_FRAMEBUFFER, hasSum ? m_nextSumFramebuffer.id() : m_sumFramebuffer.id());
+    if (!m_batch.drawInto(hasSum ? m_sum.id() : 0, m_quad)) return;
+    if (hasSum) {
+        std::swap(m_sum, m_nextSum);
+        std::swap(m_sumFramebuffer, m_nextSumFramebuffer);
+    }
+    m_summed += count;
 }
 
 // The first sample is written over whatever the sum held, so a cleared sum
@@ -151,6 +181,8 @@ void SampleAccumulator::flush() {
     if (!m_pending) return;
     const Sample sample = *m_pending;
     m_pending.reset();
+    if (holdInBatch(sample)) return;
+    drawBatch();
     const PassProgram* program = passProgram(kindFor(sample, false, false));
     if (!program) return;
     glBindFramebuffer(GL_FRAMEBUFFER, m_sumFramebuffer.id());
@@ -200,6 +232,7 @@ void SampleAccumulator::draw(const PassProgram& program, const Sample* sample, b
 bool SampleAccumulator::resolveInto(GLTexture& target, GLFramebuffer& framebuffer, GLenum format) {
     if (!valid()) return false;
     if (!target && !makeTarget(target, framebuffer, format, m_width, m_height)) return false;
+    drawBatch();
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer.id());
     glDisable(GL_BLEND);
     if (!m_pending && m_summed == 0) {

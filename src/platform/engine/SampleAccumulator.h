@@ -7,7 +7,8 @@
 // The newest sample is held back until something else is drawn, so that the
 // first sample of a frame replaces the sum instead of clearing and adding to
 // it, and the last is added in the pass that resolves the image: a frame of
-// one sample is a single pass.
+// one sample is a single pass. Samples at output size (motion blur without
+// supersampling) are added several to a pass (SampleBatch).
 #pragma once
 
 #include <map>
@@ -17,6 +18,7 @@
 #include "base/Image.h"
 #include "platform/engine/FullScreenQuad.h"
 #include "platform/engine/GLObjects.h"
+#include "platform/engine/SampleBatch.h"
 
 namespace lumivane {
 
@@ -30,8 +32,10 @@ public:
 
     void clear();
     // source: a straight-alpha texture of sourceWidth x sourceHeight, rows
-    // from the bottom. It must not change until flush() or clear().
-    void accumulate(GLuint source, int sourceWidth, int sourceHeight, float weight);
+    // from the bottom, in sourceFormat, attached to sourceFramebuffer. It must
+    // not change until flush() or clear().
+    void accumulate(GLuint source, GLuint sourceFramebuffer, GLint sourceFormat, int sourceWidth,
+                    int sourceHeight, float weight);
     // Adds a held-back sample to the sum: call before its source is drawn to.
     void flush();
     ImageRGBA8 image();
@@ -43,6 +47,8 @@ public:
 private:
     struct Sample {
         GLuint source = 0;
+        GLuint framebuffer = 0;
+        GLint format = 0;
         int width = 0;
         int height = 0;
         float weight = 0;
@@ -70,15 +76,22 @@ private:
     PassKind kindFor(const Sample& sample, bool resolve, bool hasSum) const;
     void draw(const PassProgram& program, const Sample* sample, bool readsSum);
     bool resolveInto(GLTexture& target, GLFramebuffer& framebuffer, GLenum format);
+    bool holdInBatch(const Sample& sample);
+    void drawBatch();
 
     int m_width = 0;
     int m_height = 0;
-    int m_summed = 0;  // samples drawn into m_sum since clear()
+    int m_summed = 0;  // samples drawn into m_sum since clear(), not counting the batch
     std::optional<Sample> m_pending;
     std::map<PassKind, PassProgram> m_programs;
     FullScreenQuad m_quad;
     GLTexture m_sum;
     GLFramebuffer m_sumFramebuffer;
+    // The batch pass reads the sum and writes its successor here; they swap.
+    GLTexture m_nextSum;
+    GLFramebuffer m_nextSumFramebuffer;
+    SampleBatch m_batch;
+    bool m_batchable = false;
     GLTexture m_resolved8;
     GLFramebuffer m_resolved8Framebuffer;
     GLTexture m_resolvedF;
