@@ -272,6 +272,19 @@ std::vector<Refusal> refusals() {
              return std::vector<std::string>{s.file("y.mov"), s.file("x.mov")};
          },
          "y.mov\": has other encoder settings (its codec header differs) than"},
+        {"OutputIsADirectory",
+         [](const TempDir& s) {
+             std::filesystem::create_directory(s.file("out.mov.d"));
+             return std::vector<std::string>{"-o", s.file("out.mov.d"), s.file("a.mov"),
+                                             s.file("b.mov"), s.file("c.mov")};
+         },
+         "out.mov.d\": is no file a movie can replace"},
+        {"OutputDirectoryMissing",
+         [](const TempDir& s) {
+             return std::vector<std::string>{"-o", s.file("none/out.mov"), s.file("a.mov"),
+                                             s.file("b.mov"), s.file("c.mov")};
+         },
+         "none/out.mov\": its directory does not exist"},
         {"NoMovie",
          [](const TempDir& s) {
              test::writeFile(s.file("odd.mov"), "not a movie");
@@ -289,9 +302,14 @@ TEST_P(JoinRefusal, NamesTheFaultAndLeavesTheOutput) {
     writeChunk(scratch.file("a.mov"), {1, 10, 30});
     writeChunk(scratch.file("b.mov"), {11, 20, 30});
     writeChunk(scratch.file("c.mov"), {21, 30, 30});
-    const std::vector<std::string> pieces = GetParam().pieces(scratch);
+    std::vector<std::string> pieces = GetParam().pieces(scratch);
+    std::string output = scratch.file("out.mov");
+    if (pieces.front() == "-o") {  // a case of its own output
+        output = pieces[1];
+        pieces.erase(pieces.begin(), pieces.begin() + 2);
+    }
     test::writeFile(scratch.file("out.mov"), "an older movie");
-    const auto joined = join(scratch.file("out.mov"), pieces);
+    const auto joined = join(output, pieces);
     EXPECT_EQ(joined.status, 1);
     EXPECT_EQ(joined.err.rfind("LumivaneJoin: ", 0), 0u) << joined.err;
     EXPECT_NE(joined.err.find(GetParam().reason), std::string::npos) << joined.err;

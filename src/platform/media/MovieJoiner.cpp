@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/media/FFmpegHandles.h"
 
@@ -279,10 +280,28 @@ Result<void> writeJoined(std::vector<Piece>& pieces, const std::string& built) {
     return MovieRewriter::finishOutput(**output, built);
 }
 
+// Where the joined movie goes must take a movie: a file or nothing yet, in
+// a directory that exists.
+Result<void> checkOutput(const std::string& output) {
+    const std::filesystem::path target(MovieRewriter::finalTarget(output));
+    std::error_code error;
+    const auto status = std::filesystem::status(target, error);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        return errorAt(output, "is no file a movie can replace");
+    }
+    const std::filesystem::path directory =
+        target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+    if (!std::filesystem::is_directory(directory, error)) {
+        return errorAt(output, "its directory does not exist");
+    }
+    return {};
+}
+
 }  // namespace
 
 Result<void> MovieJoiner::join(const std::vector<std::string>& paths, const std::string& output) {
     installMediaLog();
+    if (auto usable = checkOutput(output); !usable) return usable;
     auto pieces = openPieces(paths);
     if (!pieces) return Error{pieces.error()};
     if (pieces->front().input->streams[0]->time_base.num != 1) {
