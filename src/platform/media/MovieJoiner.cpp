@@ -5,24 +5,28 @@
 #include <filesystem>
 
 #include "platform/media/FFmpegHandles.h"
-
-extern "C" {
-#include <libavutil/pixdesc.h>
-}
 #include "platform/media/MediaLog.h"
 #include "platform/media/MovieChunk.h"
 #include "platform/media/MovieRewriter.h"
 
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
 namespace lumivane {
 namespace {
 
+// What a piece's file told; only the piece being copied is open, so a join
+// of many chunks needs no more files than one of two.
 struct Piece {
     std::string path;
     MovieChunk chunk{};
-    AVInputFormatContextUPtr input;   // the header as the file has it
-    AVInputFormatContextUPtr probed;  // with what decoding tells
-    int64_t frameDuration = 0;        // in the stream's time base
-    int64_t delay = 0;                // how long its first frame decodes before it is shown
+    // As decoding tells, with the pixel shape from the container where the
+    // bitstream has none (FFV1): what the writer knew of its stream.
+    AVCodecParametersUPtr parameters;
+    AVRational timeBase{};
+    int64_t frameDuration = 0;  // in timeBase
+    int64_t delay = 0;          // how long its first frame decodes before it is shown
     int64_t frames = 0;
 };
 
@@ -83,24 +87,37 @@ Result<void> readTiming(Piece& piece, AVFormatContext& input) {
     return {};
 }
 
+Result<void> keepParameters(Piece& piece, const AVStream& stream) {
+    piece.parameters.reset(avcodec_parameters_alloc());
+    if (!piece.parameters) return errorAt(piece.path, "out of memory");
+    if (int rc = avcodec_parameters_copy(piece.parameters.get(), stream.codecpar); rc < 0) {
+        return errorAt(piece.path, avErrorText(rc));
+    }
+    if (piece.parameters->sample_aspect_ratio.num == 0) {
+        piece.parameters->sample_aspect_ratio = stream.sample_aspect_ratio;
+    }
+    piece.timeBase = stream.time_base;
+    return {};
+}
+
 Result<Piece> openPiece(const std::string& path) {
     Piece piece;
     piece.path = path;
-    auto probed = MovieRewriter::openInput(path, true);
-    if (!probed) return Error{probed.error()};
-    piece.probed = std::move(*probed);
-    if (piece.probed->nb_streams != 1 ||
-        piece.probed->streams[0]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) {
+    auto opened = MovieRewriter::openInput(path, true);
+    if (!opened) return Error{opened.error()};
+    AVFormatContext& input = **opened;
+    if (input.nb_streams != 1 || input.streams[0]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) {
         return errorAt(path, "is no movie of one video track");
     }
-    auto chunk = chunkOf(path, *piece.probed);
+    auto chunk = chunkOf(path, input);
     if (!chunk) return Error{chunk.error()};
     piece.chunk = *chunk;
-    if (auto timing = readTiming(piece, *piece.probed); !timing) return Error{timing.error()};
-    auto frames = countFrames(path, *piece.probed);
+    if (auto kept = keepParameters(piece, *input.streams[0]); !kept) return Error{kept.error()};
+    if (auto timing = readTiming(piece, input); !timing) return Error{timing.error()};
+    auto frames = countFrames(path, input);
     if (!frames) return Error{frames.error()};
     piece.frames = *frames;
-    if (piece.frameDuration <= 0) piece.frameDuration = frameDurationOf(*piece.probed->streams[0]);
+    if (piece.frameDuration <= 0) piece.frameDuration = frameDurationOf(*input.streams[0]);
     if (piece.frames != piece.chunk.frames()) {
         return errorAt(path, "holds " + std::to_string(piece.frames) + " frames where its tag (" +
                                  movieChunkText(piece.chunk) + ") says " +
@@ -108,9 +125,6 @@ Result<Piece> openPiece(const std::string& path) {
                                  "; did its render stop early?");
     }
     if (piece.frameDuration <= 0) return errorAt(path, "its frames have no duration");
-    auto input = MovieRewriter::openInput(path, false);
-    if (!input) return Error{input.error()};
-    piece.input = std::move(*input);
     return piece;
 }
 
@@ -120,10 +134,8 @@ std::string rationalText(AVRational value) {
 
 // The first property in which `piece` was written differently from `model`.
 std::optional<std::string> difference(const Piece& model, const Piece& piece) {
-    const AVStream& a = *model.probed->streams[0];
-    const AVStream& b = *piece.probed->streams[0];
-    const AVCodecParameters& p = *a.codecpar;
-    const AVCodecParameters& q = *b.codecpar;
+    const AVCodecParameters& p = *model.parameters;
+    const AVCodecParameters& q = *piece.parameters;
     auto differs = [](const std::string& what, const std::string& x, const std::string& y) {
         return std::optional<std::string>(what + " " + y + " (not " + x + ")");
     };
@@ -145,8 +157,8 @@ std::optional<std::string> difference(const Piece& model, const Piece& piece) {
         };
         return differs("pixel format", name(p.format), name(q.format));
     }
-    if (av_cmp_q(a.time_base, b.time_base) != 0)
-        return differs("time base", rationalText(a.time_base), rationalText(b.time_base));
+    if (av_cmp_q(model.timeBase, piece.timeBase) != 0)
+        return differs("time base", rationalText(model.timeBase), rationalText(piece.timeBase));
     if (model.frameDuration != piece.frameDuration) {
         return differs("frame duration", std::to_string(model.frameDuration),
                        std::to_string(piece.frameDuration));
@@ -218,17 +230,19 @@ Result<std::vector<Piece>> openPieces(const std::vector<std::string>& paths) {
 // encoder reorders nothing in a piece of a frame or two): so they run on from
 // piece to piece as in one encoder's stream, and the first piece's delay,
 // written as the movie's edit list, is the single render's.
-Result<void> copyPiece(Piece& piece, int64_t delay, AVFormatContext& output, int64_t& lastDts,
+Result<void> copyPiece(const Piece& piece, int64_t delay, AVFormatContext& output, int64_t& lastDts,
                        const std::string& built) {
+    auto input = MovieRewriter::openInput(piece.path, false);
+    if (!input) return Error{input.error()};
     AVPacketUPtr packet(av_packet_alloc());
     if (!packet) return errorAt(piece.path, "out of memory");
-    const AVRational from = piece.input->streams[0]->time_base;
+    const AVRational from = (*input)->streams[0]->time_base;
     const AVRational to = output.streams[0]->time_base;
     const int64_t offset = int64_t(piece.chunk.first - 1) * piece.frameDuration;
     int64_t start = AV_NOPTS_VALUE;
     int64_t copied = 0;
     int rc = 0;
-    while ((rc = av_read_frame(piece.input.get(), packet.get())) >= 0) {
+    while ((rc = av_read_frame(input->get(), packet.get())) >= 0) {
         if (start == AV_NOPTS_VALUE) start = packet->pts != AV_NOPTS_VALUE ? packet->pts : 0;
         if (packet->pts != AV_NOPTS_VALUE) packet->pts += offset - start;
         if (packet->dts != AV_NOPTS_VALUE) packet->dts += offset - start - (delay - piece.delay);
@@ -253,26 +267,19 @@ Result<void> copyPiece(Piece& piece, int64_t delay, AVFormatContext& output, int
     return {};
 }
 
-Result<void> writeJoined(std::vector<Piece>& pieces, const std::string& built) {
-    Piece& model = pieces.front();
-    const int timescale = model.input->streams[0]->time_base.den;
-    // What the writer knew of its stream, as far as the file tells: the
-    // decoder's view, with the pixel shape from the container where the
-    // bitstream has none (FFV1).
-    AVCodecParametersUPtr known(avcodec_parameters_alloc());
-    if (!known) return errorAt(built, "out of memory");
-    const AVStream& stream = *model.probed->streams[0];
-    if (int rc = avcodec_parameters_copy(known.get(), stream.codecpar); rc < 0) {
-        return errorAt(built, avErrorText(rc));
-    }
-    if (known->sample_aspect_ratio.num == 0)
-        known->sample_aspect_ratio = stream.sample_aspect_ratio;
-    auto output = MovieRewriter::openOutput(built, *model.input, timescale, known.get(), false);
+Result<void> writeJoined(const std::vector<Piece>& pieces, const std::string& built) {
+    const Piece& model = pieces.front();
+    // The stream as the first piece's header has it, completed as the writer
+    // completes a single render's.
+    auto header = MovieRewriter::openInput(model.path, false);
+    if (!header) return Error{header.error()};
+    auto output = MovieRewriter::openOutput(built, **header, model.timeBase.den,
+                                            model.parameters.get(), false);
     if (!output) return Error{output.error()};
     int64_t delay = 0;
     for (const Piece& piece : pieces) delay = std::max(delay, piece.delay);
     int64_t lastDts = AV_NOPTS_VALUE;
-    for (Piece& piece : pieces) {
+    for (const Piece& piece : pieces) {
         if (auto copied = copyPiece(piece, delay, **output, lastDts, built); !copied) {
             return copied;
         }
@@ -304,7 +311,7 @@ Result<void> MovieJoiner::join(const std::vector<std::string>& paths, const std:
     if (auto usable = checkOutput(output); !usable) return usable;
     auto pieces = openPieces(paths);
     if (!pieces) return Error{pieces.error()};
-    if (pieces->front().input->streams[0]->time_base.num != 1) {
+    if (pieces->front().timeBase.num != 1) {
         return errorAt(pieces->front().path, "its time base is no time scale (1/n)");
     }
     MovieRewriter::removeStaleTemporaries(output);
