@@ -1,5 +1,7 @@
 #include "platform/engine/Composition.h"
 
+#include <algorithm>
+
 #include "platform/engine/CompositionLoader.h"
 #include "platform/engine/EngineKeys.h"
 
@@ -75,6 +77,11 @@ std::vector<std::string> Composition::numericInputNames() const {
     for (const CompositionInput& input : m_inputs)
         if (input.isNumeric()) names.push_back(input.name);
     return names;
+}
+
+bool Composition::keepsStateBetweenRenders() const {
+    return std::any_of(m_passes.begin(), m_passes.end(),
+                       [](const CompositionPass& pass) { return pass.persistent; });
 }
 
 }  // namespace lumivane

@@ -99,6 +99,10 @@ public:
     const ShaderStageSource& vertexSource() const { return m_vertex; }
     const ShaderStageSource& fragmentSource() const { return m_fragment; }
     bool usesDiscard() const { return m_usesDiscard; }
+    // Whether a render leaves pixels the next one reads (persistent
+    // buffers). Without them a render depends only on its time, the
+    // inputs, and the count and time of the renders before it.
+    bool keepsStateBetweenRenders() const;
     // (year, month, day, seconds since midnight), local time, read at load.
     const std::array<float, 4>& date() const { return m_date; }
 

@@ -411,6 +411,13 @@ Result<void> CompositionRenderer::prepareTargets(int width, int height) {
     return {};
 }
 
+void CompositionRenderer::setRenderHistory(int renders, double lastTime) {
+    m_frameIndex = renders;
+    m_lastTime = lastTime;
+    if (renders == 0) return;
+    for (InputSlot& slot : m_inputs) slot.eventPending = false;
+}
+
 Error CompositionRenderer::targetFailure(size_t pass, const TargetSlot& target,
                                          std::array<int, 2> size, const std::string& why) const {
     return errorAt(m_composition->path(), "pass " + std::to_string(pass) + " cannot draw into \"" +

@@ -51,6 +51,13 @@ public:
     // GPU cannot hold fails before the first frame rather than drawing black.
     Result<void> prepareTargets(int width, int height);
 
+    // Continues as if `renders` renders had run, the last at `lastTime`:
+    // what FRAMEINDEX and TIMEDELTA read next, and event inputs that read
+    // true for the first render only. For a composition that keeps no state
+    // between renders, a render part-way through a timeline then draws what
+    // it draws after all the renders before it.
+    void setRenderHistory(int renders, double lastTime);
+
     // Both buffers of one pass target together, at most: far beyond any
     // effect's needs, short of what a size expression can ask for.
     static constexpr long long kMaxTargetBytes = 2LL * 1024 * 1024 * 1024;

@@ -67,6 +67,10 @@ public:
     // arguments may be nullptr. Fails when the context is lost or a pass
     // target cannot be made.
     Result<void> renderAtTime(double time, const RenderArguments* arguments);
+    // See CompositionRenderer::setRenderHistory.
+    void setRenderHistory(int renders, double lastTime) {
+        m_renderer->setRenderHistory(renders, lastTime);
+    }
     // Colour and depth of the render target to (0, 0, 0, 0).
     void clear();
     // Waits until every render asked for has run. Renders that are never read

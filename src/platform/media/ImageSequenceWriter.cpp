@@ -168,21 +168,28 @@ bool skipText(const std::string& text, size_t& at, const std::string& expected) 
     return true;
 }
 
-// The process that wrote ".Image-<digits>.partial-<pid>.<extension>", a name
-// partialPath() makes; 0 for any other name.
-pid_t partialWriter(const std::string& name) {
+struct PartialName {
+    std::string number;  // the frame number as the name spells it
+    pid_t writer = 0;
+};
+
+// What ".Image-<digits>.partial-<pid>.<extension>", a name partialPath()
+// makes, says; nothing for any other name.
+std::optional<PartialName> parsePartialName(const std::string& name) {
     size_t at = 0;
-    if (!skipText(name, at, ".Image-") || !skipDigits(name, at) ||
-        !skipText(name, at, ".partial-")) {
-        return 0;
-    }
+    if (!skipText(name, at, ".Image-")) return std::nullopt;
+    const size_t numberStart = at;
+    if (!skipDigits(name, at)) return std::nullopt;
+    const std::string number = name.substr(numberStart, at - numberStart);
+    if (!skipText(name, at, ".partial-")) return std::nullopt;
     const size_t pidStart = at;
     if (!skipDigits(name, at) || name[pidStart] == '0' || at - pidStart > 9 ||
         !skipText(name, at, ".")) {
-        return 0;
+        return std::nullopt;
     }
-    if (!isImageSequenceExtension(name.substr(at))) return 0;
-    return static_cast<pid_t>(std::stol(name.substr(pidStart, at - 1 - pidStart)));
+    if (!isImageSequenceExtension(name.substr(at))) return std::nullopt;
+    return PartialName{number,
+                       static_cast<pid_t>(std::stol(name.substr(pidStart, at - 1 - pidStart)))};
 }
 
 // A partial file is left over once its writer is gone; ours are left from
@@ -191,11 +198,25 @@ bool isLeftOver(pid_t writer) {
     return writer > 0 && (writer == ::getpid() || (::kill(writer, 0) != 0 && errno == ESRCH));
 }
 
-void removeLeftOverPartials(const std::string& directory) {
+// A writer of some frames only shares the directory with the writers of the
+// others, maybe on other machines where their process ids mean nothing: the
+// partial files of its own frames are left over whoever wrote them, since
+// it writes them only after opening, and no other file is its to remove.
+bool isLeftOver(const PartialName& partial, int digits,
+                const std::optional<SequenceFrames>& frames) {
+    if (!frames) return isLeftOver(partial.writer);
+    if (partial.number.size() != static_cast<size_t>(digits)) return false;
+    const long long number = std::stoll(partial.number);
+    return number >= frames->first && number <= frames->last;
+}
+
+void removeLeftOverPartials(const std::string& directory, int digits,
+                            const std::optional<SequenceFrames>& frames) {
     std::error_code error;
     for (std::filesystem::directory_iterator entries(directory, error), end;
          !error && entries != end; entries.increment(error)) {
-        if (!isLeftOver(partialWriter(entries->path().filename().string()))) continue;
+        auto partial = parsePartialName(entries->path().filename().string());
+        if (!partial || !isLeftOver(*partial, digits, frames)) continue;
         std::error_code ignored;
         if (!entries->is_regular_file(ignored) || entries->is_symlink(ignored)) continue;
         // A leftover we cannot remove harms nothing; the frames are written anyway.
@@ -246,10 +267,9 @@ ImageSequenceWriter::ImageSequenceWriter(std::string directory, std::string type
       m_digits(digits),
       m_quality(quality) {}
 
-Result<std::unique_ptr<ImageSequenceWriter>> ImageSequenceWriter::open(const std::string& directory,
-                                                                       const std::string& type,
-                                                                       int frameCount,
-                                                                       int quality) {
+Result<std::unique_ptr<ImageSequenceWriter>> ImageSequenceWriter::open(
+    const std::string& directory, const std::string& type, int frameCount, int quality,
+    std::optional<SequenceFrames> frames) {
     if (!isImageSequenceType(type)) return Error{"'" + type + "' is not an image sequence type"};
     std::error_code error;
     std::filesystem::create_directories(directory, error);
@@ -257,9 +277,10 @@ Result<std::unique_ptr<ImageSequenceWriter>> ImageSequenceWriter::open(const std
         const std::string why = error ? error.message() : "not a directory";
         return errorAt(directory, "cannot create the directory (" + why + ")");
     }
-    removeLeftOverPartials(directory);
+    const int digits = sequenceDigitCount(frameCount);
+    removeLeftOverPartials(directory, digits, frames);
     return std::unique_ptr<ImageSequenceWriter>(
-        new ImageSequenceWriter(directory, type, sequenceDigitCount(frameCount), quality));
+        new ImageSequenceWriter(directory, type, digits, quality));
 }
 
 std::string ImageSequenceWriter::pathForFrame(int index) const {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/Image.h"
@@ -12,13 +13,22 @@
 
 namespace lumivane {
 
+// Frames `first`..`last` of a sequence, counted from 1, both included.
+struct SequenceFrames {
+    int first;
+    int last;
+};
+
 class ImageSequenceWriter {
 public:
     // Creates the directory with its parents (an existing one is reused), and
     // removes partial frame files there whose writer is gone (killed renders).
-    static Result<std::unique_ptr<ImageSequenceWriter>> open(const std::string& directory,
-                                                             const std::string& type,
-                                                             int frameCount, int quality);
+    // A writer of some `frames` of the sequence only (other writers, maybe on
+    // other machines, write the rest into the same directory) removes the
+    // partial files of those frames, whichever process left them, and no other.
+    static Result<std::unique_ptr<ImageSequenceWriter>> open(
+        const std::string& directory, const std::string& type, int frameCount, int quality,
+        std::optional<SequenceFrames> frames = std::nullopt);
 
     // index from 0; the file carries index + 1.
     std::string pathForFrame(int index) const;
