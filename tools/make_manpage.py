@@ -96,6 +96,15 @@ A PNG sequence with anti\-aliasing and motion blur:
 LumivaneCLI \-c public.png \-a 4 \-m 8 \-o frames demo.qtz
 .RE
 .PP
+Split a render into chunks that several machines render at once into one
+directory: the first command prints 300, the second renders the middle third:
+.PP
+.RS
+LumivaneCLI \-\-frames count demo.qtz
+.br
+LumivaneCLI \-c public.png \-o frames \-\-frames 101\-200 demo.qtz
+.RE
+.PP
 Replay a recording for its whole length:
 .PP
 .RS
@@ -121,7 +130,8 @@ def main():
         "Renders a composition offscreen, frame by frame, at an exact size, frame rate,",
         "duration, start time and time scale, with anti\\-aliasing, motion blur,",
         "published input values and replay of recorded input. An option matches",
-        "any argument that begins with its text.",
+        "any argument that begins with its text, except \\fB\\-\\-frames\\fR, which is",
+        "spelt in full.",
         ".SH OPTIONS",
     ]
     for flag, argument, description in option_entries(help_text):

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/HelpText.h"
+#include "cli/RenderPlan.h"
 #include "cli/RendererState.h"
 #include "cli/StoppableWait.h"
 #include "shared/RecordedEvents.h"
@@ -32,6 +33,7 @@ enum class Option {
     Verbose,
     Parameter,
     Events,
+    Frames,
 };
 
 struct OptionSpec {
@@ -51,7 +53,16 @@ constexpr OptionSpec kOptions[] = {
     {"-l", true, Option::TimeScale},       {"-a", true, Option::Antialias},
     {"-m", true, Option::MotionBlur},      {"-v", false, Option::Verbose},
     {"-p", true, Option::Parameter},       {"-e", true, Option::Events},
+    {"--frames", true, Option::Frames},
 };
+
+// Options added since the prefix rule match only when spelt in full, so
+// that no argument refused before quietly means something now.
+bool matchesOnlyInFull(Option option) {
+    return option == Option::Frames;
+}
+
+constexpr const char* kFrameCountValue = "count";
 
 // atoi without its undefined behaviour on overflow.
 int integerValue(const char* text) {
@@ -65,6 +76,14 @@ bool isPositiveFinite(double value) {
     return std::isfinite(value) && value > 0;
 }
 
+// A frame number: 1 to 9 decimal digits and nothing else.
+std::optional<int> frameNumber(const std::string& text) {
+    if (text.empty() || text.size() > 9) return std::nullopt;
+    for (char c : text)
+        if (c < '0' || c > '9') return std::nullopt;
+    return std::stoi(text);
+}
+
 struct Scan {
     RenderSettings& settings;
     FILE* out;
@@ -73,6 +92,7 @@ struct Scan {
     double explicitDuration = 0;
     double recordingLength = 0;
     bool haveComposition = false;
+    bool frameCountAsked = false;
 
     std::optional<int> fail(const std::string& message) {
         fputs(message.c_str(), err);
@@ -84,6 +104,8 @@ struct Scan {
     std::optional<int> apply(Option option, const char* argument, const char* value);
     std::optional<int> applyParameter(const char* value);
     std::optional<int> applyEvents(const char* value);
+    std::optional<int> applyFrames(const char* value);
+    std::optional<int> finish();
 };
 
 std::optional<int> Scan::applyParameter(const char* value) {
@@ -109,6 +131,25 @@ std::optional<int> Scan::applyEvents(const char* value) {
         return fail("Recording time must be finite [" + std::string(value) + "]\n");
     settings.setEvents(std::make_shared<const EventArray>(std::move(events)));
     recordingLength = total;
+    return std::nullopt;
+}
+
+// "FIRST-LAST", from 1, or "count". Whether the range fits the render is
+// known only once every option is read.
+std::optional<int> Scan::applyFrames(const char* value) {
+    const std::string text(value);
+    frameCountAsked = text == kFrameCountValue;
+    if (frameCountAsked) {
+        settings.setFrameRange(std::nullopt);
+        return std::nullopt;
+    }
+    const size_t dash = text.find('-');
+    auto first = frameNumber(text.substr(0, dash));
+    auto last = dash == std::string::npos ? std::nullopt : frameNumber(text.substr(dash + 1));
+    if (!first || !last) return fail("Incorrectly formatted frame range [" + text + "]\n");
+    if (*first == 0) return fail("Frames are numbered from 1 [" + text + "]\n");
+    if (*last < *first) return fail("Frame range ends before it begins [" + text + "]\n");
+    settings.setFrameRange(FrameRange{*first, *last});
     return std::nullopt;
 }
 
@@ -180,6 +221,8 @@ std::optional<int> Scan::apply(Option option, const char* argument, const char* 
             return applyParameter(value);
         case Option::Events:
             return applyEvents(value);
+        case Option::Frames:
+            return applyFrames(value);
     }
     return std::nullopt;
 }
@@ -187,10 +230,25 @@ std::optional<int> Scan::apply(Option option, const char* argument, const char* 
 const OptionSpec* matchOption(const char* argument, bool valueFollows) {
     for (const OptionSpec& spec : kOptions) {
         if (strncmp(argument, spec.text, strlen(spec.text)) != 0) continue;
+        if (matchesOnlyInFull(spec.option) && strcmp(argument, spec.text) != 0) continue;
         if (spec.takesValue && !valueFollows) continue;
         return &spec;
     }
     return nullptr;
+}
+
+// The frame count, once the duration is known; the range checked against it.
+std::optional<int> Scan::finish() {
+    const int frameCount = frameCountFor(settings.framerate(), settings.duration());
+    if (frameCountAsked) {
+        fprintf(out, "%i\n", frameCount);
+        fflush(out);
+        return 0;
+    }
+    auto range = settings.frameRange();
+    if (!range) return std::nullopt;
+    if (auto problem = frameRangeProblem(*range, frameCount)) return fail(*problem + "\n");
+    return std::nullopt;
 }
 
 }  // namespace
@@ -242,7 +300,7 @@ std::optional<int> scanCommandLine(int argc, const char* const* argv, RenderSett
         printHelp(out, argv[0]);
         return -1;
     }
-    return std::nullopt;
+    return scan.finish();
 }
 
 }  // namespace lumivane

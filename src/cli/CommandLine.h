@@ -13,8 +13,8 @@ void applyRendererDefaults(RenderSettings& settings);
 
 // Fills `settings` from the arguments. Returns the routine's result when it
 // must stop here (-1 after an option error or a help/version option, 0 after
-// "-c help" has printed the codec list to `out`), nothing when the render
-// should go ahead.
+// "-c help" has printed the codec list or "--frames count" the frame count to
+// `out`), nothing when the render should go ahead.
 std::optional<int> scanCommandLine(int argc, const char* const* argv, RenderSettings& settings,
                                    FILE* out, FILE* err);
 

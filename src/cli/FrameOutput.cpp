@@ -79,6 +79,13 @@ std::optional<std::string> unwritablePlace(const std::string& path) {
     return std::nullopt;
 }
 
+// The movie of some frames of a render says which, for the join.
+std::optional<MovieChunk> movieChunk(const RenderSettings& settings, int frameCount) {
+    auto range = settings.frameRange();
+    if (!range) return std::nullopt;
+    return MovieChunk{range->first, range->last, frameCount};
+}
+
 }  // namespace
 
 FrameOutput::~FrameOutput() {
@@ -92,8 +99,8 @@ std::unique_ptr<FrameOutput> FrameOutput::forCodec(const std::string& codec) {
     return output;
 }
 
-std::optional<FrameOutputFailure> FrameOutput::check(const RenderSettings& settings, int width,
-                                                     int height) const {
+std::optional<FrameOutputFailure> FrameOutput::check(const RenderSettings& settings, int frameCount,
+                                                     int width, int height) const {
     const std::string path = settings.moviePath().value_or("");
     std::error_code ec;
     if (m_isImageSequence) {
@@ -110,7 +117,7 @@ std::optional<FrameOutputFailure> FrameOutput::check(const RenderSettings& setti
         return std::nullopt;
     }
     if (auto checked = MovieWriter::check(path, m_codec, settings.quality(), settings.framerate(),
-                                          width, height);
+                                          width, height, movieChunk(settings, frameCount));
         !checked)
         return movieFailure(checked.error());
     if (std::filesystem::is_directory(path, ec))
@@ -123,7 +130,11 @@ std::optional<FrameOutputFailure> FrameOutput::open(const RenderSettings& settin
                                                     int width, int height) {
     std::string path = settings.moviePath().value_or("");
     if (m_isImageSequence) {
-        auto sequence = ImageSequenceWriter::open(path, m_codec, frameCount, settings.quality());
+        std::optional<SequenceFrames> frames;
+        if (auto range = settings.frameRange()) frames = SequenceFrames{range->first, range->last};
+        // Numbered and padded as the whole render numbers them.
+        auto sequence =
+            ImageSequenceWriter::open(path, m_codec, frameCount, settings.quality(), frames);
         if (!sequence) return FrameOutputFailure{kSequencePathLine, sequence.error()};
         m_sequence = std::shared_ptr<ImageSequenceWriter>(std::move(sequence.value()));
         const int workers = OutputStage::serialWanted() ? 0 : OutputStage::sequenceWorkers();
@@ -138,7 +149,7 @@ std::optional<FrameOutputFailure> FrameOutput::open(const RenderSettings& settin
             workers, OutputStage::depthFor(workers, frameBytes(width, height, floatFrames)));
     } else {
         auto movie = MovieWriter::create(path, m_codec, settings.quality(), settings.framerate(),
-                                         width, height);
+                                         width, height, movieChunk(settings, frameCount));
         if (!movie) return movieFailure(movie.error());
         m_movie = std::shared_ptr<MovieWriter>(std::move(movie.value()));
         // One writer keeps the frames in order; a frame or two waiting keeps

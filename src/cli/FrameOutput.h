@@ -27,10 +27,12 @@ public:
     // What opening would refuse, found before the pre-roll spends its time:
     // an unknown codec, settings the encoder cannot take, an output path that
     // cannot be written. Nothing is created.
-    std::optional<FrameOutputFailure> check(const RenderSettings& settings, int width,
-                                            int height) const;
+    std::optional<FrameOutputFailure> check(const RenderSettings& settings, int frameCount,
+                                            int width, int height) const;
     // Opens the movie (the current-movie reference follows it) or creates the
-    // sequence directory. `width` x `height` is the size of the frames to come.
+    // sequence directory. `width` x `height` is the size of the frames to come;
+    // `frameCount` is the whole render's, of which the settings' frame range
+    // may ask for some frames only: a movie of those carries which they are.
     std::optional<FrameOutputFailure> open(const RenderSettings& settings, int frameCount,
                                            int width, int height);
     // Hands the frame to the writing threads; a failure of an earlier frame

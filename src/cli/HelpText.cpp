@@ -37,6 +37,10 @@ constexpr const char* kOptionList =
     "   * -e [file]\t\ta QCRecording event file to render.  If specified, and no duration is "
     "specified,\n"
     "\t\t\trenders entire QCRecording event file.\n"
+    "   * --frames [first-last]\tframes first to last only (counted from 1), to split a render "
+    "into "
+    "chunks;\n"
+    "\t\t\t'--frames count' prints the render's frame count.  Default is every frame\n"
     "   * -v\t\t\tincreases verbosity.  Default is 0 (no output).";
 
 }  // namespace

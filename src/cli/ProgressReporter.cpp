@@ -53,12 +53,14 @@ void ProgressReporter::reportSubframe(int sample, int samples) {
     }
 }
 
-void ProgressReporter::reportPreRoll(double time, double startTime) {
+void ProgressReporter::reportPreRoll(double time, double endTime) {
     if (verbosityLevel() < 2) return;
     const double now = monotonicSeconds();
     if (m_lastPreRollLine >= 0 && now - m_lastPreRollLine < kPreRollLineInterval) return;
     m_lastPreRollLine = now;
-    consoleLine("Pre-roll %.3f of %.3f s (%2.3f%%)\n", time, startTime, 100 * time / startTime);
+    // A frame range may pre-roll to a first frame at time 0 (time scale 0).
+    const double share = endTime > 0 ? time / endTime : 1.0;
+    consoleLine("Pre-roll %.3f of %.3f s (%2.3f%%)\n", time, endTime, 100 * share);
 }
 
 void ProgressReporter::reportCompletion() {

@@ -23,10 +23,10 @@ public:
     // through the termination path.
     void reportFrame(int index, int count);
     void reportSubframe(int sample, int samples);
-    // Before a pre-roll render at composition time `time`: at verbosity 2
-    // and above, a console line about once a second, so a long pre-roll is
-    // not mistaken for a hang.
-    void reportPreRoll(double time, double startTime);
+    // Before a pre-roll render at composition time `time`, on the way to
+    // `endTime`: at verbosity 2 and above, a console line about once a
+    // second, so a long pre-roll is not mistaken for a hang.
+    void reportPreRoll(double time, double endTime);
     // "Complete" and enableControls, inside one guard.
     void reportCompletion();
 

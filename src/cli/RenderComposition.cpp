@@ -1,13 +1,15 @@
 #include "cli/RenderComposition.h"
 
+#include <algorithm>
 #include <climits>
-#include <cmath>
 #include <memory>
+#include <string>
 
 #include "base/Log.h"
 #include "cli/EventReplay.h"
 #include "cli/FrameOutput.h"
 #include "cli/ProgressReporter.h"
+#include "cli/RenderPlan.h"
 #include "cli/RendererState.h"
 #include "cli/StoppableWait.h"
 #include "cli/TerminationPath.h"
@@ -17,56 +19,6 @@
 
 namespace lumivane {
 namespace {
-
-constexpr const char* kOpenEXRType = "com.ilm.openexr-image";
-
-// The values every step of the run derives from the settings.
-struct RenderPlan {
-    int width = 0;  // output size
-    int height = 0;
-    double timeScale = 1;
-    double startTime = 0;
-    int motionBlur = 0;
-    int extraSubframes = 0;       // E
-    double downscale = 1;         // D
-    double frameDuration = 1;     // F
-    double subframeDuration = 0;  // S
-    int frameCount = 0;           // N
-    bool floatFrames = false;
-
-    bool usesDirectLoop() const { return downscale == 1.0 && extraSubframes == 0; }
-};
-
-int stringIntValue(const std::optional<std::string>& text) {
-    return text ? PlistValue(*text).intValue() : 0;
-}
-
-// framerate x duration truncated to 32 bits; what cannot be a count of frames
-// (negative, not a number) renders nothing.
-int frameCountFor(double framerate, double duration) {
-    double count = std::trunc(framerate * duration);
-    if (!(count > 0)) return 0;
-    if (count >= static_cast<double>(INT_MAX)) return INT_MAX;
-    return static_cast<int>(count);
-}
-
-RenderPlan planFor(const RenderSettings& settings) {
-    RenderPlan plan;
-    plan.width = stringIntValue(settings.width());
-    plan.height = stringIntValue(settings.height());
-    plan.timeScale = settings.timeScale();
-    plan.startTime = settings.startTime();
-    plan.motionBlur = settings.motionBlur();
-    plan.extraSubframes = plan.motionBlur >= 1 ? plan.motionBlur - 1 : 0;
-    double aa = settings.AA();
-    plan.downscale = aa >= 1.0 ? 1.0 / aa : 1.0;
-    double framerate = settings.framerate();
-    plan.frameDuration = framerate >= 0 ? 1.0 / framerate : 1.0;
-    if (plan.extraSubframes > 0) plan.subframeDuration = plan.frameDuration / plan.motionBlur;
-    plan.frameCount = frameCountFor(framerate, settings.duration());
-    plan.floatFrames = settings.codec().value_or("") == kOpenEXRType;
-    return plan;
-}
 
 void echoSettings(const RenderSettings& settings, const RenderPlan& plan) {
     nsLog("Render Settings:");
@@ -83,7 +35,9 @@ void echoSettings(const RenderSettings& settings, const RenderPlan& plan) {
 class Render {
 public:
     Render(RenderSettings& settings)
-        : m_settings(settings), m_plan(planFor(settings)), m_progress(settings.appController()) {}
+        : m_settings(settings),
+          m_plan(RenderPlan::forSettings(settings)),
+          m_progress(settings.appController()) {}
 
     int run();
 
@@ -103,7 +57,10 @@ private:
     std::unique_ptr<OffscreenRenderer> tryRenderer(ColorSpace colorSpace);
     void setPublishedInputs();
     void setFixedInput(const char* key, const PlistValue& value);
-    void preRoll();
+    void startAtFirstFrame();
+    std::string carriedState() const;
+    void preRoll(double endTime);
+    void preRollFrames();
     int renderFrames();
     FrameImage directFrame();
     FrameImage accumulatedFrame(double frameTime);
@@ -196,21 +153,82 @@ void Render::setFixedInput(const char* key, const PlistValue& value) {
     }
 }
 
-// Carries the composition's state and the recorded input up to the start time.
-void Render::preRoll() {
+// Carries the composition's state and the recorded input up to the start
+// time; `endTime` is where the progress line counts to.
+void Render::preRoll(double endTime) {
     if (!(m_plan.startTime > 0)) return;
-    double step = m_plan.extraSubframes > 0 ? m_plan.subframeDuration : m_plan.frameDuration;
-    double advance = step * m_plan.timeScale;
     for (long long k = 0;; ++k) {
-        double time = static_cast<double>(k) * step * m_plan.timeScale;
+        double time = m_plan.preRollTime(k);
         if (!(time < m_plan.startTime)) break;
         terminationCheckpoint();
-        m_progress.reportPreRoll(time, m_plan.startTime);
+        m_progress.reportPreRoll(time, endTime);
         renderAt(time);
         m_renderer->finish();
         // A time scale of 0 or less never reaches the start: one render is all it gets.
-        if (!(advance > 0)) break;
+        if (!(m_plan.preRollTime(1) > 0)) break;
     }
+}
+
+// The whole render's frames before the first one this run writes, each
+// rendered as the frame loop renders it, then its motion-blur samples, but
+// never read back.
+void Render::preRollFrames() {
+    const double endTime = m_plan.frameTime(m_plan.firstFrame);
+    for (int i = 0; i < m_plan.firstFrame; ++i) {
+        const double frameTime = m_plan.frameTime(i);
+        terminationCheckpoint();
+        m_progress.reportPreRoll(frameTime, endTime);
+        m_renderer->clear();
+        try {
+            renderAt(frameTime);
+        } catch (...) {
+            // As in the frame loop: the render goes on.
+        }
+        m_renderer->finish();
+        for (int j = 1; j <= m_plan.extraSubframes; ++j) {
+            terminationCheckpoint();
+            renderAt(m_plan.subframeTime(frameTime, j));
+            m_renderer->finish();
+        }
+    }
+}
+
+// What the renders before the first frame leave for it besides their count
+// and last time; empty when nothing.
+std::string Render::carriedState() const {
+    const bool persistent = m_composition->keepsStateBetweenRenders();
+    const bool recorded = m_events && !m_events->empty();
+    if (persistent && recorded) return "persistent buffers and recorded input";
+    if (persistent) return "persistent buffers";
+    if (recorded) return "recorded input";
+    return "";
+}
+
+// Brings the engine to the state the whole render has at the first frame
+// this run writes: by rendering everything before it where renders leave
+// state, else by telling the engine how many renders came before.
+void Render::startAtFirstFrame() {
+    if (!m_plan.ranged) {
+        preRoll(m_plan.startTime);
+        return;
+    }
+    const RenderPlan::History history = m_plan.historyBefore(m_plan.firstFrame);
+    const std::string state = carriedState();
+    if (verbosityLevel() != 0) {
+        const std::string why =
+            state.empty() ? "the composition keeps no state between frames, so no pre-roll"
+                          : state + ", so pre-rolling through " + std::to_string(history.renders) +
+                                " earlier renders";
+        nsLog("Frames %i-%i of %i: %s", m_plan.firstFrame + 1, m_plan.endFrame, m_plan.frameCount,
+              why.c_str());
+    }
+    if (state.empty()) {
+        m_renderer->setRenderHistory(
+            static_cast<int>(std::min<long long>(history.renders, INT_MAX)), history.lastTime);
+        return;
+    }
+    preRoll(m_plan.frameTime(m_plan.firstFrame));
+    preRollFrames();
 }
 
 FrameImage Render::directFrame() {
@@ -227,7 +245,7 @@ FrameImage Render::accumulatedFrame(double frameTime) {
         m_renderer->accumulate(m_plan.extraSubframes > 0 ? weight : 1.0f);
         if (j < m_plan.extraSubframes) {
             terminationCheckpoint();
-            renderAt(frameTime + (j + 1) * m_plan.subframeDuration * m_plan.timeScale);
+            renderAt(m_plan.subframeTime(frameTime, j + 1));
         }
     }
     if (m_plan.floatFrames) return m_renderer->accumulatorImageFloat();
@@ -237,11 +255,11 @@ FrameImage Render::accumulatedFrame(double frameTime) {
 int Render::renderFrames() {
     m_progress.startFrames();
     const bool direct = m_plan.usesDirectLoop();
-    for (int i = 0; i < m_plan.frameCount; ++i) {
+    for (int i = m_plan.firstFrame; i < m_plan.endFrame; ++i) {
         terminationCheckpoint();
         m_renderer->clear();
-        m_progress.reportFrame(i, m_plan.frameCount);
-        double frameTime = m_plan.startTime + i * m_plan.frameDuration * m_plan.timeScale;
+        m_progress.reportFrame(i - m_plan.firstFrame, m_plan.framesWritten());
+        double frameTime = m_plan.frameTime(i);
         try {
             renderAt(frameTime);
         } catch (...) {
@@ -255,7 +273,11 @@ int Render::renderFrames() {
 }
 
 int Render::run() {
-    setTerminationFrameCount(m_plan.frameCount);
+    if (auto range = m_settings.frameRange()) {
+        if (auto problem = frameRangeProblem(*range, m_plan.frameCount))
+            return fail("LumivaneCLI: " + *problem, *problem);
+    }
+    setTerminationFrameCount(m_plan.framesWritten());
     if (verbosityLevel() != 0) echoSettings(m_settings, m_plan);
     m_progress.indicateStatus("preparing to encode");
 
@@ -283,9 +305,9 @@ int Render::run() {
     int frameWidth = m_plan.usesDirectLoop() ? m_renderer->width() : m_plan.width;
     int frameHeight = m_plan.usesDirectLoop() ? m_renderer->height() : m_plan.height;
     // A misspelt codec or an unwritable path is told before a long pre-roll.
-    if (auto failure = m_output->check(m_settings, frameWidth, frameHeight))
+    if (auto failure = m_output->check(m_settings, m_plan.frameCount, frameWidth, frameHeight))
         return failOutput(*failure);
-    preRoll();
+    startAtFirstFrame();
 
     if (auto failure = m_output->open(m_settings, m_plan.frameCount, frameWidth, frameHeight))
         return failOutput(*failure);

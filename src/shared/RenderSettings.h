@@ -25,6 +25,15 @@ struct ObjectReference {
 
 using EventArray = std::vector<RecordedEventEntry>;
 
+// Frames `first`..`last` of the render, counted from 1, both included: the
+// part of a render split into chunks that this run writes.
+struct FrameRange {
+    int first = 1;
+    int last = 1;
+    int frames() const { return last - first + 1; }
+    bool operator==(const FrameRange&) const = default;
+};
+
 class RenderSettings {
 public:
     std::shared_ptr<AppControllerProxy> appController() const { return get(m_appController); }
@@ -47,6 +56,9 @@ public:
     void setInputValues(std::optional<PlistValue> v) { set(m_inputValues, std::move(v)); }
     std::shared_ptr<const EventArray> events() const { return get(m_events); }
     void setEvents(std::shared_ptr<const EventArray> v) { set(m_events, std::move(v)); }
+    // Nothing: the whole render.
+    std::optional<FrameRange> frameRange() const { return get(m_frameRange); }
+    void setFrameRange(std::optional<FrameRange> v) { set(m_frameRange, std::move(v)); }
 
     int quality() const { return m_quality; }
     void setQuality(int v) { m_quality = v; }
@@ -86,6 +98,7 @@ private:
     std::optional<std::string> m_codec;
     std::optional<PlistValue> m_inputValues;
     std::shared_ptr<const EventArray> m_events;
+    std::optional<FrameRange> m_frameRange;
     std::atomic<int> m_quality{0};
     std::atomic<int> m_motionBlur{0};
     std::atomic<double> m_AA{0};

@@ -46,6 +46,10 @@ check_completion() {
     grep -qvx 'avc1' <<<"$offered" || fail "-c ap offers avc1"
     offered=$(complete_line "$script" "$program" --he)
     [ "$offered" = "--help" ] || fail "--he completes to '$offered'"
+    offered=$(complete_line "$script" "$program" --fr)
+    [ "$offered" = "--frames" ] || fail "--fr completes to '$offered'"
+    offered=$(complete_line "$script" "$program" --frames "")
+    [ "$offered" = "count" ] || fail "--frames offers '$offered'"
 }
 
 case ${1:-} in

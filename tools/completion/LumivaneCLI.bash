@@ -32,6 +32,10 @@ _lumivanecli() {
             COMPREPLY=($(compgen -f -X '!*.@(QCRecording|qtz)' -- "$current") $(compgen -d -- "$current"))
             return
             ;;
+        --frames)
+            COMPREPLY=($(compgen -W count -- "$current"))
+            return
+            ;;
         -w | -h | -f | -q | -a | -m | -d | -s | -l | -p)
             COMPREPLY=()
             return
@@ -39,7 +43,7 @@ _lumivanecli() {
     esac
 
     if [[ $current == -* ]]; then
-        local options=(--version --help -o -w -h -c -f -q -a -m -d -s -l -p -e -v -vv -vvv)
+        local options=(--version --help -o -w -h -c -f -q -a -m -d -s -l -p -e --frames -v -vv -vvv)
         COMPREPLY=($(compgen -W "${options[*]}" -- "$current"))
         return
     fi
