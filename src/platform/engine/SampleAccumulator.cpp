@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "platform/engine/FramebufferReadback.h"
 #include "platform/engine/GLObjects.h"
@@ -20,7 +21,9 @@ const char* kVertex =
 // each source pixel shares with it.
 // Defined ahead of this text: FACTOR, the whole-number ratio or (0, 0);
 // RESOLVE, whether this pass writes the finished image (straight alpha) rather
-// than a weighted sample; HAS_SUM and HAS_SAMPLE, what a resolve adds up.
+// than a weighted sample; HAS_SUM and HAS_SAMPLE, what a resolve adds up;
+// HELD, how many batched samples it adds to the sum first, as SampleBatch's
+// pass would have (GLSL 4.00 for `precise`).
 const char* kPasses =
     "uniform sampler2D source;\n"
     "uniform sampler2D sum;\n"
@@ -54,10 +57,29 @@ const char* kPasses =
     "    }\n"
     "    return total * (weight / (ratio.x * ratio.y));\n"
     "}\n"
+    "#if HELD > 0\n"
+    "uniform sampler2D held[HELD];\n"
+    "uniform float heldWeights[HELD];\n"
+    "vec4 heldSum() {\n"
+    "    ivec2 at = ivec2(gl_FragCoord.xy);\n"
+    "    ivec2 from = ivec2(at.x, textureSize(held[0], 0).y - 1 - at.y);\n"
+    "    precise vec4 total;\n"
+    "    for (int j = 0; j < HELD; ++j) {\n"
+    "        vec4 h = texelFetch(held[j], from, 0);\n"
+    "        precise vec4 term = vec4(h.rgb * h.a, h.a) * heldWeights[j];\n"
+    "        if (j == 0 && !bool(HAS_SUM)) total = term;\n"
+    "        else if (j == 0) total = texelFetch(sum, at, 0) + term;\n"
+    "        else total = total + term;\n"
+    "    }\n"
+    "    return total;\n"
+    "}\n"
+    "#endif\n"
     "void main() {\n"
     "#if RESOLVE\n"
     "    vec4 s = vec4(0.0);\n"
-    "#if HAS_SUM\n"
+    "#if HELD > 0\n"
+    "    s = heldSum();\n"
+    "#elif HAS_SUM\n"
     "    s += texelFetch(sum, ivec2(gl_FragCoord.xy), 0);\n"
     "#endif\n"
     "#if HAS_SAMPLE\n"
@@ -68,6 +90,9 @@ const char* kPasses =
     "    color = weightedSample();\n"
     "#endif\n"
     "}\n";
+
+// Texture units of the batched samples a resolve adds; 0 and 1 are the source and the sum.
+constexpr int kHeldUnit = 2;
 
 bool makeTarget(GLTexture& texture, GLFramebuffer& framebuffer, GLenum format, int width,
                 int height) {
@@ -101,9 +126,11 @@ const SampleAccumulator::PassProgram* SampleAccumulator::passProgram(const PassK
         return "#define " + std::string(name) + " " + std::to_string(value) + "\n";
     };
     const std::string text =
-        "#version 330 core\n#define FACTOR ivec2(" + std::to_string(kind.factorX) + ", " +
+        std::string(kind.held > 0 ? "#version 400 core\n" : "#version 330 core\n") +
+        "#define FACTOR ivec2(" + std::to_string(kind.factorX) + ", " +
         std::to_string(kind.factorY) + ")\n" + define("RESOLVE", kind.resolve) +
-        define("HAS_SUM", kind.hasSum) + define("HAS_SAMPLE", kind.hasSample) + kPasses;
+        define("HAS_SUM", kind.hasSum) + define("HAS_SAMPLE", kind.hasSample) +
+        define("HELD", kind.held) + kPasses;
     auto program = ShaderProgram::build({"accumulator", kVertex, 0}, {"accumulator", text, 0});
     if (!program) return nullptr;
     PassProgram entry;
@@ -115,6 +142,11 @@ const SampleAccumulator::PassProgram* SampleAccumulator::passProgram(const PassK
     entry.ratio = glGetUniformLocation(id, "ratio");
     entry.sourceSize = glGetUniformLocation(id, "sourceSize");
     entry.weight = glGetUniformLocation(id, "weight");
+    for (int j = 0; j < kind.held; ++j) {
+        const std::string name = "held[" + std::to_string(j) + "]";
+        glUniform1i(glGetUniformLocation(id, name.c_str()), kHeldUnit + j);
+    }
+    entry.heldWeights = glGetUniformLocation(id, "heldWeights");
     return &m_programs.emplace(kind, std::move(entry)).first->second;
 }
 
@@ -205,7 +237,8 @@ SampleAccumulator::PassKind SampleAccumulator::kindFor(const Sample& sample, boo
 }
 
 // The sum is bound only for the passes that read it, never while it is the target.
-void SampleAccumulator::draw(const PassProgram& program, const Sample* sample, bool readsSum) {
+void SampleAccumulator::draw(const PassProgram& program, const Sample* sample, bool readsSum,
+                             int held) {
     glViewport(0, 0, m_width, m_height);
     glUseProgram(program.program.id());
     if (sample) {
@@ -218,6 +251,15 @@ void SampleAccumulator::draw(const PassProgram& program, const Sample* sample, b
     }
     glActiveTexture(GL_TEXTURE1);
     glBindTexture(GL_TEXTURE_2D, readsSum ? m_sum.id() : 0);
+    if (held > 0) {
+        std::vector<float> weights;
+        for (int j = 0; j < held; ++j) {
+            glActiveTexture(GLenum(GL_TEXTURE0 + kHeldUnit + j));
+            glBindTexture(GL_TEXTURE_2D, m_batch.texture(j));
+            weights.push_back(m_batch.weight(j));
+        }
+        glUniform1fv(program.heldWeights, held, weights.data());
+    }
     glActiveTexture(GL_TEXTURE0);
     m_quad.bind();
     glDisable(GL_DEPTH_TEST);
@@ -232,21 +274,21 @@ void SampleAccumulator::draw(const PassProgram& program, const Sample* sample, b
 bool SampleAccumulator::resolveInto(GLTexture& target, GLFramebuffer& framebuffer, GLenum format) {
     if (!valid()) return false;
     if (!target && !makeTarget(target, framebuffer, format, m_width, m_height)) return false;
-    drawBatch();
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer.id());
     glDisable(GL_BLEND);
-    if (!m_pending && m_summed == 0) {
+    if (!m_pending && m_summed == 0 && m_batch.count() == 0) {
         glDisable(GL_SCISSOR_TEST);
         glClearColor(0, 0, 0, 0);
         glClear(GL_COLOR_BUFFER_BIT);
         return true;
     }
-    // Past the early return, a resolve without a held sample has a sum.
-    const PassKind kind =
-        m_pending ? kindFor(*m_pending, true, m_summed > 0) : PassKind{0, 0, true, true, false};
+    // The batch is added in this pass too; it stays held, as the last sample stays pending.
+    PassKind kind = m_pending ? kindFor(*m_pending, true, m_summed > 0)
+                              : PassKind{0, 0, true, m_summed > 0, false};
+    kind.held = m_batch.count();
     const PassProgram* program = passProgram(kind);
     if (!program) return false;
-    draw(*program, m_pending ? &*m_pending : nullptr, kind.hasSum);
+    draw(*program, m_pending ? &*m_pending : nullptr, kind.hasSum, kind.held);
     return true;
 }
 

@@ -59,10 +59,11 @@ private:
         bool resolve = false;
         bool hasSum = false;
         bool hasSample = false;
+        int held = 0;
         bool operator<(const PassKind& other) const {
-            return std::tie(factorX, factorY, resolve, hasSum, hasSample) <
+            return std::tie(factorX, factorY, resolve, hasSum, hasSample, held) <
                    std::tie(other.factorX, other.factorY, other.resolve, other.hasSum,
-                            other.hasSample);
+                            other.hasSample, other.held);
         }
     };
     struct PassProgram {
@@ -70,11 +71,12 @@ private:
         GLint ratio = -1;
         GLint sourceSize = -1;
         GLint weight = -1;
+        GLint heldWeights = -1;
     };
 
     const PassProgram* passProgram(const PassKind& kind);
     PassKind kindFor(const Sample& sample, bool resolve, bool hasSum) const;
-    void draw(const PassProgram& program, const Sample* sample, bool readsSum);
+    void draw(const PassProgram& program, const Sample* sample, bool readsSum, int held = 0);
     bool resolveInto(GLTexture& target, GLFramebuffer& framebuffer, GLenum format);
     bool holdInBatch(const Sample& sample);
     void drawBatch();

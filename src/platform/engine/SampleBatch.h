@@ -22,6 +22,9 @@ public:
     bool hold(GLuint sourceFramebuffer, int width, int height, GLint sourceFormat, float weight);
     int count() const { return m_count; }
     bool full() const { return m_count > 0 && m_count == int(m_slots.size()); }
+    // The held samples, for a pass that adds them itself: rows from the bottom.
+    GLuint texture(int index) const { return m_slots[size_t(index)].texture.id(); }
+    float weight(int index) const { return m_slots[size_t(index)].weight; }
     // Draws into the bound framebuffer sum + each held sample weighted, in
     // order (sum: a texture of the same size, or 0 for none), and empties the
     // batch. False when the pass cannot be made.
