@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <climits>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "base/Log.h"
 #include "cli/EventReplay.h"
@@ -62,8 +64,10 @@ private:
     void preRoll(double endTime);
     void preRollFrames();
     int renderFrames();
-    FrameImage directFrame();
-    FrameImage accumulatedFrame(double frameTime);
+    void accumulateFrame(double frameTime);
+    int readBackFrame(int index);
+    int addFrameInFlight();
+    void checkpoint();
     void renderAt(double time) {
         renderAtTimeWithEvents(*m_renderer, m_events.get(), m_cursor, time);
     }
@@ -76,6 +80,8 @@ private:
     std::unique_ptr<FrameOutput> m_output;
     std::shared_ptr<const EventArray> m_events;
     size_t m_cursor = 0;
+    // The frame on its way back from the GPU while the next one renders.
+    std::optional<std::pair<int, ReadbackTicket>> m_inFlight;
 };
 
 bool Render::loadComposition() {
@@ -231,12 +237,7 @@ void Render::startAtFirstFrame() {
     preRollFrames();
 }
 
-FrameImage Render::directFrame() {
-    if (m_plan.floatFrames) return m_renderer->createSnapshotImageFloat();
-    return m_renderer->createSnapshotImage();
-}
-
-FrameImage Render::accumulatedFrame(double frameTime) {
+void Render::accumulateFrame(double frameTime) {
     const int samples = m_plan.extraSubframes + 1;
     const float weight = static_cast<float>(1.0 / (m_plan.extraSubframes + 1.0));
     m_renderer->clearAccumulator();
@@ -244,19 +245,53 @@ FrameImage Render::accumulatedFrame(double frameTime) {
         m_progress.reportSubframe(j, samples);
         m_renderer->accumulate(m_plan.extraSubframes > 0 ? weight : 1.0f);
         if (j < m_plan.extraSubframes) {
-            terminationCheckpoint();
+            checkpoint();
             renderAt(m_plan.subframeTime(frameTime, j + 1));
         }
     }
-    if (m_plan.floatFrames) return m_renderer->accumulatorImageFloat();
-    return m_renderer->accumulatorImage();
+}
+
+// A stop keeps every rendered frame, the one still on its way back too.
+void Render::checkpoint() {
+    if (terminationRequested()) (void)addFrameInFlight();  // the stop reports what failed
+    terminationCheckpoint();
+}
+
+int Render::addFrameInFlight() {
+    if (!m_inFlight) return 0;
+    const auto [index, ticket] = *m_inFlight;
+    m_inFlight.reset();
+    auto frame = m_renderer->takeReadback(ticket);
+    if (!frame) {
+        logLine("LumivaneCLI: " + frame.error());
+        return fail("LumivaneCLI: Failed to read back frame " + std::to_string(index + 1),
+                    "failed to create movie");
+    }
+    if (auto failure = m_output->addFrame(index, std::move(*frame))) return failOutput(*failure);
+    return 0;
+}
+
+// Starts reading frame `index` back and hands the previous one to the output.
+int Render::readBackFrame(int index) {
+    const auto source =
+        m_plan.usesDirectLoop() ? ReadbackSource::Render : ReadbackSource::Accumulator;
+    const auto samples = m_plan.floatFrames ? TargetFormat::RGBAFloat : TargetFormat::RGBA8;
+    auto ticket = m_renderer->beginReadback(source, samples);
+    if (!ticket) {
+        logLine("LumivaneCLI: " + ticket.error());
+        return fail("LumivaneCLI: Failed to read back frame " + std::to_string(index + 1),
+                    "failed to create movie");
+    }
+    if (int result = addFrameInFlight(); result != 0) return result;
+    m_inFlight.emplace(index, *ticket);
+    return 0;
 }
 
 int Render::renderFrames() {
     m_progress.startFrames();
     const bool direct = m_plan.usesDirectLoop();
     for (int i = m_plan.firstFrame; i < m_plan.endFrame; ++i) {
-        terminationCheckpoint();
+        checkpoint();
         m_renderer->clear();
         m_progress.reportFrame(i - m_plan.firstFrame, m_plan.framesWritten());
         double frameTime = m_plan.frameTime(i);
@@ -265,11 +300,11 @@ int Render::renderFrames() {
         } catch (...) {
             // The frame goes on with whatever the renderer holds.
         }
-        FrameImage frame = direct ? directFrame() : accumulatedFrame(frameTime);
-        if (auto failure = m_output->addFrame(i, std::move(frame))) return failOutput(*failure);
+        if (!direct) accumulateFrame(frameTime);
+        if (int result = readBackFrame(i); result != 0) return result;
         runLoopPass();
     }
-    return 0;
+    return addFrameInFlight();
 }
 
 int Render::run() {
