@@ -162,8 +162,7 @@ bool SampleAccumulator::create(int width, int height) {
     m_nextSum.reset();
     m_nextSumFramebuffer.reset();
     if (!makeTarget(m_sum, m_sumFramebuffer, GL_RGBA32F, width, height)) return false;
-    // Without room for a second sum, each sample takes a pass of its own.
-    m_batchable = makeTarget(m_nextSum, m_nextSumFramebuffer, GL_RGBA32F, width, height);
+    m_batchable = true;
     m_width = width;
     m_height = height;
     clear();
@@ -185,6 +184,12 @@ void SampleAccumulator::accumulate(GLuint source, GLuint sourceFramebuffer, GLin
 
 bool SampleAccumulator::holdInBatch(const Sample& sample) {
     if (!m_batchable || sample.width != m_width || sample.height != m_height) return false;
+    // Made before the first sample is held, and only for renders that batch;
+    // without room for it each sample takes a pass of its own.
+    if (!m_nextSum && !makeTarget(m_nextSum, m_nextSumFramebuffer, GL_RGBA32F, m_width, m_height)) {
+        m_batchable = false;
+        return false;
+    }
     if (!m_batch.hold(sample.framebuffer, sample.width, sample.height, sample.format,
                       sample.weight))
         return false;
