@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "MovieProbe.h"
 #include "ProcessRunner.h"
 #include "platform/events/OBEvent.h"
 #include "shared/RecordedEvents.h"
@@ -51,6 +52,7 @@ struct SplitCase {
     std::vector<std::string> options;
     std::vector<std::string> chunks;  // rendered in this order into one directory
     const char* verboseLine;          // what -v says about the first chunk
+    size_t files;                     // the chunks' frames
 };
 
 void PrintTo(const SplitCase& split, std::ostream* out) {
@@ -77,7 +79,6 @@ TEST_P(SplitRender, ChunksEqualTheWholeRender) {
     const SplitCase& split = GetParam();
     auto whole = render(m_dir.file("whole"), {});
     ASSERT_EQ(whole.status, 0) << whole.err;
-    std::set<std::string> written;
     for (const std::string& chunk : split.chunks) {
         auto part = render(m_dir.file("chunks"), {"-v", "--frames", chunk});
         ASSERT_EQ(part.status, 0) << part.err;
@@ -85,18 +86,15 @@ TEST_P(SplitRender, ChunksEqualTheWholeRender) {
             EXPECT_NE(part.err.find(split.verboseLine), std::string::npos) << part.err;
         }
     }
-    const std::set<std::string> all = filesIn(m_dir.file("whole"));
-    for (const std::string& name : filesIn(m_dir.file("chunks"))) {
+    const std::set<std::string> all = filesIn(m_dir.file("whole")),
+                                chunks = filesIn(m_dir.file("chunks"));
+    EXPECT_EQ(chunks.size(), split.files);
+    for (const std::string& name : chunks) {
         ASSERT_TRUE(all.count(name)) << name << " is no file of the whole render";
         EXPECT_TRUE(test::readFile(m_dir.file("chunks/" + name)) ==
                     test::readFile(m_dir.file("whole/" + name)))
             << name << " differs from the whole render's";
-        written.insert(name);
     }
-    int expected = 0;
-    for (const std::string& chunk : split.chunks)
-        expected += std::stoi(chunk.substr(chunk.find('-') + 1)) - std::stoi(chunk) + 1;
-    EXPECT_EQ(static_cast<int>(written.size()), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -106,72 +104,68 @@ INSTANTIATE_TEST_SUITE_P(
                   "accumulate.qtz",
                   {"-f", "10", "-d", "1.2", "-s", "0.5", "-m", "3", "-a", "2"},
                   {"9-12", "1-4", "5-8"},
-                  "Frames 9-12 of 12: persistent buffers, so pre-rolling through"},
-        SplitCase{
-            "StatelessAfterAStartTime",
-            "counters.qtz",
-            {"-f", "10", "-d", "1.2", "-s", "0.3", "-m", "3", "-a", "2"},
-            {"5-8"},
-            "Frames 5-8 of 12: the composition keeps no state between frames, so no pre-roll"},
+                  "Frames 9-12 of 12: persistent buffers, so pre-rolling through",
+                  12},
+        SplitCase{"StatelessAfterAStartTime",
+                  "counters.qtz",
+                  {"-f", "10", "-d", "1.2", "-s", "0.3", "-m", "3", "-a", "2"},
+                  {"5-8"},
+                  "Frames 5-8 of 12: the composition keeps no state between frames, so no pre-roll",
+                  4},
         SplitCase{"StatelessWithAnEventForTheFirstRender",
                   "counters.qtz",
                   {"-f", "10", "-d", "1", "-m", "2", "-p", "flash=true"},
                   {"4-10", "1-3"},
-                  "no state between frames, so no pre-roll"},
+                  "no state between frames, so no pre-roll",
+                  10},
         SplitCase{"RecordedInput",
                   "inputstate.qtz",
                   {"-e", "TAKE", "-m", "2"},
                   {"7-12", "1-6"},
-                  "Frames 7-12 of 12: recorded input, so pre-rolling through 12 earlier renders"}),
+                  "Frames 7-12 of 12: recorded input, so pre-rolling through 12 earlier renders",
+                  12}),
     [](const auto& info) { return std::string(info.param.name); });
 
-struct Refusal {
-    std::vector<std::string> arguments;
-    const char* message;
-};
-
-TEST(FrameRangeOption, BadRangesAreRefusedBeforeRendering) {
-    test::TempDir dir;
-    const std::vector<Refusal> refusals = {
-        {{"--frames", "x"}, "Incorrectly formatted frame range [x]\n"},
-        {{"--frames", "3"}, "Incorrectly formatted frame range [3]\n"},
-        {{"--frames", "2-+4"}, "Incorrectly formatted frame range [2-+4]\n"},
-        {{"--frames", "1-99999999999"}, "Incorrectly formatted frame range [1-99999999999]\n"},
-        {{"--frames", "0-4"}, "Frames are numbered from 1 [0-4]\n"},
-        {{"--frames", "5-3"}, "Frame range ends before it begins [5-3]\n"},
-        // Checked once every option is read: -d comes after.
-        {{"--frames", "5-900", "-d", "10"}, "Frames 5-900 are outside the render's 300 frames\n"},
-        {{"--framesx", "1-2"}, "Unrecognized option [--framesx]\n"},
-    };
-    for (const Refusal& refusal : refusals) {
-        std::vector<std::string> argv = {test::cliPath(), "-c", "public.png", "-o",
-                                         dir.file("frames")};
-        argv.insert(argv.end(), refusal.arguments.begin(), refusal.arguments.end());
-        argv.push_back(dataFile("counters.qtz"));
-        auto result = runProcess(argv);
-        EXPECT_EQ(result.status, 255) << refusal.message;
-        EXPECT_EQ(result.err, refusal.message);
-        EXPECT_FALSE(std::filesystem::exists(dir.file("frames")));
-    }
-}
-
-TEST(FrameRangeOption, CountIsTheWholeRendersFrameCount) {
+// What the option answers without rendering: refusals (checked once every
+// option is read) and the whole render's frame count.
+TEST(FrameRangeOption, AnswersWithoutRendering) {
     test::TempDir dir;
     const std::string take = saveGesture(dir.file("take.qtz"));
-    const std::string composition = dataFile("counters.qtz");
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"--frames", "count", composition}, "300\n"},
-        {{"--frames", "count", "-f", "25", "-d", "2", composition}, "50\n"},
-        {{"--frames", "1-2", "--frames", "count", "-f", "29.97", "-d", "0.1", composition}, "2\n"},
-        // The recording's length, less the start time, once the recording is read.
-        {{"--frames", "count", "-e", take, "-s", "0.2", composition}, "6\n"},
+    struct Answer {
+        std::vector<std::string> arguments;
+        int status;
+        std::string out;  // of a refusal: how it begins
+        std::string err;
+    } answers[] = {
+        {{"--frames", "x"}, 255, "usage: ", "Incorrectly formatted frame range [x]\n"},
+        {{"--frames", "3"}, 255, "usage: ", "Incorrectly formatted frame range [3]\n"},
+        {{"--frames", "2-+4"}, 255, "usage: ", "Incorrectly formatted frame range [2-+4]\n"},
+        {{"--frames", "1-9999999999"},
+         255,
+         "usage: ",
+         "Incorrectly formatted frame range [1-9999999999]\n"},
+        {{"--frames", "0-4"}, 255, "usage: ", "Frames are numbered from 1 [0-4]\n"},
+        {{"--frames", "5-3"}, 255, "usage: ", "Frame range ends before it begins [5-3]\n"},
+        {{"--frames", "5-900", "-d", "10"},
+         255,
+         "usage: ",
+         "Frames 5-900 are outside the render's 300 frames\n"},
+        {{"--framesx", "1-2"}, 255, "usage: ", "Unrecognized option [--framesx]\n"},
+        {{"--frames", "count"}, 0, "300\n", ""},
+        {{"--frames", "1-2", "--frames", "count", "-f", "29.97", "-d", "0.1"}, 0, "2\n", ""},
+        // The recording's length less the start time.
+        {{"--frames", "count", "-e", take, "-s", "0.2"}, 0, "6\n", ""},
     };
-    for (const auto& [arguments, count] : cases) {
-        std::vector<std::string> argv = {test::cliPath()};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
+    for (const Answer& answer : answers) {
+        std::vector<std::string> argv = {test::cliPath(), "-c", "public.png", "-o",
+                                         dir.file("frames")};
+        argv.insert(argv.end(), answer.arguments.begin(), answer.arguments.end());
+        argv.push_back(dataFile("counters.qtz"));
         auto result = runProcess(argv);
-        EXPECT_EQ(result.status, 0) << result.err;
-        EXPECT_EQ(result.out, count);
+        EXPECT_EQ(result.status, answer.status) << answer.err;
+        EXPECT_EQ(result.out.substr(0, answer.out.size()), answer.out) << answer.err;
+        EXPECT_EQ(result.err, answer.err);
+        EXPECT_FALSE(std::filesystem::exists(dir.file("frames")));
     }
 }
 
@@ -196,40 +190,19 @@ TEST(FrameRangeOption, ChunkRemovesOnlyItsOwnPartialFiles) {
     EXPECT_EQ(filesIn(dir.file("frames")), expected);
 }
 
-// The frames' checksums, one a line, as FFmpeg decodes them.
-std::vector<std::string> frameChecksums(const std::string& movie) {
-    auto listed = test::runShell("ffmpeg -v error -i " + test::shellQuoted(movie) +
-                                 " -f framemd5 - | grep -v '^#' | sed 's/.*, *//'");
-    std::vector<std::string> sums;
-    for (size_t at = 0, end; (end = listed.output.find('\n', at)) != std::string::npos;
-         at = end + 1)
-        sums.push_back(listed.output.substr(at, end - at));
-    return sums;
-}
-
-// A chunk's movie holds its own frames from time 0, decoding to the whole
-// movie's, and says which frames of how many they are.
-TEST(FrameRangeOption, ChunkMovieHoldsItsFramesAndSaysWhichTheyAre) {
+// A chunk's movie holds its frames from time 0 and says which of how many.
+TEST(FrameRangeOption, ChunkMovieSaysWhichFramesItHolds) {
     test::TempDir dir;
-    const auto render = [&](const std::string& movie, std::vector<std::string> extra) {
-        std::vector<std::string> argv = {
-            test::cliPath(), "-w", "16",  "-h", "8",         "-f", "10", "-d", "1", "-m", "2", "-c",
-            "png ",          "-o", movie, "-p", "flash=true"};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        argv.push_back(dataFile("counters.qtz"));
-        return runProcess(argv, test::withTimeout(120));
-    };
-    ASSERT_EQ(render(dir.file("whole.mov"), {}).status, 0);
-    auto chunk = render(dir.file("chunk.mov"), {"--frames", "4-6"});
-    ASSERT_EQ(chunk.status, 0) << chunk.err;
-    const auto whole = frameChecksums(dir.file("whole.mov"));
-    ASSERT_EQ(whole.size(), 10u);
-    EXPECT_EQ(frameChecksums(dir.file("chunk.mov")),
-              std::vector<std::string>(whole.begin() + 3, whole.begin() + 6));
+    const std::string movie = dir.file("chunk.mov");
+    auto result = runProcess({test::cliPath(), "-w", "16", "-h", "8", "-f", "10", "-d", "1", "-c",
+                              "png ", "-o", movie, "--frames", "4-6", dataFile("counters.qtz")},
+                             test::withTimeout(120));
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(test::decodedFrames(movie), 3);
     auto probe = test::runShell(
-        "ffprobe -v error -select_streams v:0 -show_entries packet=pts -of csv=p=0 " +
-        test::shellQuoted(dir.file("chunk.mov")) + " | head -1; ffprobe -v error -show_entries " +
-        "format_tags=com.lumivane.chunk -of csv=p=0 " + test::shellQuoted(dir.file("chunk.mov")));
+        "ffprobe -v error -show_entries packet=pts -of csv=p=0 " + test::shellQuoted(movie) +
+        " | head -1; ffprobe -v error -show_entries format_tags=com.lumivane.chunk -of csv=p=0 " +
+        test::shellQuoted(movie));
     EXPECT_EQ(probe.output, "0\n4-6/10\n");
 }
 
