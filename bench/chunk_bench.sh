@@ -55,7 +55,7 @@ measure() {
 RENDER=(-w "${SIZE%x*}" -h "${SIZE#*x}" -f "$RATE" -d "$DURATION" -m "$BLUR" -c avc1)
 split_render() {
     local out=$TMP/out.mov
-    "$ROOT/tools/lumivane-submit" --local --chunks "$1" "${RENDER[@]}" -o "$out" "$2"
+    "$ROOT/tools/farm/lumivane-submit" --local --chunks "$1" "${RENDER[@]}" -o "$out" "$2"
     rm -rf "$out" "$out.job"
 }
 

@@ -2,16 +2,16 @@
 # Starts a single-node Slurm cluster on this machine (munge, slurmctld,
 # slurmd, no systemd), so lumivane-submit and the scaling tests have a real
 # scheduler to talk to. Installs Debian's packages when they are missing.
-# Running it again while the cluster is up changes nothing; tools/slurm/stop.sh
+# Running it again while the cluster is up changes nothing; tools/farm/slurm/stop.sh
 # stops what this script started, and only that.
 #
-#   tools/slurm/start.sh          (as root, or through sudo)
+#   tools/farm/slurm/start.sh          (as root, or through sudo)
 set -euo pipefail
 
 [ "$(id -u)" -eq 0 ] || exec sudo -- "$0" "$@"
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# shellcheck source=tools/slurm/common.sh
+# shellcheck source=tools/farm/slurm/common.sh
 . "$HERE/common.sh"
 
 PACKAGES=(slurmctld slurmd munge slurm-client)

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Stops the daemons tools/slurm/start.sh started (slurmd, slurmctld, munged),
+# Stops the daemons tools/farm/slurm/start.sh started (slurmd, slurmctld, munged),
 # and only those; with nothing started it does nothing.
 set -euo pipefail
 
 [ "$(id -u)" -eq 0 ] || exec sudo -- "$0" "$@"
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# shellcheck source=tools/slurm/common.sh
+# shellcheck source=tools/farm/slurm/common.sh
 . "$HERE/common.sh"
 
 [ -r "$STARTED_FILE" ] || exit 0

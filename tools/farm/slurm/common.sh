@@ -3,7 +3,7 @@
 # shellcheck shell=bash disable=SC2034
 
 SLURM_CONF_FILE=/etc/slurm/slurm.conf
-CONFIG_MARK="# Single-node cluster written by Lumivane's tools/slurm/start.sh"
+CONFIG_MARK="# Single-node cluster written by Lumivane's tools/farm/slurm/start.sh"
 STATE_DIR=/var/lib/lumivane-slurm
 LOG_DIR=/var/log/lumivane-slurm
 # What start.sh started, so stop.sh leaves daemons it found running alone.
