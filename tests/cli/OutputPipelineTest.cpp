@@ -20,6 +20,7 @@ struct PipelineCase {
     const char* name;
     const char* codec;
     const char* output;  // a movie file or a sequence directory
+    const char* quality = "3";
 };
 
 void PrintTo(const PipelineCase& pipeline, std::ostream* out) {
@@ -48,9 +49,10 @@ TEST_P(OutputPipeline, OverlappedOutputEqualsTheSerialOne) {
     auto render = [&](const std::string& place, bool serial) {
         test::ProcessOptions options = test::withTimeout(120);
         if (serial) options.environment.push_back("LUMIVANE_OUTPUT_THREADS=0");
-        return test::runProcess({test::cliPath(), "-w", "96", "-h", "64", "-d", "2", "-c",
-                                 GetParam().codec, "-o", dir.file(place), demo},
-                                options);
+        return test::runProcess(
+            {test::cliPath(), "-w", "96", "-h", "64", "-d", "2", "-c", GetParam().codec, "-q",
+             GetParam().quality, "-o", dir.file(place), demo},
+            options);
     };
     const std::string output = GetParam().output;
     auto serial = render("serial-" + output, true);
@@ -68,7 +70,10 @@ TEST_P(OutputPipeline, OverlappedOutputEqualsTheSerialOne) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Outputs, OutputPipeline,
-                         ::testing::Values(PipelineCase{"H264Movie", "avc1", "movie.mov"},
+                         // x264's lossy levels read memory it never wrote, so their
+                         // bytes follow which thread's heap it got, not the frames
+                         // alone; its lossless level shows the frames exactly.
+                         ::testing::Values(PipelineCase{"H264Movie", "avc1", "movie.mov", "5"},
                                            PipelineCase{"ProResMovie", "apcn", "movie.mov"},
                                            PipelineCase{"PngSequence", "public.png", "frames"},
                                            PipelineCase{"JpegSequence", "public.jpeg", "frames"}),
