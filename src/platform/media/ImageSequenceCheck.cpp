@@ -1,7 +1,6 @@
 #include "platform/media/ImageSequenceCheck.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <set>
 #include <vector>
@@ -10,36 +9,6 @@
 
 namespace lumivane {
 namespace {
-
-// What a name in the directory is to the sequence.
-struct Entry {
-    enum Kind { Other, Frame, Partial } kind = Other;
-    std::string digits;
-    std::string extension;
-};
-
-bool allDigits(const std::string& text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(),
-                                        [](unsigned char c) { return std::isdigit(c) != 0; });
-}
-
-// "Image-<digits>.<extension>" and ".Image-<digits>.partial-<pid>.<extension>".
-Entry classify(const std::string& name) {
-    const size_t dot = name.rfind('.');
-    if (dot == std::string::npos || dot == 0) return {};
-    const std::string extension = name.substr(dot + 1);
-    if (!isImageSequenceExtension(extension)) return {};
-    std::string stem = name.substr(0, dot);
-    Entry::Kind kind = Entry::Frame;
-    if (stem.rfind(".Image-", 0) == 0) {
-        const size_t partial = stem.rfind(".partial-");
-        if (partial == std::string::npos || !allDigits(stem.substr(partial + 9))) return {};
-        stem = stem.substr(1, partial - 1);
-        kind = Entry::Partial;
-    }
-    if (stem.rfind("Image-", 0) != 0 || !allDigits(stem.substr(6))) return {};
-    return Entry{kind, stem.substr(6), extension};
-}
 
 std::string rangesText(const std::vector<int>& numbers) {
     std::string text;
@@ -70,14 +39,14 @@ struct Findings {
     std::set<std::string> beyond;
 };
 
-void note(Findings& findings, const std::string& name, const Entry& entry, int digits) {
-    if (entry.kind == Entry::Partial) {
+void note(Findings& findings, const std::string& name, const SequenceFileName& entry, int digits) {
+    if (entry.partial) {
         findings.partials.insert(name);
         return;
     }
     const int frameCount = int(findings.present.size()) - 1;
-    const bool padded = entry.digits.size() == size_t(digits);
-    const long long number = entry.digits.size() > 9 ? -1 : std::stoll(entry.digits);
+    const bool padded = entry.number.size() == size_t(digits);
+    const long long number = entry.number.size() > 9 ? -1 : std::stoll(entry.number);
     if (padded && number >= 1 && number <= frameCount) {
         findings.present[size_t(number)] = true;
         findings.extensions.insert(entry.extension);
@@ -127,8 +96,7 @@ Result<void> ImageSequenceCheck::check(const std::string& directory, int frameCo
     std::filesystem::directory_iterator entries(directory, error), end;
     for (; !error && entries != end; entries.increment(error)) {
         const std::string name = entries->path().filename().string();
-        const Entry entry = classify(name);
-        if (entry.kind != Entry::Other) note(findings, name, entry, digits);
+        if (auto entry = parseSequenceFileName(name)) note(findings, name, *entry, digits);
     }
     if (error) return errorAt(directory, "cannot be read (" + error.message() + ")");
     const std::string problems = report(findings);

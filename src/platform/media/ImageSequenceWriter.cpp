@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -155,41 +154,19 @@ std::string partialPath(const std::string& path) {
     return (final.parent_path() / name).string();
 }
 
-// Moves `at` past one or more decimal digits; false when there are none.
-bool skipDigits(const std::string& text, size_t& at) {
-    const size_t start = at;
-    while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) ++at;
-    return at > start;
-}
-
-bool skipText(const std::string& text, size_t& at, const std::string& expected) {
-    if (text.compare(at, expected.size(), expected) != 0) return false;
-    at += expected.size();
-    return true;
-}
-
 struct PartialName {
     std::string number;  // the frame number as the name spells it
     pid_t writer = 0;
 };
 
 // What ".Image-<digits>.partial-<pid>.<extension>", a name partialPath()
-// makes, says; nothing for any other name.
+// makes, says; nothing for any other name, or an id no process can have.
 std::optional<PartialName> parsePartialName(const std::string& name) {
-    size_t at = 0;
-    if (!skipText(name, at, ".Image-")) return std::nullopt;
-    const size_t numberStart = at;
-    if (!skipDigits(name, at)) return std::nullopt;
-    const std::string number = name.substr(numberStart, at - numberStart);
-    if (!skipText(name, at, ".partial-")) return std::nullopt;
-    const size_t pidStart = at;
-    if (!skipDigits(name, at) || name[pidStart] == '0' || at - pidStart > 9 ||
-        !skipText(name, at, ".")) {
+    auto parsed = parseSequenceFileName(name);
+    if (!parsed || !parsed->partial || parsed->writer[0] == '0' || parsed->writer.size() > 9) {
         return std::nullopt;
     }
-    if (!isImageSequenceExtension(name.substr(at))) return std::nullopt;
-    return PartialName{number,
-                       static_cast<pid_t>(std::stol(name.substr(pidStart, at - 1 - pidStart)))};
+    return PartialName{parsed->number, static_cast<pid_t>(std::stol(parsed->writer))};
 }
 
 // A partial file is left over once its writer is gone; ours are left from
