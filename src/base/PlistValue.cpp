@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <unordered_set>
@@ -350,8 +351,12 @@ PlistNode toNode(const PlistValue& value, int depth) {
                 plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
         }
         case PlistValue::Type::Date: {
-            double seconds = value.asDate()->seconds;
-            double whole = std::floor(seconds);
+            // Whole seconds and microseconds, each 32 bits: a date read from a
+            // list comes back as it was (its fraction may be negative, as at the
+            // earliest date one holds); one no list can hold is refused.
+            const double seconds = value.asDate()->seconds;
+            const double whole = std::trunc(seconds);
+            if (!std::isfinite(seconds) || whole < INT32_MIN || whole > INT32_MAX) return nullptr;
             return PlistNode(plist_new_date(static_cast<int32_t>(whole),
                                             static_cast<int32_t>((seconds - whole) * 1e6)));
         }
