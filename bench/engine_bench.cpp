@@ -82,7 +82,8 @@ double seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-// The loop of the render pipeline: one readback per output frame.
+// The loop of the render pipeline: one readback per output frame, taken
+// while the next frame renders, as LumivaneCLI takes it.
 double pipelineFps(OffscreenRenderer& renderer, int width, int height, int aa, int mb, int frames) {
     const int extra = mb - 1;
     const bool direct = aa == 1 && extra == 0;
@@ -93,22 +94,29 @@ double pipelineFps(OffscreenRenderer& renderer, int width, int height, int aa, i
     const double frameDuration = 1.0 / 30, subframe = frameDuration / mb;
     const float weight = 1.0f / float(extra + 1);
     size_t checksum = 0;
+    std::optional<ReadbackTicket> pending;
+    const auto takePending = [&] {
+        auto image = renderer.takeReadback(*pending);
+        if (!image) throw EngineError(image.error());
+        checksum += std::get<ImageRGBA8>(*image).pixels[0];
+    };
     const auto start = Clock::now();
     for (int i = 0; i < frames; ++i) {
         const double t = i * frameDuration;
         renderer.clear();
+        if (!direct) renderer.clearAccumulator();
         bench::render(renderer, t);
-        if (direct) {
-            checksum += renderer.createSnapshotImage().pixels[0];
-            continue;
-        }
-        renderer.clearAccumulator();
-        for (int j = 0; j <= extra; ++j) {
+        for (int j = 0; !direct && j <= extra; ++j) {
             renderer.accumulate(weight);
             if (j < extra) bench::render(renderer, t + (j + 1) * subframe);
         }
-        checksum += renderer.accumulatorImage().pixels[0];
+        auto ticket = renderer.beginReadback(
+            direct ? ReadbackSource::Render : ReadbackSource::Accumulator, TargetFormat::RGBA8);
+        if (!ticket) throw EngineError(ticket.error());
+        if (pending) takePending();
+        pending = *ticket;
     }
+    if (pending) takePending();
     const double elapsed = seconds(start);
     if (checksum == size_t(-1)) std::puts("");
     return frames / elapsed;
@@ -220,13 +228,18 @@ int main(int argc, char** argv) {
                     }
                     OffscreenRenderer renderer(float(width * aa), float(height * aa),
                                                ColorSpace::GenericRGB, composition);
+                    // Without an accumulator every draw goes into the renderer's own
+                    // target, one after the other, as a bare loop draws.
+                    OffscreenRenderer bareRenderer(float(width * aa), float(height * aa),
+                                                   ColorSpace::GenericRGB, composition);
                     // Untimed warm-up of both paths: shader variants and buffers are made
                     // on first use.
-                    bareFps(renderer, width, height, 1, 1);
+                    bareFps(bareRenderer, width, height, 1, 1);
                     pipelineFps(renderer, width, height, aa, std::min(mb, 2), 1);
                     double bare = 0, pipeline = 0;
                     for (int round = 0; round < options.rounds; ++round) {
-                        bare = std::max(bare, bareFps(renderer, width, height, mb, options.frames));
+                        bare = std::max(bare,
+                                        bareFps(bareRenderer, width, height, mb, options.frames));
                         pipeline = std::max(
                             pipeline, pipelineFps(renderer, width, height, aa, mb, options.frames));
                     }

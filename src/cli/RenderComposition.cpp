@@ -240,7 +240,6 @@ void Render::startAtFirstFrame() {
 void Render::accumulateFrame(double frameTime) {
     const int samples = m_plan.extraSubframes + 1;
     const float weight = static_cast<float>(1.0 / (m_plan.extraSubframes + 1.0));
-    m_renderer->clearAccumulator();
     for (int j = 0; j < samples; ++j) {
         m_progress.reportSubframe(j, samples);
         m_renderer->accumulate(m_plan.extraSubframes > 0 ? weight : 1.0f);
@@ -293,6 +292,8 @@ int Render::renderFrames() {
     for (int i = m_plan.firstFrame; i < m_plan.endFrame; ++i) {
         checkpoint();
         m_renderer->clear();
+        // Before the frame's first render, so that its samples find the batch free.
+        if (!direct) m_renderer->clearAccumulator();
         m_progress.reportFrame(i - m_plan.firstFrame, m_plan.framesWritten());
         double frameTime = m_plan.frameTime(i);
         try {

@@ -114,6 +114,22 @@ TEST_F(RenderPipeline, MotionBlurAveragesEvenlySpacedSamples) {
     }
 }
 
+// A discarded fragment keeps the sample before it, or the cleared frame when
+// there is none: a sample of a composition that discards is drawn on the
+// previous one, never apart from it.
+TEST_F(RenderPipeline, MotionBlurSamplesThatDiscardKeepThePreviousSample) {
+    auto result = render("partial.qtz", {"-f", "10", "-d", "0.2", "-m", "4"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    ASSERT_EQ(frames().size(), 2u);
+    // Frame 1: red 0, 0.05, 0.1, 0.15; the left half keeps 0.05 for the last two.
+    EXPECT_NEAR(pixel("Image-1.png", 11).r, 0.075 * 255, 1.0);
+    EXPECT_NEAR(pixel("Image-1.png", 0).r, 0.0375 * 255, 1.0);
+    // Frame 2 starts cleared and the left half never draws.
+    EXPECT_NEAR(pixel("Image-2.png", 11).r, 0.275 * 255, 1.0);
+    const Pixel left = pixel("Image-2.png", 0);
+    EXPECT_EQ(left.r + left.a, 0);
+}
+
 TEST_F(RenderPipeline, MotionBlurWithStartTimeUsesTheSubframeStep) {
     auto result = render("timecode.qtz", {"-f", "10", "-d", "0.1", "-s", "0.1", "-m", "2"});
     ASSERT_EQ(result.status, 0) << result.err;

@@ -99,6 +99,9 @@ public:
     const ShaderStageSource& vertexSource() const { return m_vertex; }
     const ShaderStageSource& fragmentSource() const { return m_fragment; }
     bool usesDiscard() const { return m_usesDiscard; }
+    // Whether a render writes every pixel of its target whatever it held
+    // before: the quad covers it and no fragment is discarded.
+    bool writesEveryPixel() const { return !m_usesDiscard && !m_hasVertexShader; }
     // Whether a render leaves pixels the next one reads (persistent
     // buffers). Without them a render depends only on its time, the
     // inputs, and the count and time of the renders before it.
@@ -119,6 +122,7 @@ private:
     ShaderStageSource m_vertex;
     ShaderStageSource m_fragment;
     bool m_usesDiscard = false;
+    bool m_hasVertexShader = false;
     std::array<float, 4> m_date{};
 };
 

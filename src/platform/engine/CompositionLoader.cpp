@@ -342,6 +342,7 @@ void CompositionLoader::buildSources(const std::string& text) {
         if (!vertexText) throw EngineError(vertexText.error());
         c.m_vertex =
             translator.translate(IsfTranslator::Stage::Vertex, vertexPath, vertexText.value());
+        c.m_hasVertexShader = true;
     } else {
         c.m_vertex = translator.defaultVertexShader();
     }

@@ -105,26 +105,90 @@ void OffscreenRenderer::createTarget(float width, float height) {
                           (error == GL_OUT_OF_MEMORY ? ": out of GPU memory" : ""));
     }
     clear();
+    clearIfAsked();
+}
+
+// A composition that writes every pixel draws a blur sample straight into a
+// slot of the accumulator's batch, as nothing of what the target held shows;
+// one that does not draws on the previous render, in its own target.
+OffscreenRenderer::Target OffscreenRenderer::targetForRender() {
+    if (m_renderer->composition().writesEveryPixel()) {
+        const int slot = m_accumulator.lendSlot(m_width, m_height, glFormat());
+        if (slot >= 0)
+            return {m_accumulator.slotFramebuffer(slot), m_accumulator.slotTexture(slot), slot};
+    }
+    return ownTarget();
 }
 
 Result<void> OffscreenRenderer::renderAtTime(double time, const RenderArguments* arguments) {
     if (!m_context->makeCurrent())
         return errorAt(m_renderer->composition().path(),
                        "the OpenGL context cannot be made current");
-    m_accumulator.flush();  // it may still hold the render about to be replaced
-    return m_renderer->render(time, arguments, m_framebuffer.id(), m_width, m_height);
+    const Target previous = m_last;
+    const bool previousCleared = m_clearAsked;
+    m_last = targetForRender();
+    if (m_last.slot < 0) {
+        m_accumulator.flush();  // it may still hold the render about to be replaced
+        // Clearing what the render overwrites whole would be wasted.
+        if (!m_renderer->composition().writesEveryPixel()) clearIfAsked();
+    }
+    Result<void> rendered;
+    try {
+        rendered = m_renderer->render(time, arguments, m_last.framebuffer, m_width, m_height);
+    } catch (...) {
+        keepPreviousAfterFailure(previous, previousCleared);
+        throw;
+    }
+    if (!rendered) keepPreviousAfterFailure(previous, previousCleared);
+    if (m_last.slot < 0) m_clearAsked = false;
+    return rendered;
 }
 
-void OffscreenRenderer::clear() {
-    if (!m_context->makeCurrent()) return;
-    m_accumulator.flush();
-    glBindFramebuffer(GL_FRAMEBUFFER, m_framebuffer.id());
+// A render that fails draws nothing into the output, so the target shows what
+// the renderer showed before it: the previous render, or a cleared target.
+void OffscreenRenderer::keepPreviousAfterFailure(const Target& previous, bool previousCleared) {
+    if (previousCleared && previous.slot < 0) {
+        clearFramebuffer(m_last.framebuffer);
+    } else if (previous.framebuffer != m_last.framebuffer) {
+        copyColour(previous.framebuffer, m_last.framebuffer);
+    }
+}
+
+void OffscreenRenderer::copyColour(GLuint from, GLuint to) const {
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, from);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, to);
+    glDisable(GL_SCISSOR_TEST);
+    glBlitFramebuffer(0, 0, m_width, m_height, 0, 0, m_width, m_height, GL_COLOR_BUFFER_BIT,
+                      GL_NEAREST);
+}
+
+void OffscreenRenderer::clearFramebuffer(GLuint framebuffer) {
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     glDisable(GL_SCISSOR_TEST);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     glDepthMask(GL_TRUE);
     glClearColor(0, 0, 0, 0);
     glClearDepth(1.0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+// The clear waits until something reads or draws on the target, which a
+// render into a batch slot never does.
+void OffscreenRenderer::clear() {
+    m_last = ownTarget();
+    m_clearAsked = true;
+}
+
+// Only the own target waits for a clear; a render in a slot has replaced it.
+void OffscreenRenderer::clearIfAsked() {
+    if (!m_clearAsked || m_last.slot >= 0) return;
+    m_accumulator.flush();
+    clearFramebuffer(m_framebuffer.id());
+    m_clearAsked = false;
+}
+
+GLint OffscreenRenderer::glFormat() const {
+    return m_format == TargetFormat::RGBAFloat ? GL_RGBA32F : GL_RGBA8;
 }
 
 void OffscreenRenderer::finish() {
@@ -134,7 +198,8 @@ void OffscreenRenderer::finish() {
 template <class Image>
 Image OffscreenRenderer::snapshot() {
     if (!m_context->makeCurrent()) return {};
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, m_framebuffer.id());
+    clearIfAsked();
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, m_last.framebuffer);
     Image image = readFramebufferImage<Image>(m_width, m_height);
     flipRows(reinterpret_cast<uint8_t*>(image.pixels.data()),
              size_t(m_width) * 4 * sizeof(image.pixels[0]), m_height, m_rowScratch);
@@ -152,6 +217,12 @@ ImageRGBAF OffscreenRenderer::createSnapshotImageFloat() {
 
 Result<void> OffscreenRenderer::createAccumulator(int width, int height) {
     if (!m_context->makeCurrent()) return Error{"the OpenGL context cannot be made current"};
+    // The slots may not outlive the accumulator made before this one.
+    if (m_last.slot >= 0) {
+        copyColour(m_last.framebuffer, m_framebuffer.id());
+        m_last = ownTarget();
+        m_clearAsked = false;
+    }
     if (!m_accumulator.create(width, height))
         return Error{"cannot make a " + std::to_string(width) + " x " + std::to_string(height) +
                      " float accumulator"};
@@ -164,9 +235,13 @@ void OffscreenRenderer::clearAccumulator() {
 
 void OffscreenRenderer::accumulate(float weight) {
     if (!m_context->makeCurrent()) return;
-    m_accumulator.accumulate(m_colour.id(), m_framebuffer.id(),
-                             m_format == TargetFormat::RGBAFloat ? GL_RGBA32F : GL_RGBA8, m_width,
-                             m_height, weight);
+    if (m_last.slot >= 0) {
+        m_accumulator.accumulateLent(m_last.slot, weight);
+        return;
+    }
+    clearIfAsked();
+    m_accumulator.accumulate(m_colour.id(), m_framebuffer.id(), glFormat(), m_width, m_height,
+                             weight);
 }
 
 ImageRGBA8 OffscreenRenderer::accumulatorImage() {
@@ -184,7 +259,8 @@ Result<ReadbackTicket> OffscreenRenderer::beginReadback(ReadbackSource source,
     if (!m_context->makeCurrent()) return Error{"the OpenGL context cannot be made current"};
     const bool floatSamples = samples == TargetFormat::RGBAFloat;
     if (source == ReadbackSource::Render) {
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, m_framebuffer.id());
+        clearIfAsked();
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, m_last.framebuffer);
         return m_readback.begin(m_width, m_height, floatSamples, true);
     }
     if (!m_accumulator.resolveForReading(floatSamples))

@@ -98,7 +98,22 @@ public:
     Result<FrameImage> takeReadback(ReadbackTicket ticket);
 
 private:
+    // Where a render draws: the renderer's own target, or a slot of the
+    // accumulator's batch (slot >= 0).
+    struct Target {
+        GLuint framebuffer = 0;
+        GLuint texture = 0;
+        int slot = -1;
+    };
+
     void createTarget(float width, float height);
+    Target ownTarget() const { return {m_framebuffer.id(), m_colour.id(), -1}; }
+    Target targetForRender();
+    void keepPreviousAfterFailure(const Target& previous, bool previousCleared);
+    static void clearFramebuffer(GLuint framebuffer);
+    void copyColour(GLuint from, GLuint to) const;
+    void clearIfAsked();
+    GLint glFormat() const;
     template <class Image>
     Image snapshot();
 
@@ -110,6 +125,9 @@ private:
     GLRenderbuffer m_depth;
     GLFramebuffer m_framebuffer;
     std::unique_ptr<CompositionRenderer> m_renderer;
+    // The last render, or the own target after clear().
+    Target m_last;
+    bool m_clearAsked = false;
     SampleAccumulator m_accumulator;
     PixelReadback m_readback;
     std::vector<uint8_t> m_rowScratch;

@@ -182,19 +182,34 @@ void SampleAccumulator::accumulate(GLuint source, GLuint sourceFramebuffer, GLin
     m_pending = Sample{source, sourceFramebuffer, sourceFormat, sourceWidth, sourceHeight, weight};
 }
 
-bool SampleAccumulator::holdInBatch(const Sample& sample) {
-    if (!m_batchable || sample.width != m_width || sample.height != m_height) return false;
-    // Made before the first sample is held, and only for renders that batch;
-    // without room for it each sample takes a pass of its own.
-    if (!m_nextSum && !makeTarget(m_nextSum, m_nextSumFramebuffer, GL_RGBA32F, m_width, m_height)) {
+// The batch's pass writes the sum's successor once there is a sum; made before
+// the first sample is held, and only for renders that batch. Without room
+// for it each sample takes a pass of its own.
+bool SampleAccumulator::canBatch(int width, int height) {
+    if (!m_batchable || width != m_width || height != m_height) return false;
+    if (!m_nextSum && !makeTarget(m_nextSum, m_nextSumFramebuffer, GL_RGBA32F, m_width, m_height))
         m_batchable = false;
-        return false;
-    }
-    if (!m_batch.hold(sample.framebuffer, sample.width, sample.height, sample.format,
-                      sample.weight))
-        return false;
-    if (m_batch.full()) drawBatch();
-    return true;
+    return m_batchable;
+}
+
+bool SampleAccumulator::holdInBatch(const Sample& sample) {
+    if (!canBatch(sample.width, sample.height)) return false;
+    if (!m_batch.hasRoom()) drawBatch();
+    return m_batch.hold(sample.framebuffer, sample.width, sample.height, sample.format,
+                        sample.weight);
+}
+
+int SampleAccumulator::lendSlot(int width, int height, GLint format) {
+    if (!valid() || !canBatch(width, height)) return -1;
+    return m_batch.lend(m_width, m_height, format);
+}
+
+void SampleAccumulator::accumulateLent(int slot, float weight) {
+    if (!valid()) return;
+    flush();
+    // The same render accumulated again takes no new slot, but a place in the pass.
+    if (m_batch.count() >= m_batch.capacity()) drawBatch();
+    m_batch.holdLent(slot, weight);
 }
 
 // Adds the held samples to the sum. The first batch writes the sum; later

@@ -8,7 +8,8 @@
 // first sample of a frame replaces the sum instead of clearing and adding to
 // it, and the last is added in the pass that resolves the image: a frame of
 // one sample is a single pass. Samples at output size (motion blur without
-// supersampling) are added several to a pass (SampleBatch).
+// supersampling) are added several to a pass (SampleBatch); a render can draw
+// straight into the batch (lendSlot), which saves copying it there.
 #pragma once
 
 #include <map>
@@ -38,6 +39,14 @@ public:
                     int sourceHeight, float weight);
     // Adds a held-back sample to the sum: call before its source is drawn to.
     void flush();
+    // A slot of the batch a render of width x height in format can draw into,
+    // so that it is held as a sample without a copy; -1 when there is none
+    // free or the render is not at output size.
+    int lendSlot(int width, int height, GLint format);
+    GLuint slotFramebuffer(int slot) const { return m_batch.slotFramebuffer(slot); }
+    GLuint slotTexture(int slot) const { return m_batch.slotTexture(slot); }
+    // Adds the render in the lent slot as the next sample, weighted.
+    void accumulateLent(int slot, float weight);
     ImageRGBA8 image();
     ImageRGBAF imageFloat();
     // Resolves the image in bytes or floats into a target left bound for
@@ -78,6 +87,7 @@ private:
     PassKind kindFor(const Sample& sample, bool resolve, bool hasSum) const;
     void draw(const PassProgram& program, const Sample* sample, bool readsSum, int held = 0);
     bool resolveInto(GLTexture& target, GLFramebuffer& framebuffer, GLenum format);
+    bool canBatch(int width, int height);
     bool holdInBatch(const Sample& sample);
     void drawBatch();
 

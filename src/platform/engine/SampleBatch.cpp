@@ -8,7 +8,9 @@
 namespace lumivane {
 namespace {
 
-constexpr int kMostSamples = 8;
+// Samples a pass adds at most; a frame of this many blur samples is resolved
+// in one pass when there are slots for them all.
+constexpr int kMostSamples = 16;
 // Held samples take at most this much GPU memory; larger frames hold fewer.
 constexpr double kSlotBudgetBytes = 256.0 * 1024 * 1024;
 
@@ -65,31 +67,23 @@ const SampleBatch::Program* SampleBatch::program(int count, bool hasSum) {
     return &m_programs.emplace(key, std::move(entry)).first->second;
 }
 
-bool SampleBatch::makeSlots(int width, int height, GLint format) {
+// Slots are made as they are first needed, up to what the texture units of
+// the resolve pass (the sample and the sum besides), the memory budget and
+// kMostSamples allow.
+bool SampleBatch::fits(int width, int height, GLint format) {
+    if (m_unsupported) return false;
+    if (width == m_width && height == m_height && format == m_format && m_capacity > 0) return true;
+    if (!m_held.empty()) return false;  // the held samples go first
     m_slots.clear();
-    m_count = 0;
+    m_lent = -1;
+    GLint units = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_IMAGE_UNITS, &units);
     const double bytes = double(width) * height * (format == GL_RGBA8 ? 4 : 16);
-    const int slots = std::min(kMostSamples, int(kSlotBudgetBytes / bytes));
+    m_capacity = std::min({kMostSamples, int(units) - 2, int(kSlotBudgetBytes / bytes)});
     // The pass itself must build; a driver without GLSL 4.00 keeps a pass per sample.
-    if (slots < 2 || !program(slots, true)) return false;
-    drainGLErrors();
-    for (int i = 0; i < slots; ++i) {
-        Slot slot;
-        slot.texture = GLTexture::create();
-        glBindTexture(GL_TEXTURE_2D, slot.texture.id());
-        glTexImage2D(GL_TEXTURE_2D, 0, format, width, height, 0, GL_RGBA, transferType(format),
-                     nullptr);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-        slot.framebuffer = GLFramebuffer::create();
-        glBindFramebuffer(GL_FRAMEBUFFER, slot.framebuffer.id());
-        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D,
-                               slot.texture.id(), 0);
-        if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) break;
-        m_slots.push_back(std::move(slot));
-    }
-    if (glGetError() != GL_NO_ERROR || m_slots.size() < 2) {
-        m_slots.clear();
+    if (m_capacity < 2 || !program(2, true)) {
+        m_unsupported = true;
+        m_capacity = 0;
         return false;
     }
     m_width = width;
@@ -98,40 +92,86 @@ bool SampleBatch::makeSlots(int width, int height, GLint format) {
     return true;
 }
 
+bool SampleBatch::addSlot() {
+    drainGLErrors();
+    Slot slot;
+    slot.texture = GLTexture::create();
+    glBindTexture(GL_TEXTURE_2D, slot.texture.id());
+    glTexImage2D(GL_TEXTURE_2D, 0, m_format, m_width, m_height, 0, GL_RGBA, transferType(m_format),
+                 nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    slot.framebuffer = GLFramebuffer::create();
+    glBindFramebuffer(GL_FRAMEBUFFER, slot.framebuffer.id());
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, slot.texture.id(),
+                           0);
+    const bool made = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE &&
+                      glGetError() == GL_NO_ERROR;
+    // No more than this many, then: the batch lives with the slots it has.
+    if (!made) m_capacity = int(m_slots.size());
+    if (made) m_slots.push_back(std::move(slot));
+    return made;
+}
+
+bool SampleBatch::isHeld(int slot) const {
+    return std::any_of(m_held.begin(), m_held.end(),
+                       [slot](const Held& held) { return held.slot == slot; });
+}
+
+// A copy never goes into the lent slot: it may hold the last render, not yet held.
+int SampleBatch::freeSlot(bool forCopy) {
+    if (!forCopy && m_lent >= 0 && !isHeld(m_lent)) return m_lent;
+    for (int i = 0; i < int(m_slots.size()); ++i) {
+        if (!isHeld(i) && !(forCopy && i == m_lent)) return i;
+    }
+    if (int(m_slots.size()) < m_capacity && addSlot()) return int(m_slots.size()) - 1;
+    return -1;
+}
+
+bool SampleBatch::hasRoom() const {
+    const int taken = count() + (m_lent >= 0 && !isHeld(m_lent) ? 1 : 0);
+    return !m_unsupported && (m_capacity == 0 || taken < m_capacity);
+}
+
+int SampleBatch::lend(int width, int height, GLint format) {
+    if (!fits(width, height, format)) return -1;
+    m_lent = freeSlot(false);
+    return m_lent;
+}
+
+void SampleBatch::holdLent(int slot, float weight) {
+    m_held.push_back({slot, weight});
+    if (slot == m_lent) m_lent = -1;
+}
+
 bool SampleBatch::hold(GLuint sourceFramebuffer, int width, int height, GLint sourceFormat,
                        float weight) {
-    if (m_unsupported || full() || sourceFramebuffer == 0) return false;
-    if (width != m_width || height != m_height || sourceFormat != m_format || m_slots.empty()) {
-        if (m_count > 0) return false;  // the held samples go first
-        if (!makeSlots(width, height, sourceFormat)) {
-            m_unsupported = true;
-            return false;
-        }
-    }
-    Slot& slot = m_slots[size_t(m_count)];
+    if (sourceFramebuffer == 0 || !fits(width, height, sourceFormat)) return false;
+    const int slot = freeSlot(true);
+    if (slot < 0) return false;
     glBindFramebuffer(GL_READ_FRAMEBUFFER, sourceFramebuffer);
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, slot.framebuffer.id());
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, m_slots[size_t(slot)].framebuffer.id());
     glDisable(GL_SCISSOR_TEST);
     glBlitFramebuffer(0, 0, width, height, 0, 0, width, height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
-    slot.weight = weight;
-    ++m_count;
+    m_held.push_back({slot, weight});
     return true;
 }
 
 bool SampleBatch::drawInto(GLuint sum, const FullScreenQuad& quad) {
-    if (m_count == 0) return true;
-    const Program* pass = program(m_count, sum != 0);
+    const int held = count();
+    if (held == 0) return true;
+    const Program* pass = program(held, sum != 0);
     if (!pass) return false;
     std::vector<float> weights;
     glUseProgram(pass->program.id());
-    for (int j = 0; j < m_count; ++j) {
-        weights.push_back(m_slots[size_t(j)].weight);
+    for (int j = 0; j < held; ++j) {
+        weights.push_back(weight(j));
         glActiveTexture(GLenum(GL_TEXTURE0 + j));
-        glBindTexture(GL_TEXTURE_2D, m_slots[size_t(j)].texture.id());
+        glBindTexture(GL_TEXTURE_2D, texture(j));
     }
-    glUniform1fv(pass->weights, m_count, weights.data());
+    glUniform1fv(pass->weights, held, weights.data());
     glUniform1i(pass->height, m_height);
-    glActiveTexture(GLenum(GL_TEXTURE0 + m_count));
+    glActiveTexture(GLenum(GL_TEXTURE0 + held));
     glBindTexture(GL_TEXTURE_2D, sum);
     glActiveTexture(GL_TEXTURE0);
     glViewport(0, 0, m_width, m_height);
@@ -140,7 +180,7 @@ bool SampleBatch::drawInto(GLuint sum, const FullScreenQuad& quad) {
     glDisable(GL_SCISSOR_TEST);
     quad.bind();
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-    m_count = 0;
+    m_held.clear();
     return true;
 }
 

@@ -53,7 +53,8 @@ bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
 }
 
 // Samples added several to a pass must give the bits that one pass per
-// sample gives, in float and in bytes, with the sum carried across batches.
+// sample gives, in float and in bytes, with the sum carried across batches:
+// copied into the batch, or drawn straight into it by the renderer.
 TEST_P(EngineSampleBatch, SameBitsAsOnePassPerSample) {
     const BatchCase c = GetParam();
     const int width = 23, height = 17;
@@ -63,8 +64,11 @@ TEST_P(EngineSampleBatch, SameBitsAsOnePassPerSample) {
     SampleAccumulator batched, single;
     ASSERT_TRUE(batched.create(width, height));
     ASSERT_TRUE(single.create(width, height));
+    ASSERT_TRUE(r.createAccumulator(width, height));
     const float weight = float(1.0 / c.samples);
     for (int frame = 0; frame < 2; ++frame) {
+        r.clear();
+        r.clearAccumulator();
         batched.clear();
         single.clear();
         for (int j = 0; j < c.samples; ++j) {
@@ -77,11 +81,14 @@ TEST_P(EngineSampleBatch, SameBitsAsOnePassPerSample) {
                                height, weight);
             // No framebuffer to copy from: a pass per sample, as before batching.
             single.accumulate(source.texture.id(), 0, source.format, width, height, weight);
+            r.accumulate(weight);
         }
         const ImageRGBAF floats = batched.imageFloat();
         ASSERT_EQ(floats.pixels.size(), size_t(width) * height * 4);
         EXPECT_TRUE(sameBits(floats.pixels, single.imageFloat().pixels)) << "frame " << frame;
         EXPECT_EQ(batched.image().pixels, single.image().pixels) << "frame " << frame;
+        EXPECT_TRUE(sameBits(r.accumulatorImageFloat().pixels, floats.pixels)) << "frame " << frame;
+        EXPECT_EQ(r.accumulatorImage().pixels, single.image().pixels) << "frame " << frame;
     }
 }
 
