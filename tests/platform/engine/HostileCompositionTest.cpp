@@ -180,6 +180,33 @@ TEST_F(HostileRender, APassTargetAskingForGigabytesFailsBeforeTheFirstFrame) {
     }
 }
 
+// A render that fails draws nothing, wherever it was to draw: a blur sample
+// shows the render before it, and the first of a frame shows the clear.
+TEST_F(HostileRender, AFailedRenderLeavesWhatTheRendererShowedBefore) {
+    Scratch dir;
+    const std::string path = dir.write(
+        "grow.qtz", R"(/*{"INPUTS": [{"NAME": "side", "TYPE": "float", "DEFAULT": 4}],
+"PASSES": [{"TARGET": "t", "WIDTH": "$side", "HEIGHT": "$side", "FLOAT": true}, {}]}*/
+void main() { gl_FragColor = vec4(TIME, 0.5, 0.25, 1.0); })");
+    OffscreenRenderer renderer(4, 4, ColorSpace::GenericRGB, Composition::compositionWithFile(path),
+                               TargetFormat::RGBA8);
+    ASSERT_TRUE(renderer.createAccumulator(4, 4));
+    renderer.clear();
+    renderer.clearAccumulator();
+    ASSERT_TRUE(renderer.renderAtTime(0.75, nullptr));
+    const ImageRGBA8 drawn = renderer.createSnapshotImage();
+    renderer.accumulate(0.5f);
+    renderer.setValue(PlistValue(100000.0), "side");
+    EXPECT_FALSE(renderer.renderAtTime(0.25, nullptr));
+    EXPECT_EQ(renderer.createSnapshotImage().pixels, drawn.pixels);
+    renderer.accumulate(0.5f);
+    EXPECT_EQ(renderer.accumulatorImage().pixels, drawn.pixels);
+
+    renderer.clear();
+    EXPECT_FALSE(renderer.renderAtTime(0.5, nullptr));
+    EXPECT_EQ(renderer.createSnapshotImage().pixels, std::vector<uint8_t>(4 * 4 * 4, 0));
+}
+
 // An image wider than the largest texture would sample as black; it is
 // drawn scaled down instead.
 TEST_F(HostileRender, AnImageWiderThanTheLargestTextureIsDrawnScaledDown) {
