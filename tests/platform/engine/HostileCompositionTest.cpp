@@ -184,8 +184,8 @@ TEST_F(HostileRender, APassTargetAskingForGigabytesFailsBeforeTheFirstFrame) {
 // shows the render before it, and the first of a frame shows the clear.
 TEST_F(HostileRender, AFailedRenderLeavesWhatTheRendererShowedBefore) {
     Scratch dir;
-    const std::string path = dir.write(
-        "grow.qtz", R"(/*{"INPUTS": [{"NAME": "side", "TYPE": "float", "DEFAULT": 4}],
+    const std::string path =
+        dir.write("grow.qtz", R"(/*{"INPUTS": [{"NAME": "side", "TYPE": "float", "DEFAULT": 4}],
 "PASSES": [{"TARGET": "t", "WIDTH": "$side", "HEIGHT": "$side", "FLOAT": true}, {}]}*/
 void main() { gl_FragColor = vec4(TIME, 0.5, 0.25, 1.0); })");
     OffscreenRenderer renderer(4, 4, ColorSpace::GenericRGB, Composition::compositionWithFile(path),
