@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/engine/ColourTarget.h"
 #include "platform/engine/FramebufferReadback.h"
 #include "platform/engine/GLObjects.h"
 #include "platform/engine/ShaderProgram.h"
@@ -94,27 +95,6 @@ const char* kPasses =
 // Texture units of the batched samples a resolve adds; 0 and 1 are the source and the sum.
 constexpr int kHeldUnit = 2;
 
-bool makeTarget(GLTexture& texture, GLFramebuffer& framebuffer, GLenum format, int width,
-                int height) {
-    drainGLErrors();
-    texture = GLTexture::create();
-    glBindTexture(GL_TEXTURE_2D, texture.id());
-    glTexImage2D(GL_TEXTURE_2D, 0, format, width, height, 0, GL_RGBA,
-                 format == GL_RGBA8 ? GL_UNSIGNED_BYTE : GL_FLOAT, nullptr);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    framebuffer = GLFramebuffer::create();
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer.id());
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture.id(), 0);
-    const bool ok = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE &&
-                    glGetError() == GL_NO_ERROR;
-    if (!ok) {
-        framebuffer.reset();
-        texture.reset();
-    }
-    return ok;
-}
-
 }  // namespace
 
 // One program per pass kind and whole-number ratio, its loops fixed at
@@ -161,7 +141,7 @@ bool SampleAccumulator::create(int width, int height) {
     m_resolvedFFramebuffer.reset();
     m_nextSum.reset();
     m_nextSumFramebuffer.reset();
-    if (!makeTarget(m_sum, m_sumFramebuffer, GL_RGBA32F, width, height)) return false;
+    if (!makeColourTarget(m_sum, m_sumFramebuffer, GL_RGBA32F, width, height)) return false;
     m_batchable = true;
     m_width = width;
     m_height = height;
@@ -187,7 +167,8 @@ void SampleAccumulator::accumulate(GLuint source, GLuint sourceFramebuffer, GLin
 // for it each sample takes a pass of its own.
 bool SampleAccumulator::canBatch(int width, int height) {
     if (!m_batchable || width != m_width || height != m_height) return false;
-    if (!m_nextSum && !makeTarget(m_nextSum, m_nextSumFramebuffer, GL_RGBA32F, m_width, m_height))
+    if (!m_nextSum &&
+        !makeColourTarget(m_nextSum, m_nextSumFramebuffer, GL_RGBA32F, m_width, m_height))
         m_batchable = false;
     return m_batchable;
 }
@@ -293,7 +274,7 @@ void SampleAccumulator::draw(const PassProgram& program, const Sample* sample, b
 // so the images can be read in either format.
 bool SampleAccumulator::resolveInto(GLTexture& target, GLFramebuffer& framebuffer, GLenum format) {
     if (!valid()) return false;
-    if (!target && !makeTarget(target, framebuffer, format, m_width, m_height)) return false;
+    if (!target && !makeColourTarget(target, framebuffer, format, m_width, m_height)) return false;
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer.id());
     glDisable(GL_BLEND);
     if (!m_pending && m_summed == 0 && m_batch.count() == 0) {

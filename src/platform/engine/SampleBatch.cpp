@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/engine/ColourTarget.h"
 #include "platform/engine/ShaderProgram.h"
 
 namespace lumivane {
@@ -41,10 +42,6 @@ const char* kSum =
     "    }\n"
     "    color = total;\n"
     "}\n";
-
-GLenum transferType(GLint format) {
-    return format == GL_RGBA8 ? GL_UNSIGNED_BYTE : GL_FLOAT;
-}
 
 }  // namespace
 
@@ -93,20 +90,9 @@ bool SampleBatch::fits(int width, int height, GLint format) {
 }
 
 bool SampleBatch::addSlot() {
-    drainGLErrors();
     Slot slot;
-    slot.texture = GLTexture::create();
-    glBindTexture(GL_TEXTURE_2D, slot.texture.id());
-    glTexImage2D(GL_TEXTURE_2D, 0, m_format, m_width, m_height, 0, GL_RGBA, transferType(m_format),
-                 nullptr);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    slot.framebuffer = GLFramebuffer::create();
-    glBindFramebuffer(GL_FRAMEBUFFER, slot.framebuffer.id());
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, slot.texture.id(),
-                           0);
-    const bool made = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE &&
-                      glGetError() == GL_NO_ERROR;
+    const bool made =
+        makeColourTarget(slot.texture, slot.framebuffer, GLenum(m_format), m_width, m_height);
     // No more than this many, then: the batch lives with the slots it has.
     if (!made) m_capacity = int(m_slots.size());
     if (made) m_slots.push_back(std::move(slot));
