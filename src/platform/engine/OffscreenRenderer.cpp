@@ -114,8 +114,7 @@ void OffscreenRenderer::createTarget(float width, float height) {
 OffscreenRenderer::Target OffscreenRenderer::targetForRender() {
     if (m_renderer->composition().writesEveryPixel()) {
         const int slot = m_accumulator.lendSlot(m_width, m_height, glFormat());
-        if (slot >= 0)
-            return {m_accumulator.slotFramebuffer(slot), m_accumulator.slotTexture(slot), slot};
+        if (slot >= 0) return {m_accumulator.slotFramebuffer(slot), slot};
     }
     return ownTarget();
 }

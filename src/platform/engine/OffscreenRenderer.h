@@ -102,12 +102,11 @@ private:
     // accumulator's batch (slot >= 0).
     struct Target {
         GLuint framebuffer = 0;
-        GLuint texture = 0;
         int slot = -1;
     };
 
     void createTarget(float width, float height);
-    Target ownTarget() const { return {m_framebuffer.id(), m_colour.id(), -1}; }
+    Target ownTarget() const { return {m_framebuffer.id(), -1}; }
     Target targetForRender();
     void keepPreviousAfterFailure(const Target& previous, bool previousCleared);
     static void clearFramebuffer(GLuint framebuffer);

@@ -44,7 +44,6 @@ public:
     // free or the render is not at output size.
     int lendSlot(int width, int height, GLint format);
     GLuint slotFramebuffer(int slot) const { return m_batch.slotFramebuffer(slot); }
-    GLuint slotTexture(int slot) const { return m_batch.slotTexture(slot); }
     // Adds the render in the lent slot as the next sample, weighted.
     void accumulateLent(int slot, float weight);
     ImageRGBA8 image();
