@@ -16,7 +16,7 @@ PACKAGES=(
     libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
     libopenimageio-dev libplist-dev nlohmann-json3-dev libmuparser-dev
     libfontconfig-dev fonts-dejavu-core
-    libgtest-dev clang libclang-rt-14-dev
+    libgtest-dev clang libclang-rt-14-dev clang-format
     qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libqt6opengl6-dev xvfb xauth
 )
 
