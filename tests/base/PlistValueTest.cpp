@@ -60,7 +60,8 @@ TEST(PlistValueIO, GarbageAndTruncatedInputParseAsNothing) {
     EXPECT_FALSE(parsePropertyList("not a property list"));
     EXPECT_FALSE(parsePropertyList(std::string_view(xml).substr(0, xml.size() / 2)));
     auto binary = *binaryPropertyList(sampleValue());
-    binary.resize(binary.size() - 10);
+    ASSERT_GT(binary.size(), 10u);
+    binary.erase(binary.end() - 10, binary.end());
     EXPECT_FALSE(parsePropertyList(std::span<const uint8_t>(binary)));
 }
 
