@@ -31,6 +31,11 @@
 #include "platform/media/ImageFormatSettings.h"
 #include "platform/media/ImageSequence.h"
 #include "platform/media/ImageSequenceWriter.h"
+#include "platform/media/PngFilter.h"
+
+#ifdef LUMIVANE_BENCH_SPNG
+#include <spng.h>
+#endif
 
 namespace {
 
@@ -124,6 +129,42 @@ Measure oiioPng(const std::vector<ImageRGBA8>& frames, const fs::path& directory
         }
     });
 }
+
+#ifdef LUMIVANE_BENCH_SPNG
+// libspng with the filter and zlib level our PNG frames get at `level`.
+Measure spngPng(const std::vector<ImageRGBA8>& frames, const fs::path& directory, int level) {
+    return measure(int(frames.size()), RUSAGE_SELF, directory, [&] {
+        for (size_t i = 0; i < frames.size(); ++i) {
+            const ImageRGBA8& frame = frames[i];
+            const std::string filter =
+                choosePngFilter(frame.pixels.data(), frame.width, frame.height, 4);
+            const int choice = filter == "sub"  ? SPNG_FILTER_CHOICE_SUB
+                               : filter == "up" ? SPNG_FILTER_CHOICE_UP
+                                                : SPNG_FILTER_CHOICE_NONE;
+            const fs::path path = directory / ("Image-" + std::to_string(i + 1) + ".png");
+            FILE* file = std::fopen(path.c_str(), "wb");
+            spng_ctx* context = spng_ctx_new(SPNG_CTX_ENCODER);
+            spng_set_png_file(context, file);
+            spng_set_option(context, SPNG_FILTER_CHOICE, choice);
+            spng_set_option(context, SPNG_IMG_COMPRESSION_LEVEL, pngZlibLevel(level));
+            spng_ihdr header{};
+            header.width = uint32_t(frame.width);
+            header.height = uint32_t(frame.height);
+            header.bit_depth = 8;
+            header.color_type = SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
+            spng_set_ihdr(context, &header);
+            const int rc = spng_encode_image(context, frame.pixels.data(), frame.pixels.size(),
+                                             SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
+            spng_ctx_free(context);
+            std::fclose(file);
+            if (rc != 0) {
+                std::fprintf(stderr, "libspng: %s\n", spng_strerror(rc));
+                std::exit(1);
+            }
+        }
+    });
+}
+#endif
 
 Measure ffmpeg(const std::string& raw, int width, int height, int frames, const fs::path& directory,
                const std::string& codec, const char* extension) {
@@ -235,8 +276,12 @@ int main(int argc, char** argv) {
             printLine(extension, std::to_string(level), describeImageSetting(extension, level),
                       writeSequence(frames, out, type, level, 1));
         }
-        if (std::string(extension) == "png")
+        if (std::string(extension) == "png") {
             printLine("png", "before", "OpenImageIO libpng", oiioPng(frames, out));
+#ifdef LUMIVANE_BENCH_SPNG
+            printLine("png", "3", "libspng, same as ours", spngPng(frames, out, 3));
+#endif
+        }
         for (const Reference& reference : kReferences) {
             if (std::string(reference.extension) != extension) continue;
             printLine(extension, "ffmpeg", reference.label,

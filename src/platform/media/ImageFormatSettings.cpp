@@ -16,7 +16,16 @@ size_t index(int level) {
 constexpr std::array<int, 6> kPngZlibLevel = {1, 2, 4, 5, 6, 9};
 
 constexpr std::array<int, 6> kJpegQuality = {30, 50, 70, 85, 95, 100};
-constexpr std::array<int, 6> kJpeg2000Ratio = {50, 30, 20, 12, 6, 0};
+// Rendered frames reached the irreversible wavelet's own quantization at
+// about 20:1, so higher rates would all give level 4's file.
+constexpr std::array<Jpeg2000Encoding, 6> kJpeg2000 = {{
+    {false, 64},
+    {false, 44},
+    {false, 30},
+    {false, 20},
+    {false, 0},
+    {true, 0},
+}};
 
 }  // namespace
 
@@ -28,8 +37,8 @@ int jpegQuality(int level) {
     return kJpegQuality[index(level)];
 }
 
-int jpeg2000Ratio(int level) {
-    return kJpeg2000Ratio[index(level)];
+Jpeg2000Encoding jpeg2000Encoding(int level) {
+    return kJpeg2000[index(level)];
 }
 
 // Horizontal differencing before LZW or deflate shrinks smooth images a
@@ -67,8 +76,10 @@ std::string describeImageSetting(const std::string& extension, int level) {
     if (extension == "png") return "filter by frame, zlib " + std::to_string(pngZlibLevel(level));
     if (extension == "jpg") return "quality " + std::to_string(jpegQuality(level));
     if (extension == "jp2") {
-        const int ratio = jpeg2000Ratio(level);
-        return ratio == 0 ? std::string("lossless") : "ratio " + std::to_string(ratio) + ":1";
+        const Jpeg2000Encoding jp2 = jpeg2000Encoding(level);
+        if (jp2.lossless) return "lossless";
+        return jp2.ratio > 0 ? "9/7 wavelet, " + std::to_string(jp2.ratio) + ":1"
+                             : std::string("9/7 wavelet, no rate");
     }
     const LibraryCompression library =
         extension == "tiff" ? tiffCompression(level) : exrCompression(level);

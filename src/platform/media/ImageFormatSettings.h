@@ -11,8 +11,13 @@ namespace lumivane {
 // filter is chosen per frame (PngFilter.h).
 int pngZlibLevel(int level);
 int jpegQuality(int level);
-// Compression ratio for JPEG-2000; 0 is lossless.
-int jpeg2000Ratio(int level);
+struct Jpeg2000Encoding {
+    bool lossless = true;  // the reversible wavelet
+    // Lossy only: the most raw bytes per file byte; 0 sets no rate, leaving
+    // the irreversible wavelet's own quantization.
+    int ratio = 0;
+};
+Jpeg2000Encoding jpeg2000Encoding(int level);
 // OpenImageIO's "Compression" value and TIFF predictor (1 none, 2 horizontal).
 struct LibraryCompression {
     std::string compression;

@@ -215,7 +215,7 @@ Result<void> ImageSequenceWriter::writeFrame(int index, const FrameImage& frame)
     } else if (m_extension == "jp2") {
         written =
             writeBytes(partial.path(), path,
-                       encodeJpeg2000(eightBit(pixels), width, height, jpeg2000Ratio(m_level)));
+                       encodeJpeg2000(eightBit(pixels), width, height, jpeg2000Encoding(m_level)));
     } else {
         written = writeImage(partial.path(), path, specFor(m_extension, pixels, m_level));
     }

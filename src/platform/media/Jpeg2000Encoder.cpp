@@ -18,7 +18,7 @@ int jpeg2000ResolutionLevels(int width, int height) {
 }
 
 Result<std::vector<uint8_t>> encodeJpeg2000(const std::vector<uint8_t>& rgb, int width, int height,
-                                            int ratio) {
+                                            Jpeg2000Encoding encoding) {
     if (width <= 0 || height <= 0 || rgb.size() != size_t(width) * size_t(height) * 3) {
         return Error{"frame has no pixels or a wrong pixel count"};
     }
@@ -27,11 +27,10 @@ Result<std::vector<uint8_t>> encodeJpeg2000(const std::vector<uint8_t>& rgb, int
     encoder.srgb = false;
     encoder.options = {{"format", "jp2"},
                        {"numresolution", std::to_string(jpeg2000ResolutionLevels(width, height))}};
-    if (ratio > 0) {
-        // FFmpeg hands OpenJPEG twice the compression level as the rate; the
-        // irreversible wavelet is the one meant for a target rate.
-        encoder.compressionLevel = std::max(1, ratio / 2);
+    if (!encoding.lossless) {
         encoder.options.emplace_back("irreversible", "1");
+        // FFmpeg hands OpenJPEG twice the compression level as the rate.
+        if (encoding.ratio > 0) encoder.compressionLevel = std::max(1, encoding.ratio / 2);
     }
     return encodeStill(StillImage{width, height, AV_PIX_FMT_RGB24, rgb.data(), width * 3}, encoder);
 }

@@ -7,15 +7,15 @@
 #include <vector>
 
 #include "base/Result.h"
+#include "platform/media/ImageFormatSettings.h"
 
 namespace lumivane {
 
 // The most resolution levels a frame this size takes (one per halving, at
 // most OpenJPEG's default of six).
 int jpeg2000ResolutionLevels(int width, int height);
-// A .jp2 file of 8-bit RGB pixels, rows top first: lossless (reversible
-// wavelet) when `ratio` is 0, else about 1/ratio of the raw size.
+// A .jp2 file of 8-bit RGB pixels, rows top first.
 Result<std::vector<uint8_t>> encodeJpeg2000(const std::vector<uint8_t>& rgb, int width, int height,
-                                            int ratio = 0);
+                                            Jpeg2000Encoding encoding = {});
 
 }  // namespace lumivane
