@@ -14,6 +14,8 @@ Result<AVCodecContextUPtr> openEncoder(const StillImage& image, const StillEncod
     context->height = image.height;
     context->pix_fmt = image.format;
     context->time_base = AVRational{1, 1};
+    // FFmpeg's PNG encoder writes the aspect as pHYs whatever it is; 0:1 is no aspect at all.
+    context->sample_aspect_ratio = AVRational{1, 1};
     // The sequence writer runs one encoder per worker already.
     context->thread_count = 1;
     context->compression_level = encoder.compressionLevel;
