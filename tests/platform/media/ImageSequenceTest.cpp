@@ -338,6 +338,11 @@ TEST(ImageSequence, EachLevelWritesItsOwnSettingAndKeepsThePicture) {
         if (*c.compression) {
             EXPECT_EQ(image.spec.get_string_attribute("compression"), c.compression);
         }
+        if (std::string(c.type) == "public.png") {
+            // Square pixels, not the zero resolution an unset aspect gives.
+            EXPECT_EQ(image.spec.get_float_attribute("XResolution"), 1.0f);
+            EXPECT_EQ(image.spec.get_float_attribute("YResolution"), 1.0f);
+        }
         const bool exr = std::string(c.type) == "com.ilm.openexr-image";
         const std::vector<float> expected = expectedSamples(frame, exr, c.channels);
         ASSERT_EQ(image.pixels.size(), expected.size());
