@@ -34,6 +34,7 @@ enum class Option {
     Parameter,
     Events,
     Frames,
+    Opaque,
 };
 
 struct OptionSpec {
@@ -53,13 +54,13 @@ constexpr OptionSpec kOptions[] = {
     {"-l", true, Option::TimeScale},       {"-a", true, Option::Antialias},
     {"-m", true, Option::MotionBlur},      {"-v", false, Option::Verbose},
     {"-p", true, Option::Parameter},       {"-e", true, Option::Events},
-    {"--frames", true, Option::Frames},
+    {"--frames", true, Option::Frames},    {"--opaque", false, Option::Opaque},
 };
 
 // Options added since the prefix rule match only when spelt in full, so
 // that no argument refused before quietly means something now.
 bool matchesOnlyInFull(Option option) {
-    return option == Option::Frames;
+    return option == Option::Frames || option == Option::Opaque;
 }
 
 constexpr const char* kFrameCountValue = "count";
@@ -223,6 +224,9 @@ std::optional<int> Scan::apply(Option option, const char* argument, const char* 
             return applyEvents(value);
         case Option::Frames:
             return applyFrames(value);
+        case Option::Opaque:
+            settings.setOpaque(true);
+            break;
     }
     return std::nullopt;
 }

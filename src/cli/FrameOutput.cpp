@@ -134,7 +134,8 @@ std::optional<FrameOutputFailure> FrameOutput::open(const RenderSettings& settin
         if (auto range = settings.frameRange()) frames = SequenceFrames{range->first, range->last};
         // Numbered and padded as the whole render numbers them.
         auto sequence =
-            ImageSequenceWriter::open(path, m_codec, frameCount, settings.quality(), frames);
+            ImageSequenceWriter::open(path, m_codec, frameCount,
+                                      SequenceStyle{settings.quality(), settings.opaque()}, frames);
         if (!sequence) return FrameOutputFailure{kSequencePathLine, sequence.error()};
         m_sequence = std::shared_ptr<ImageSequenceWriter>(std::move(sequence.value()));
         const int workers = OutputStage::serialWanted() ? 0 : OutputStage::sequenceWorkers();

@@ -41,6 +41,7 @@ constexpr const char* kOptionList =
     "into "
     "chunks;\n"
     "\t\t\t'--frames count' prints the render's frame count.  Default is every frame\n"
+    "   * --opaque\t\timage sequences without alpha: RGB over black.  Default keeps alpha\n"
     "   * -v\t\t\tincreases verbosity.  Default is 0 (no output).";
 
 }  // namespace

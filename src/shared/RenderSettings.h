@@ -60,6 +60,9 @@ public:
     std::optional<FrameRange> frameRange() const { return get(m_frameRange); }
     void setFrameRange(std::optional<FrameRange> v) { set(m_frameRange, std::move(v)); }
 
+    // Image sequences in RGB over black even where the format keeps alpha.
+    bool opaque() const { return m_opaque; }
+    void setOpaque(bool v) { m_opaque = v; }
     int quality() const { return m_quality; }
     void setQuality(int v) { m_quality = v; }
     int motionBlur() const { return m_motionBlur; }
@@ -99,6 +102,7 @@ private:
     std::optional<PlistValue> m_inputValues;
     std::shared_ptr<const EventArray> m_events;
     std::optional<FrameRange> m_frameRange;
+    std::atomic<bool> m_opaque{false};
     std::atomic<int> m_quality{0};
     std::atomic<int> m_motionBlur{0};
     std::atomic<double> m_AA{0};

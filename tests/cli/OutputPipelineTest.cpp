@@ -69,6 +69,58 @@ TEST_P(OutputPipeline, OverlappedOutputEqualsTheSerialOne) {
     }
 }
 
+// What ffmpeg, as an independent reader, decodes from an image file.
+struct Decoded {
+    std::string pixelFormat;
+    std::string rgb;  // the pixels as 8-bit RGB
+};
+
+Decoded decode(const std::string& file) {
+    const std::string quoted = test::shellQuoted(file);
+    return {
+        test::runShell("ffprobe -v error -show_entries stream=pix_fmt -of csv=p=0 " + quoted)
+            .output,
+        test::runShell("ffmpeg -v error -i " + quoted + " -f rawvideo -pix_fmt rgb24 -").output};
+}
+
+// --opaque leaves the alpha channel out and nothing else: the demo covers
+// every pixel, so the colours are the render's own.
+TEST(OutputPipeline, OpaqueFramesAreTheRenderWithoutAlpha) {
+    test::TempDir dir;
+    const std::string demo = std::string(LUMIVANE_SOURCE_DIR) + "/resources/compositions/demo.qtz";
+    for (const auto& [codec, extension] :
+         {std::pair{"public.png", "png"}, {"public.tiff", "tiff"}}) {
+        SCOPED_TRACE(codec);
+        for (const bool opaque : {false, true}) {
+            std::vector<std::string> arguments = {
+                test::cliPath(),
+                "-w",
+                "48",
+                "-h",
+                "32",
+                "-d",
+                "0.1",
+                "-q",
+                "0",
+                "-c",
+                codec,
+                "-o",
+                dir.file(std::string(extension) + (opaque ? "-opaque" : "-alpha")),
+                demo};
+            if (opaque) arguments.insert(arguments.begin() + 1, "--opaque");
+            auto run = test::runProcess(arguments, test::withTimeout(120));
+            ASSERT_EQ(run.status, 0) << run.err;
+        }
+        const std::string name = std::string("/Image-3.") + extension;
+        const Decoded alpha = decode(dir.file(std::string(extension) + "-alpha") + name);
+        const Decoded opaque = decode(dir.file(std::string(extension) + "-opaque") + name);
+        EXPECT_EQ(alpha.pixelFormat, "rgba\n");
+        EXPECT_EQ(opaque.pixelFormat, "rgb24\n");
+        ASSERT_EQ(opaque.rgb.size(), 48u * 32u * 3u);
+        EXPECT_TRUE(opaque.rgb == alpha.rgb);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Outputs, OutputPipeline,
                          // x264's lossy levels read memory it never wrote, so their
                          // bytes follow which thread's heap it got, not the frames

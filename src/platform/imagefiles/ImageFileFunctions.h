@@ -10,7 +10,7 @@
 
 namespace lumivane::imagefiles {
 
-constexpr int kAbiVersion = 1;
+constexpr int kAbiVersion = 2;
 constexpr const char* kEntryPoint = "lumivane_imagefiles";
 
 enum class SampleType { UInt8, UInt16, Half, Float };
@@ -41,7 +41,10 @@ struct ImageToWrite {
     SampleType stored = SampleType::UInt8;
     bool linear = false;  // else sRGB
     bool straightAlpha = false;
-    int jpegQuality = 0;  // 0: none given
+    // OpenImageIO's "Compression" ("jpeg:85", "zip:6", "piz"); empty: the
+    // format's default. TIFF's predictor: 0 the default, 1 none, 2 horizontal.
+    std::string compression;
+    int tiffPredictor = 0;
 };
 
 // Coverage of drawn text, one byte a pixel, rows top first.

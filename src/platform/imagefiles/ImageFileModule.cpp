@@ -65,9 +65,8 @@ OIIO::ImageSpec specFor(const ImageToWrite& image) {
     spec.attribute("oiio:ColorSpace", image.linear ? "Linear" : "sRGB");
     // Without this PNG and TIFF output would divide straight alpha out.
     if (image.straightAlpha) spec.attribute("oiio:UnassociatedAlpha", 1);
-    if (image.jpegQuality > 0) {
-        spec.attribute("Compression", "jpeg:" + std::to_string(image.jpegQuality));
-    }
+    if (!image.compression.empty()) spec.attribute("Compression", image.compression);
+    if (image.tiffPredictor > 0) spec.attribute("tiff:Predictor", image.tiffPredictor);
     return spec;
 }
 

@@ -3,133 +3,75 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
-#include <type_traits>
 #include <vector>
 
 #include "base/FileHandles.h"
 #include "base/SystemError.h"
 #include "platform/imagefiles/ImageFileLibrary.h"
 #include "platform/media/CodecRegistry.h"
+#include "platform/media/ImageFormatSettings.h"
 #include "platform/media/ImageSequence.h"
 #include "platform/media/Jpeg2000Encoder.h"
+#include "platform/media/PngFilter.h"
+#include "platform/media/SequencePixels.h"
+#include "platform/media/StillImageEncoder.h"
 
 namespace lumivane {
 namespace {
 
-// JPEG quality per level 0-5 (minimum .. lossless-ish).
-constexpr std::array<int, 6> kJpegQuality = {30, 50, 70, 85, 95, 100};
-
-float srgbToLinear(float value) {
-    const float magnitude = std::fabs(value);
-    const float linear =
-        magnitude <= 0.04045f ? magnitude / 12.92f : std::pow((magnitude + 0.055f) / 1.055f, 2.4f);
-    return std::copysign(linear, value);
-}
-
-const std::array<float, 256>& srgbTable() {
-    static const std::array<float, 256> table = [] {
-        std::array<float, 256> values{};
-        for (int i = 0; i < 256; ++i) values[i] = srgbToLinear(i / 255.0f);
-        return values;
-    }();
-    return table;
-}
-
-// Pixels in the layout a format wants, with the type they are handed over in.
-struct Pixels {
-    std::vector<float> floats;
-    std::vector<uint8_t> bytes;
-    int channels = 4;
-    imagefiles::SampleType type = imagefiles::SampleType::UInt8;
-    const void* data() const {
-        return type == imagefiles::SampleType::Float ? static_cast<const void*>(floats.data())
-                                                     : static_cast<const void*>(bytes.data());
-    }
-};
-
-// RGB over black, for formats without transparency.
-template <class T>
-std::vector<T> flatten(const std::vector<T>& rgba, float alphaUnit) {
-    std::vector<T> rgb(rgba.size() / 4 * 3);
-    for (size_t i = 0, o = 0; i < rgba.size(); i += 4, o += 3) {
-        const float a = std::clamp(static_cast<float>(rgba[i + 3]) / alphaUnit, 0.0f, 1.0f);
-        for (int c = 0; c < 3; ++c) {
-            const float v = static_cast<float>(rgba[i + c]) * a;
-            rgb[o + c] = std::is_integral_v<T> ? static_cast<T>(v + 0.5f) : static_cast<T>(v);
-        }
-    }
-    return rgb;
-}
-
-// OpenEXR holds linear light with associated alpha.
-std::vector<float> linearAssociated(const FrameImage& frame) {
-    std::vector<float> out;
-    if (const auto* rgba8 = std::get_if<ImageRGBA8>(&frame)) {
-        out.resize(rgba8->pixels.size());
-        const auto& table = srgbTable();
-        for (size_t i = 0; i < out.size(); i += 4) {
-            const float a = rgba8->pixels[i + 3] / 255.0f;
-            for (int c = 0; c < 3; ++c) out[i + c] = table[rgba8->pixels[i + c]] * a;
-            out[i + 3] = a;
-        }
-        return out;
-    }
-    const auto& rgbaf = std::get<ImageRGBAF>(frame);
-    out.resize(rgbaf.pixels.size());
-    for (size_t i = 0; i < out.size(); i += 4) {
-        const float a = rgbaf.pixels[i + 3];
-        for (int c = 0; c < 3; ++c) out[i + c] = srgbToLinear(rgbaf.pixels[i + c]) * a;
-        out[i + 3] = a;
-    }
-    return out;
-}
-
-Pixels pixelsFor(const std::string& extension, const FrameImage& frame) {
-    Pixels pixels;
-    const bool opaqueFormat = extension == "jpg" || extension == "jp2";
-    if (extension == "exr") {
-        pixels.floats = linearAssociated(frame);
-        pixels.type = imagefiles::SampleType::Float;
-    } else if (const auto* rgba8 = std::get_if<ImageRGBA8>(&frame)) {
-        pixels.bytes = opaqueFormat ? flatten(rgba8->pixels, 255.0f) : rgba8->pixels;
-    } else {
-        const auto& rgbaf = std::get<ImageRGBAF>(frame);
-        pixels.floats = opaqueFormat ? flatten(rgbaf.pixels, 1.0f) : rgbaf.pixels;
-        pixels.type = imagefiles::SampleType::Float;
-    }
-    pixels.channels = opaqueFormat ? 3 : 4;
-    return pixels;
-}
-
 // What the file stores: half floats for OpenEXR, 16 bits for float frames in
-// PNG and TIFF, 8 bits otherwise.
-imagefiles::ImageToWrite specFor(const std::string& extension, const FrameImage& frame, int width,
-                                 int height, const Pixels& pixels, int level) {
-    const bool floatFrame = std::holds_alternative<ImageRGBAF>(frame);
+// TIFF, 8 bits otherwise; compressed as the level says.
+imagefiles::ImageToWrite specFor(const std::string& extension, const SequencePixels& pixels,
+                                 int level) {
     imagefiles::ImageToWrite spec;
-    spec.width = width;
-    spec.height = height;
+    spec.width = pixels.width;
+    spec.height = pixels.height;
     spec.channels = pixels.channels;
-    spec.given = pixels.type;
-    spec.samples = pixels.data();
+    spec.given = pixels.isFloat ? imagefiles::SampleType::Float : imagefiles::SampleType::UInt8;
+    spec.samples = pixels.samples;
     if (extension == "exr") {
         spec.stored = imagefiles::SampleType::Half;
-    } else if (floatFrame && (extension == "png" || extension == "tiff")) {
+    } else if (pixels.isFloat) {
         spec.stored = imagefiles::SampleType::UInt16;
     }
     spec.linear = extension == "exr";
     // Our alpha is straight; OpenEXR's is associated.
     spec.straightAlpha = extension != "exr" && pixels.channels == 4;
-    if (extension == "jpg") spec.jpegQuality = kJpegQuality[level];
+    if (extension == "jpg") {
+        spec.compression = "jpeg:" + std::to_string(jpegQuality(level));
+    } else {
+        const LibraryCompression library =
+            extension == "tiff" ? tiffCompression(level) : exrCompression(level);
+        spec.compression = library.compression;
+        spec.tiffPredictor = library.tiffPredictor;
+    }
     return spec;
+}
+
+Result<std::vector<uint8_t>> encodePng(const SequencePixels& pixels, int level) {
+    std::vector<uint8_t> wide;
+    StillImage image{pixels.width, pixels.height, AV_PIX_FMT_NONE,
+                     static_cast<const uint8_t*>(pixels.samples), 0};
+    if (pixels.isFloat) {
+        wide = bigEndian16(pixels.floats);
+        image.samples = wide.data();
+        image.format = pixels.channels == 4 ? AV_PIX_FMT_RGBA64BE : AV_PIX_FMT_RGB48BE;
+    } else {
+        image.format = pixels.channels == 4 ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24;
+    }
+    const int bytesPerPixel = pixels.channels * (pixels.isFloat ? 2 : 1);
+    image.lineBytes = pixels.width * bytesPerPixel;
+    StillEncoder encoder;
+    encoder.name = "png";
+    encoder.compressionLevel = pngZlibLevel(level);
+    encoder.options = {
+        {"pred", choosePngFilter(image.samples, pixels.width, pixels.height, bytesPerPixel)}};
+    return encodeStill(image, encoder);
 }
 
 bool frameSize(const FrameImage& frame, int& width, int& height) {
@@ -209,26 +151,13 @@ Result<void> writeImage(const std::string& path, const std::string& shownPath,
     return {};
 }
 
-// OpenImageIO's JPEG-2000 writer needs this much a side; smaller frames are
-// written with fewer resolution levels.
-constexpr int kJpeg2000WriterMinimumSide = 32;
-
-std::vector<uint8_t> rgbBytes(const Pixels& pixels) {
-    if (pixels.type != imagefiles::SampleType::Float) return pixels.bytes;
-    std::vector<uint8_t> bytes(pixels.floats.size());
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<uint8_t>(std::clamp(pixels.floats[i], 0.0f, 1.0f) * 255.0f + 0.5f);
-    }
-    return bytes;
-}
-
-Result<void> writeSmallJpeg2000(const std::string& path, const std::string& shownPath,
-                                const Pixels& pixels, int width, int height) {
-    auto encoded = encodeJpeg2000(rgbBytes(pixels), width, height);
+Result<void> writeBytes(const std::string& path, const std::string& shownPath,
+                        const Result<std::vector<uint8_t>>& encoded) {
     if (!encoded) return errorAt(shownPath, encoded.error());
+    const std::vector<uint8_t>& bytes = encoded.value();
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(encoded->data()),
-               static_cast<std::streamsize>(encoded->size()));
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     file.close();
     if (!file) return errorAt(shownPath, systemErrorText("cannot write the file"));
     return {};
@@ -237,15 +166,16 @@ Result<void> writeSmallJpeg2000(const std::string& path, const std::string& show
 }  // namespace
 
 ImageSequenceWriter::ImageSequenceWriter(std::string directory, std::string type, int digits,
-                                         int quality)
+                                         SequenceStyle style)
     : m_directory(std::move(directory)),
       m_type(std::move(type)),
       m_extension(imageSequenceExtension(m_type)),
       m_digits(digits),
-      m_quality(quality) {}
+      m_level(qualityLevel(style.quality)),
+      m_opaque(style.opaque) {}
 
 Result<std::unique_ptr<ImageSequenceWriter>> ImageSequenceWriter::open(
-    const std::string& directory, const std::string& type, int frameCount, int quality,
+    const std::string& directory, const std::string& type, int frameCount, SequenceStyle style,
     std::optional<SequenceFrames> frames) {
     if (!isImageSequenceType(type)) return Error{"'" + type + "' is not an image sequence type"};
     std::error_code error;
@@ -257,7 +187,7 @@ Result<std::unique_ptr<ImageSequenceWriter>> ImageSequenceWriter::open(
     const int digits = sequenceDigitCount(frameCount);
     removeLeftOverPartials(directory, digits, frames);
     return std::unique_ptr<ImageSequenceWriter>(
-        new ImageSequenceWriter(directory, type, digits, quality));
+        new ImageSequenceWriter(directory, type, digits, style));
 }
 
 std::string ImageSequenceWriter::pathForFrame(int index) const {
@@ -277,14 +207,18 @@ Result<void> ImageSequenceWriter::writeFrame(int index, const FrameImage& frame)
     if (!frameSize(frame, width, height)) {
         return errorAt(path, "frame has no pixels or a wrong pixel count");
     }
-    const Pixels pixels = pixelsFor(m_extension, frame);
-    const imagefiles::ImageToWrite spec =
-        specFor(m_extension, frame, width, height, pixels, qualityLevel(m_quality));
+    const SequencePixels pixels = sequencePixels(m_extension, frame, m_opaque);
     TemporaryFile partial(partialPath(path));
-    const bool small = std::min(width, height) < kJpeg2000WriterMinimumSide;
-    auto written = m_extension == "jp2" && small
-                       ? writeSmallJpeg2000(partial.path(), path, pixels, width, height)
-                       : writeImage(partial.path(), path, spec);
+    Result<void> written;
+    if (m_extension == "png") {
+        written = writeBytes(partial.path(), path, encodePng(pixels, m_level));
+    } else if (m_extension == "jp2") {
+        written =
+            writeBytes(partial.path(), path,
+                       encodeJpeg2000(eightBit(pixels), width, height, jpeg2000Encoding(m_level)));
+    } else {
+        written = writeImage(partial.path(), path, specFor(m_extension, pixels, m_level));
+    }
     if (!written) return written;
     if (!partial.renameTo(path)) {
         return errorAt(path, "cannot move the finished image into place");

@@ -19,6 +19,15 @@ struct SequenceFrames {
     int last;
 };
 
+// How frames are written: `quality` 0-5 as the command line gives it
+// (ImageFormatSettings says what each level chooses); `opaque` writes RGB
+// over black instead of RGBA in the formats that keep alpha.
+struct SequenceStyle {
+    SequenceStyle(int quality = 3, bool opaque = false) : quality(quality), opaque(opaque) {}
+    int quality;
+    bool opaque;
+};
+
 class ImageSequenceWriter {
 public:
     // Creates the directory with its parents (an existing one is reused), and
@@ -27,7 +36,7 @@ public:
     // other machines, write the rest into the same directory) removes the
     // partial files of those frames, whichever process left them, and no other.
     static Result<std::unique_ptr<ImageSequenceWriter>> open(
-        const std::string& directory, const std::string& type, int frameCount, int quality,
+        const std::string& directory, const std::string& type, int frameCount, SequenceStyle style,
         std::optional<SequenceFrames> frames = std::nullopt);
 
     // index from 0; the file carries index + 1.
@@ -36,13 +45,14 @@ public:
     Result<void> writeFrame(int index, const FrameImage& frame);
 
 private:
-    ImageSequenceWriter(std::string directory, std::string type, int digits, int quality);
+    ImageSequenceWriter(std::string directory, std::string type, int digits, SequenceStyle style);
 
     std::string m_directory;
     std::string m_type;
     std::string m_extension;
     int m_digits;
-    int m_quality;
+    int m_level;
+    bool m_opaque;
 };
 
 }  // namespace lumivane

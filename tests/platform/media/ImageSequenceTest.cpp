@@ -159,7 +159,7 @@ TEST(ImageSequence, PngAndTiffKeepStraightAlphaExactly) {
 
 TEST(ImageSequence, JpegAndJpeg2000FlattenOverBlack) {
     TempDir scratch;
-    // 32 pixels a side: OpenImageIO writes it with its default wavelet levels.
+    // 32 pixels a side: six wavelet levels.
     const ImageRGBA8 frame = test::solidFrame(32, 32, {200, 100, 50, 128});
     for (const char* type : {"public.jpeg", "public.jpeg-2000"}) {
         auto writer = ImageSequenceWriter::open(scratch.path(), type, 1, 5);
@@ -176,12 +176,12 @@ TEST(ImageSequence, JpegAndJpeg2000FlattenOverBlack) {
 }
 
 TEST(ImageSequence, Jpeg2000FramesBelowThirtyTwoPixelsKeepEveryPixel) {
-    // OpenImageIO's writer fails on these; they go with fewer wavelet levels.
+    // OpenJPEG refuses more wavelet levels than a side has halvings.
     const std::array<std::array<int, 2>, 5> sizes = {{{1, 1}, {7, 5}, {16, 16}, {31, 64}, {64, 2}}};
     for (const auto& [width, height] : sizes) {
         SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
         TempDir scratch;
-        auto writer = ImageSequenceWriter::open(scratch.path(), "public.jpeg-2000", 1, 3);
+        auto writer = ImageSequenceWriter::open(scratch.path(), "public.jpeg-2000", 1, 5);
         ASSERT_TRUE(writer);
         const ImageRGBA8 frame = test::gradientFrame(width, height, 2);
         auto written = (*writer)->writeFrame(0, frame);
@@ -255,6 +255,128 @@ TEST(ImageSequence, FloatFramesKeepSixteenBitsInPngAndTiff) {
     EXPECT_NEAR(image.pixels[0], 0.25, 1e-4);
     EXPECT_FLOAT_EQ(image.pixels[1], 1.0f);
     EXPECT_FLOAT_EQ(image.pixels[2], 0.0f);
+}
+
+// What a case expects to read back: the stored compression as OpenImageIO
+// names it (empty: not checked), the channels, and how far the samples may
+// be from the frame's (0: lossless, within the stored precision).
+struct LevelCase {
+    const char* type;
+    int quality;
+    bool opaque;
+    const char* compression;
+    int channels;
+    double meanError;
+};
+
+const LevelCase kLevelCases[] = {
+    {"public.png", 0, false, "", 4, 0},
+    {"public.png", 1, false, "", 4, 0},
+    {"public.png", 2, false, "", 4, 0},
+    {"public.png", 3, false, "", 4, 0},
+    {"public.png", 4, false, "", 4, 0},
+    {"public.png", 5, false, "", 4, 0},
+    {"public.png", 3, true, "", 3, 0},
+    {"public.jpeg", 0, false, "", 3, 0.03},
+    {"public.jpeg", 5, false, "", 3, 0.01},
+    // A 64x48 frame at 50:1 keeps under 200 bytes.
+    {"public.jpeg-2000", 0, false, "", 3, 0.12},
+    {"public.jpeg-2000", 3, false, "", 3, 0.03},
+    {"public.jpeg-2000", 5, false, "", 3, 0},
+    {"public.tiff", 0, false, "none", 4, 0},
+    {"public.tiff", 1, false, "lzw", 4, 0},
+    {"public.tiff", 2, false, "zip", 4, 0},
+    {"public.tiff", 5, false, "zip", 4, 0},
+    {"public.tiff", 3, true, "zip", 3, 0},
+    {"com.ilm.openexr-image", 0, false, "dwaa", 4, 0.02},
+    {"com.ilm.openexr-image", 1, false, "none", 4, 0},
+    {"com.ilm.openexr-image", 2, false, "rle", 4, 0},
+    {"com.ilm.openexr-image", 3, false, "zip", 4, 0},
+    {"com.ilm.openexr-image", 4, false, "piz", 4, 0},
+    {"com.ilm.openexr-image", 5, false, "pxr24", 4, 0},
+    {"com.ilm.openexr-image", 3, true, "zip", 3, 0},
+};
+
+float srgbDecoded(float value) {
+    return value <= 0.04045f ? value / 12.92f : std::pow((value + 0.055f) / 1.055f, 2.4f);
+}
+
+// The frame as the file should hold it, computed here from the frame alone.
+std::vector<float> expectedSamples(const ImageRGBA8& frame, bool exr, int channels) {
+    std::vector<float> out;
+    for (size_t i = 0; i < frame.pixels.size(); i += 4) {
+        const float alpha = frame.pixels[i + 3] / 255.0f;
+        for (int c = 0; c < 3; ++c) {
+            const float value = frame.pixels[i + c] / 255.0f;
+            if (exr) {
+                out.push_back(srgbDecoded(value) * alpha);
+            } else {
+                out.push_back(channels == 4 ? value
+                                            : std::round(frame.pixels[i + c] * alpha) / 255.0f);
+            }
+        }
+        if (channels == 4) out.push_back(alpha);
+    }
+    return out;
+}
+
+TEST(ImageSequence, EachLevelWritesItsOwnSettingAndKeepsThePicture) {
+    const ImageRGBA8 frame = test::gradientFrame(64, 48, 1, true);
+    for (const LevelCase& c : kLevelCases) {
+        SCOPED_TRACE(std::string(c.type) + " -q " + std::to_string(c.quality) +
+                     (c.opaque ? " opaque" : ""));
+        TempDir scratch;
+        auto writer = ImageSequenceWriter::open(scratch.path(), c.type, 1,
+                                                SequenceStyle{c.quality, c.opaque});
+        ASSERT_TRUE(writer);
+        auto written = (*writer)->writeFrame(0, frame);
+        ASSERT_TRUE(written) << written.error();
+        const ReadBack image = readImage((*writer)->pathForFrame(0));
+        ASSERT_EQ(image.spec.width, 64);
+        ASSERT_EQ(image.spec.height, 48);
+        ASSERT_EQ(image.spec.nchannels, c.channels);
+        if (*c.compression) {
+            EXPECT_EQ(image.spec.get_string_attribute("compression"), c.compression);
+        }
+        if (std::string(c.type) == "public.png") {
+            // Square pixels, not the zero resolution an unset aspect gives.
+            EXPECT_EQ(image.spec.get_float_attribute("XResolution"), 1.0f);
+            EXPECT_EQ(image.spec.get_float_attribute("YResolution"), 1.0f);
+        }
+        const bool exr = std::string(c.type) == "com.ilm.openexr-image";
+        const std::vector<float> expected = expectedSamples(frame, exr, c.channels);
+        ASSERT_EQ(image.pixels.size(), expected.size());
+        double total = 0;
+        double largest = 0;
+        for (size_t i = 0; i < expected.size(); ++i) {
+            // Without alpha a fully transparent colour means nothing.
+            if (c.channels == 4 && !exr && expected[i - i % 4 + 3] == 0) continue;
+            const double error = std::fabs(image.pixels[i] - expected[i]);
+            total += error;
+            largest = std::max(largest, error);
+        }
+        if (c.meanError == 0) {
+            // Half floats keep 11 significant bits; 8-bit files the very bytes.
+            EXPECT_LT(largest, exr ? 1e-3 : 1e-6);
+        } else {
+            EXPECT_LT(total / double(expected.size()), c.meanError);
+        }
+    }
+}
+
+TEST(ImageSequence, Jpeg2000LevelsBelowFiveMeetTheirRate) {
+    TempDir scratch;
+    const ImageRGBA8 frame = test::gradientFrame(128, 96, 3);
+    const double rawBytes = 128 * 96 * 3;
+    // The file's boxes and headers come on top of the rate.
+    for (const auto& [quality, ratio] : {std::pair{0, 64}, {2, 30}, {3, 20}}) {
+        const std::string dir = scratch.file("q" + std::to_string(quality));
+        auto writer = ImageSequenceWriter::open(dir, "public.jpeg-2000", 1, quality);
+        ASSERT_TRUE(writer);
+        ASSERT_TRUE((*writer)->writeFrame(0, frame));
+        EXPECT_LE(double(fs::file_size((*writer)->pathForFrame(0))), rawBytes / ratio + 400)
+            << quality;
+    }
 }
 
 }  // namespace
