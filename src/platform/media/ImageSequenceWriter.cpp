@@ -20,6 +20,7 @@
 #include "platform/media/CodecRegistry.h"
 #include "platform/media/ImageSequence.h"
 #include "platform/media/Jpeg2000Encoder.h"
+#include "platform/media/SequenceManifest.h"
 
 namespace lumivane {
 namespace {
@@ -246,7 +247,7 @@ ImageSequenceWriter::ImageSequenceWriter(std::string directory, std::string type
 
 Result<std::unique_ptr<ImageSequenceWriter>> ImageSequenceWriter::open(
     const std::string& directory, const std::string& type, int frameCount, int quality,
-    std::optional<SequenceFrames> frames) {
+    std::optional<SequenceFrames> frames, const std::string& origin) {
     if (!isImageSequenceType(type)) return Error{"'" + type + "' is not an image sequence type"};
     std::error_code error;
     std::filesystem::create_directories(directory, error);
@@ -256,6 +257,12 @@ Result<std::unique_ptr<ImageSequenceWriter>> ImageSequenceWriter::open(
     }
     const int digits = sequenceDigitCount(frameCount);
     removeLeftOverPartials(directory, digits, frames);
+    if (frames) {
+        const MovieChunk chunk{frames->first, frames->last, frameCount, origin};
+        if (auto written = SequenceManifest::write(directory, chunk); !written) {
+            return Error{written.error()};
+        }
+    }
     return std::unique_ptr<ImageSequenceWriter>(
         new ImageSequenceWriter(directory, type, digits, quality));
 }
