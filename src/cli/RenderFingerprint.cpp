@@ -80,7 +80,8 @@ std::string renderFingerprint(const RenderSettings& settings, const Composition&
     origin += originLine("start_time", number(settings.startTime()));
     origin += originLine("time_scale", number(settings.timeScale()));
     origin += originLine("antialias", number(settings.AA()));
-    origin += originLine("motion_blur", std::to_string(settings.motionBlur()));
+    // Samples per frame as rendered: 0 and 1 both mean one.
+    origin += originLine("motion_blur", std::to_string(plan.extraSubframes + 1));
     origin += inputLines(settings, composition);
     origin += originLine("recording", recordingDigest(settings.events().get()));
     return origin;
