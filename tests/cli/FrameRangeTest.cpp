@@ -86,8 +86,11 @@ TEST_P(SplitRender, ChunksEqualTheWholeRender) {
             EXPECT_NE(part.err.find(split.verboseLine), std::string::npos) << part.err;
         }
     }
-    const std::set<std::string> all = filesIn(m_dir.file("whole")),
-                                chunks = filesIn(m_dir.file("chunks"));
+    const std::set<std::string> all = filesIn(m_dir.file("whole"));
+    std::set<std::string> chunks = filesIn(m_dir.file("chunks"));
+    // Beside the frames, each chunk's manifest.
+    for (const std::string& chunk : split.chunks)
+        EXPECT_EQ(chunks.erase(".lumivane-chunk-" + chunk + ".txt"), 1u) << chunk;
     EXPECT_EQ(chunks.size(), split.files);
     for (const std::string& name : chunks) {
         ASSERT_TRUE(all.count(name)) << name << " is no file of the whole render";
