@@ -470,6 +470,23 @@ TEST(JoinOutput, ReplacesTheOlderMovieAndItsLeftovers) {
     EXPECT_EQ(names, (std::vector<std::string>{"a.mov", "b.mov", "out.mov"}));
 }
 
+// A frame damaged inside keeps its size, so only decoding finds it: --verify
+// refuses the join and leaves the output as it was.
+TEST(JoinVerify, DecodesEveryFrameOfTheResult) {
+    TempDir scratch;
+    writeChunk(scratch.file("a.mov"), {1, 5, 10});
+    writeChunk(scratch.file("b.mov"), {6, 10, 10});
+    std::string bytes = test::readFile(scratch.file("b.mov"));
+    bytes.replace(bytes.size() - 200, 64, std::string(64, '\x5a'));  // inside the last frame
+    test::writeFile(scratch.file("b.mov"), bytes);
+    const std::vector<std::string> pieces = {scratch.file("a.mov"), scratch.file("b.mov")};
+    const auto verified = join(scratch.file("out.mov"), pieces, true);
+    EXPECT_EQ(verified.status, 1);
+    EXPECT_NE(verified.err.find("frame 10 does not decode"), std::string::npos) << verified.err;
+    EXPECT_FALSE(std::filesystem::exists(scratch.file("out.mov")));
+    EXPECT_EQ(join(scratch.file("out.mov"), pieces).status, 0);
+}
+
 TEST(JoinUsage, RefusesIncompleteCommandLines) {
     for (const std::vector<std::string>& argv : std::vector<std::vector<std::string>>{
              {LUMIVANE_JOIN_PROGRAM},
