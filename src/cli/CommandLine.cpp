@@ -1,5 +1,6 @@
 #include "cli/CommandLine.h"
 
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "base/SystemError.h"
 #include "cli/HelpText.h"
 #include "cli/RenderPlan.h"
 #include "cli/RendererState.h"
@@ -245,8 +247,16 @@ const OptionSpec* matchOption(const char* argument, bool valueFollows) {
 std::optional<int> Scan::finish() {
     const int frameCount = frameCountFor(settings.framerate(), settings.duration());
     if (frameCountAsked) {
-        fprintf(out, "%i\n", frameCount);
-        fflush(out);
+        // The count is the whole answer: a script must not read success
+        // from a count that never arrived (standard output closed or full).
+        errno = 0;
+        if (fprintf(out, "%i\n", frameCount) < 0 || fflush(out) != 0 || ferror(out)) {
+            const std::string why =
+                systemErrorText("Cannot write the frame count to standard output", errno);
+            fprintf(err, "%s\n", why.c_str());
+            fflush(err);
+            return -1;
+        }
         return 0;
     }
     auto range = settings.frameRange();

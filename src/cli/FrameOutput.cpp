@@ -80,10 +80,11 @@ std::optional<std::string> unwritablePlace(const std::string& path) {
 }
 
 // The movie of some frames of a render says which, for the join.
-std::optional<MovieChunk> movieChunk(const RenderSettings& settings, int frameCount) {
+std::optional<MovieChunk> movieChunk(const RenderSettings& settings, int frameCount,
+                                     const std::string& origin) {
     auto range = settings.frameRange();
     if (!range) return std::nullopt;
-    return MovieChunk{range->first, range->last, frameCount};
+    return MovieChunk{range->first, range->last, frameCount, origin};
 }
 
 }  // namespace
@@ -116,8 +117,9 @@ std::optional<FrameOutputFailure> FrameOutput::check(const RenderSettings& setti
             return FrameOutputFailure{kSequencePathLine, *unwritable};
         return std::nullopt;
     }
-    if (auto checked = MovieWriter::check(path, m_codec, settings.quality(), settings.framerate(),
-                                          width, height, movieChunk(settings, frameCount));
+    if (auto checked =
+            MovieWriter::check(path, m_codec, settings.quality(), settings.framerate(), width,
+                               height, movieChunk(settings, frameCount, m_origin));
         !checked)
         return movieFailure(checked.error());
     if (std::filesystem::is_directory(path, ec))
@@ -133,9 +135,9 @@ std::optional<FrameOutputFailure> FrameOutput::open(const RenderSettings& settin
         std::optional<SequenceFrames> frames;
         if (auto range = settings.frameRange()) frames = SequenceFrames{range->first, range->last};
         // Numbered and padded as the whole render numbers them.
-        auto sequence =
-            ImageSequenceWriter::open(path, m_codec, frameCount,
-                                      SequenceStyle{settings.quality(), settings.opaque()}, frames);
+        auto sequence = ImageSequenceWriter::open(
+            path, m_codec, frameCount, SequenceStyle{settings.quality(), settings.opaque()}, frames,
+            m_origin);
         if (!sequence) return FrameOutputFailure{kSequencePathLine, sequence.error()};
         m_sequence = std::shared_ptr<ImageSequenceWriter>(std::move(sequence.value()));
         const int workers = OutputStage::serialWanted() ? 0 : OutputStage::sequenceWorkers();
@@ -150,7 +152,7 @@ std::optional<FrameOutputFailure> FrameOutput::open(const RenderSettings& settin
             workers, OutputStage::depthFor(workers, frameBytes(width, height, floatFrames)));
     } else {
         auto movie = MovieWriter::create(path, m_codec, settings.quality(), settings.framerate(),
-                                         width, height, movieChunk(settings, frameCount));
+                                         width, height, movieChunk(settings, frameCount, m_origin));
         if (!movie) return movieFailure(movie.error());
         m_movie = std::shared_ptr<MovieWriter>(std::move(movie.value()));
         // One writer keeps the frames in order; a frame or two waiting keeps

@@ -29,6 +29,9 @@ public:
     // cannot be written. Nothing is created.
     std::optional<FrameOutputFailure> check(const RenderSettings& settings, int frameCount,
                                             int width, int height) const;
+    // What decided the frames (renderFingerprint()), carried by a chunk's
+    // movie or written beside a chunk's image files.
+    void setOrigin(std::string origin) { m_origin = std::move(origin); }
     // Opens the movie (the current-movie reference follows it) or creates the
     // sequence directory. `width` x `height` is the size of the frames to come;
     // `frameCount` is the whole render's, of which the settings' frame range
@@ -47,6 +50,7 @@ public:
 private:
     bool m_isImageSequence = false;
     std::string m_codec;
+    std::string m_origin;
     std::shared_ptr<MovieWriter> m_movie;
     std::shared_ptr<ImageSequenceWriter> m_sequence;
     // Last, so it is gone before the writers it feeds.

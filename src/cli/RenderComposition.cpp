@@ -11,6 +11,7 @@
 #include "cli/EventReplay.h"
 #include "cli/FrameOutput.h"
 #include "cli/ProgressReporter.h"
+#include "cli/RenderFingerprint.h"
 #include "cli/RenderPlan.h"
 #include "cli/RendererState.h"
 #include "cli/StoppableWait.h"
@@ -336,6 +337,7 @@ int Render::run() {
 
     setPublishedInputs();
     m_output = FrameOutput::forCodec(m_settings.codec().value_or(""));
+    if (m_plan.ranged) m_output->setOrigin(renderFingerprint(m_settings, *m_composition, m_plan));
     m_events = m_settings.events();
     m_cursor = 0;
     int frameWidth = m_plan.usesDirectLoop() ? m_renderer->width() : m_plan.width;

@@ -22,21 +22,27 @@ constexpr int kRefused = 1;
 constexpr int kUsage = 2;
 
 const char* const kUsageText =
-    "usage: LumivaneJoin -o OUTPUT PIECE...\n"
+    "usage: LumivaneJoin [--verify] -o OUTPUT PIECE...\n"
     "       LumivaneJoin --sequence DIRECTORY COUNT\n"
     "       LumivaneJoin --help\n"
     "\n"
     "  -o OUTPUT PIECE...  join the movies of a split render's chunks, given in any\n"
     "                      order, into OUTPUT, copying their frames. Refuses pieces\n"
-    "                      that miss or repeat frames, stopped early or were written\n"
-    "                      with other settings; OUTPUT is then left as it was.\n"
+    "                      that miss or repeat frames, stopped early, are cut short,\n"
+    "                      or come from another render or other settings; OUTPUT is\n"
+    "                      then left as it was.\n"
+    "  --verify            also decode every frame of the joined movie before it\n"
+    "                      takes OUTPUT's place (costs one decode of the movie).\n"
     "  --sequence DIRECTORY COUNT\n"
     "                      check that DIRECTORY holds frames 1 to COUNT of an image\n"
-    "                      sequence, none half written and none beyond COUNT.\n"
+    "                      sequence, each a file that decodes to the first frame's\n"
+    "                      size and channels, none half written, none beyond COUNT,\n"
+    "                      all from one render.\n"
     "\n"
     "Exit status: 0 joined or complete, 1 refused or failed, 2 a usage error.\n";
 
-// The output being built is worthless once the process is told to end.
+// The output being built is worthless once the process is told to end, and
+// on a fault. A signal ignored at start (nohup) stays ignored.
 void onSignal(int signalNumber) {
     lumivane::removePendingFiles();
     ::signal(signalNumber, SIG_DFL);
@@ -44,7 +50,18 @@ void onSignal(int signalNumber) {
 }
 
 void removeOutputOnSignals() {
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) ::signal(signalNumber, onSignal);
+    for (int signalNumber :
+         {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ,
+          SIGVTALRM, SIGPROF, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGSEGV, SIGSYS}) {
+        struct sigaction action {};
+        if (::sigaction(signalNumber, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) {
+            continue;
+        }
+        action = {};
+        action.sa_handler = onSignal;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(signalNumber, &action, nullptr);
+    }
 }
 
 int usageError(const std::string& what) {
@@ -70,12 +87,14 @@ int checkSequence(const std::vector<std::string>& arguments) {
 }
 
 int joinMovies(const std::vector<std::string>& arguments) {
-    if (arguments.size() < 3 || arguments[1].empty()) {
+    const bool verify = arguments[0] == "--verify";
+    const size_t o = verify ? 1 : 0;
+    if (arguments.size() < o + 3 || arguments[o] != "-o" || arguments[o + 1].empty()) {
         return usageError("-o takes OUTPUT and at least one PIECE");
     }
-    const std::vector<std::string> pieces(arguments.begin() + 2, arguments.end());
+    const std::vector<std::string> pieces(arguments.begin() + long(o) + 2, arguments.end());
     removeOutputOnSignals();
-    return report(lumivane::MovieJoiner::join(pieces, arguments[1]));
+    return report(lumivane::MovieJoiner::join(pieces, arguments[o + 1], verify));
 }
 
 }  // namespace
@@ -91,6 +110,6 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (arguments[0] == "--sequence") return checkSequence(arguments);
-    if (arguments[0] == "-o") return joinMovies(arguments);
+    if (arguments[0] == "-o" || arguments[0] == "--verify") return joinMovies(arguments);
     return usageError("unknown option '" + arguments[0] + "'");
 }

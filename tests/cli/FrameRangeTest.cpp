@@ -86,8 +86,11 @@ TEST_P(SplitRender, ChunksEqualTheWholeRender) {
             EXPECT_NE(part.err.find(split.verboseLine), std::string::npos) << part.err;
         }
     }
-    const std::set<std::string> all = filesIn(m_dir.file("whole")),
-                                chunks = filesIn(m_dir.file("chunks"));
+    const std::set<std::string> all = filesIn(m_dir.file("whole"));
+    std::set<std::string> chunks = filesIn(m_dir.file("chunks"));
+    // Beside the frames, each chunk's manifest.
+    for (const std::string& chunk : split.chunks)
+        EXPECT_EQ(chunks.erase(".lumivane-chunk-" + chunk + ".txt"), 1u) << chunk;
     EXPECT_EQ(chunks.size(), split.files);
     for (const std::string& name : chunks) {
         ASSERT_TRUE(all.count(name)) << name << " is no file of the whole render";
@@ -186,7 +189,8 @@ TEST(FrameRangeOption, ChunkRemovesOnlyItsOwnPartialFiles) {
         test::withTimeout(120));
     ASSERT_EQ(result.status, 0) << result.err;
     std::set<std::string> expected(others.begin(), others.end());
-    expected.insert({"Image-01.png", "Image-02.png", "Image-03.png"});
+    // Its own frames, and the manifest that says which of which render they are.
+    expected.insert({"Image-01.png", "Image-02.png", "Image-03.png", ".lumivane-chunk-1-3.txt"});
     EXPECT_EQ(filesIn(dir.file("frames")), expected);
 }
 

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <map>
 #include <optional>
 
 #include "MediaTestSupport.h"
@@ -29,6 +31,7 @@ struct Recipe {
     int width = kWidth;
     int frames = -1;      // frames added; the chunk's count when -1
     bool rewrite = true;  // false: left fragmented, as a killed render leaves it
+    std::string origin;   // what the chunk says it was rendered with
 };
 
 // Frames first..last of a render (or all `total` when there is no chunk),
@@ -48,11 +51,14 @@ void writeMovie(const std::string& path, int first, int last, std::optional<Movi
 }
 
 void writeChunk(const std::string& path, MovieChunk chunk, const Recipe& recipe = {}) {
+    chunk.origin = recipe.origin;
     writeMovie(path, chunk.first, chunk.last, chunk, recipe);
 }
 
-test::ProcessResult join(const std::string& output, const std::vector<std::string>& pieces) {
+test::ProcessResult join(const std::string& output, const std::vector<std::string>& pieces,
+                         bool verify = false) {
     std::vector<std::string> argv = {LUMIVANE_JOIN_PROGRAM, "-o", output};
+    if (verify) argv.insert(argv.begin() + 1, "--verify");
     argv.insert(argv.end(), pieces.begin(), pieces.end());
     return runProcess(argv);
 }
@@ -115,8 +121,9 @@ TEST_P(LosslessJoin, GivesTheWholeRendersMovie) {
     writeChunk(scratch.file("c.mov"), {26, 30, 30}, recipe);
     writeChunk(scratch.file("a.mov"), {1, 1, 30}, recipe);
     writeChunk(scratch.file("b.mov"), {2, 25, 30}, recipe);
-    const auto joined = join(scratch.file("joined.mov"),
-                             {scratch.file("c.mov"), scratch.file("a.mov"), scratch.file("b.mov")});
+    const auto joined =
+        join(scratch.file("joined.mov"),
+             {scratch.file("c.mov"), scratch.file("a.mov"), scratch.file("b.mov")}, true);
     ASSERT_EQ(joined.status, 0) << joined.err;
     EXPECT_EQ(joined.err, "");
     EXPECT_EQ(containerTiming(scratch.file("joined.mov")),
@@ -188,6 +195,109 @@ struct Refusal {
 std::string odd(const TempDir& scratch, MovieChunk chunk, const Recipe& recipe = {}) {
     writeChunk(scratch.file("odd.mov"), chunk, recipe);
     return scratch.file("odd.mov");
+}
+
+// b.mov (frames 11-20) as odd.mov, `keep` of its bytes left.
+std::string cut(const TempDir& scratch, const std::function<size_t(size_t)>& keep) {
+    const std::string bytes = test::readFile(scratch.file("b.mov"));
+    test::writeFile(scratch.file("odd.mov"), bytes.substr(0, keep(bytes.size())));
+    return scratch.file("odd.mov");
+}
+
+std::vector<std::string> withOdd(const TempDir& s) {
+    return {s.file("a.mov"), s.file("odd.mov"), s.file("c.mov")};
+}
+
+// Two pieces of a render of 30 frames, the second with `origin`.
+std::vector<std::string> originPair(const TempDir& s, const std::string& origin) {
+    Recipe first, second;
+    first.origin = "composition=5e1f\nmotion_blur=1\n";
+    second.origin = origin;
+    writeChunk(s.file("x.mov"), {1, 15, 30}, first);
+    writeChunk(s.file("y.mov"), {16, 30, 30}, second);
+    return {s.file("y.mov"), s.file("x.mov")};
+}
+
+std::vector<Refusal> damagedPieces() {
+    return {
+        {"CutByAByte",
+         [](const TempDir& s) {
+             cut(s, [](size_t n) { return n - 1; });
+             return withOdd(s);
+         },
+         "odd.mov\": is cut short: frame 20 and what follows lie beyond its end"},
+        {"LastFragmentCut",
+         [](const TempDir& s) {
+             Recipe killed;
+             killed.rewrite = false;
+             writeChunk(s.file("b.mov"), {11, 20, 30}, killed);
+             // Past the fragment index at the end, into the last frame.
+             cut(s, [](size_t n) { return n - 200; });
+             return withOdd(s);
+         },
+         "odd.mov\": is cut short: frame 20 and what follows lie beyond its end"},
+        {"CutByAKilobyte",
+         [](const TempDir& s) {
+             cut(s, [](size_t n) { return n - 1024; });
+             return withOdd(s);
+         },
+         "odd.mov\": is cut short: frame "},
+        {"CutInHalf",
+         [](const TempDir& s) {
+             cut(s, [](size_t n) { return n / 2; });
+             return withOdd(s);
+         },
+         "odd.mov\": is cut short: frame "},
+        {"Empty",
+         [](const TempDir& s) {
+             cut(s, [](size_t) { return 0; });
+             return withOdd(s);
+         },
+         "odd.mov\": "},
+        {"ADirectory",
+         [](const TempDir& s) {
+             std::filesystem::create_directory(s.file("odd.mov"));
+             return withOdd(s);
+         },
+         "odd.mov\": is a directory, no movie"},
+        {"AFifo",
+         [](const TempDir& s) {
+             ::mkfifo(s.file("odd.mov").c_str(), 0600);
+             return withOdd(s);
+         },
+         "odd.mov\": is a FIFO, no movie"},
+        {"ASymlinkLoop",
+         [](const TempDir& s) {
+             std::filesystem::create_symlink(s.file("odd.mov"), s.file("odd.mov"));
+             return withOdd(s);
+         },
+         "odd.mov\": cannot be read: Too many levels of symbolic links"},
+        {"ForeignOrigin",
+         [](const TempDir& s) { return originPair(s, "composition=5e1f\nmotion_blur=4\n"); },
+         "y.mov\": is a chunk of another render: rendered with motion_blur=4 where"},
+        {"NoOrigin", [](const TempDir& s) { return originPair(s, ""); },
+         "y.mov\": does not say how it was rendered"},
+        {"OutputIsAPiece",
+         [](const TempDir& s) {
+             return std::vector<std::string>{"-o", s.file("b.mov"), s.file("a.mov"),
+                                             s.file("b.mov"), s.file("c.mov")};
+         },
+         "b.mov\": is the piece"},
+        {"OutputIsAHardLinkToAPiece",
+         [](const TempDir& s) {
+             std::filesystem::create_hard_link(s.file("c.mov"), s.file("link.mov"));
+             return std::vector<std::string>{"-o", s.file("link.mov"), s.file("a.mov"),
+                                             s.file("b.mov"), s.file("c.mov")};
+         },
+         "link.mov\": is the piece"},
+        {"OutputIsASymlinkToAPiece",
+         [](const TempDir& s) {
+             std::filesystem::create_symlink(s.file("a.mov"), s.file("link.mov"));
+             return std::vector<std::string>{"-o", s.file("link.mov"), s.file("a.mov"),
+                                             s.file("b.mov"), s.file("c.mov")};
+         },
+         "link.mov\": is the piece"},
+    };
 }
 
 std::vector<Refusal> refusals() {
@@ -294,6 +404,19 @@ std::vector<Refusal> refusals() {
     };
 }
 
+// Name -> bytes of every regular file in the directory; FIFOs and links are
+// not read.
+std::map<std::string, std::string> regularFiles(const TempDir& scratch) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(scratch.path())) {
+        std::error_code error;
+        if (entry.is_regular_file(error) && !entry.is_symlink(error)) {
+            files[entry.path().filename().string()] = test::readFile(entry.path().string());
+        }
+    }
+    return files;
+}
+
 class JoinRefusal : public testing::TestWithParam<Refusal> {};
 
 // A refusal names what is wrong in one line and leaves the output alone.
@@ -309,18 +432,19 @@ TEST_P(JoinRefusal, NamesTheFaultAndLeavesTheOutput) {
         pieces.erase(pieces.begin(), pieces.begin() + 2);
     }
     test::writeFile(scratch.file("out.mov"), "an older movie");
+    const auto before = regularFiles(scratch);
     const auto joined = join(output, pieces);
     EXPECT_EQ(joined.status, 1);
     EXPECT_EQ(joined.err.rfind("LumivaneJoin: ", 0), 0u) << joined.err;
     EXPECT_NE(joined.err.find(GetParam().reason), std::string::npos) << joined.err;
     EXPECT_EQ(std::count(joined.err.begin(), joined.err.end(), '\n'), 1) << joined.err;
-    EXPECT_EQ(test::readFile(scratch.file("out.mov")), "an older movie");
-    for (const auto& entry : std::filesystem::directory_iterator(scratch.path())) {
-        EXPECT_EQ(entry.path().filename().string().find(".rewrite-"), std::string::npos);
-    }
+    // The output and every piece as they were, and nothing left beside them.
+    EXPECT_TRUE(regularFiles(scratch) == before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Pieces, JoinRefusal, testing::ValuesIn(refusals()),
+                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Damaged, JoinRefusal, testing::ValuesIn(damagedPieces()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The joined movie takes the place of an older one whole, with its mode, and
@@ -346,6 +470,23 @@ TEST(JoinOutput, ReplacesTheOlderMovieAndItsLeftovers) {
     EXPECT_EQ(names, (std::vector<std::string>{"a.mov", "b.mov", "out.mov"}));
 }
 
+// A frame damaged inside keeps its size, so only decoding finds it: --verify
+// refuses the join and leaves the output as it was.
+TEST(JoinVerify, DecodesEveryFrameOfTheResult) {
+    TempDir scratch;
+    writeChunk(scratch.file("a.mov"), {1, 5, 10});
+    writeChunk(scratch.file("b.mov"), {6, 10, 10});
+    std::string bytes = test::readFile(scratch.file("b.mov"));
+    bytes.replace(bytes.size() - 200, 64, std::string(64, '\x5a'));  // inside the last frame
+    test::writeFile(scratch.file("b.mov"), bytes);
+    const std::vector<std::string> pieces = {scratch.file("a.mov"), scratch.file("b.mov")};
+    const auto verified = join(scratch.file("out.mov"), pieces, true);
+    EXPECT_EQ(verified.status, 1);
+    EXPECT_NE(verified.err.find("frame 10 does not decode"), std::string::npos) << verified.err;
+    EXPECT_FALSE(std::filesystem::exists(scratch.file("out.mov")));
+    EXPECT_EQ(join(scratch.file("out.mov"), pieces).status, 0);
+}
+
 TEST(JoinUsage, RefusesIncompleteCommandLines) {
     for (const std::vector<std::string>& argv : std::vector<std::vector<std::string>>{
              {LUMIVANE_JOIN_PROGRAM},
@@ -359,7 +500,8 @@ TEST(JoinUsage, RefusesIncompleteCommandLines) {
     }
     const auto help = runProcess({LUMIVANE_JOIN_PROGRAM, "--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.out.rfind("usage: LumivaneJoin -o OUTPUT PIECE...", 0), 0u) << help.out;
+    EXPECT_EQ(help.out.rfind("usage: LumivaneJoin [--verify] -o OUTPUT PIECE...", 0), 0u)
+        << help.out;
 }
 
 TEST(ChunkText, ReadsOnlyRangesOfARender) {

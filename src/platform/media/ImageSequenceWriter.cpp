@@ -20,6 +20,7 @@
 #include "platform/media/PngFilter.h"
 #include "platform/media/SequencePixels.h"
 #include "platform/media/StillImageEncoder.h"
+#include "platform/media/SequenceManifest.h"
 
 namespace lumivane {
 namespace {
@@ -176,7 +177,7 @@ ImageSequenceWriter::ImageSequenceWriter(std::string directory, std::string type
 
 Result<std::unique_ptr<ImageSequenceWriter>> ImageSequenceWriter::open(
     const std::string& directory, const std::string& type, int frameCount, SequenceStyle style,
-    std::optional<SequenceFrames> frames) {
+    std::optional<SequenceFrames> frames, const std::string& origin) {
     if (!isImageSequenceType(type)) return Error{"'" + type + "' is not an image sequence type"};
     std::error_code error;
     std::filesystem::create_directories(directory, error);
@@ -186,6 +187,12 @@ Result<std::unique_ptr<ImageSequenceWriter>> ImageSequenceWriter::open(
     }
     const int digits = sequenceDigitCount(frameCount);
     removeLeftOverPartials(directory, digits, frames);
+    if (frames) {
+        const MovieChunk chunk{frames->first, frames->last, frameCount, origin};
+        if (auto written = SequenceManifest::write(directory, chunk); !written) {
+            return Error{written.error()};
+        }
+    }
     return std::unique_ptr<ImageSequenceWriter>(
         new ImageSequenceWriter(directory, type, digits, style));
 }

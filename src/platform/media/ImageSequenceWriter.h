@@ -34,10 +34,11 @@ public:
     // removes partial frame files there whose writer is gone (killed renders).
     // A writer of some `frames` of the sequence only (other writers, maybe on
     // other machines, write the rest into the same directory) removes the
-    // partial files of those frames, whichever process left them, and no other.
+    // partial files of those frames, whichever process left them, and no other,
+    // and writes its SequenceManifest with `origin` beside them.
     static Result<std::unique_ptr<ImageSequenceWriter>> open(
         const std::string& directory, const std::string& type, int frameCount, SequenceStyle style,
-        std::optional<SequenceFrames> frames = std::nullopt);
+        std::optional<SequenceFrames> frames = std::nullopt, const std::string& origin = {});
 
     // index from 0; the file carries index + 1.
     std::string pathForFrame(int index) const;

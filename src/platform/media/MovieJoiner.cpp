@@ -1,13 +1,17 @@
 #include "platform/media/MovieJoiner.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 
+#include "base/SystemError.h"
 #include "platform/media/FFmpegHandles.h"
 #include "platform/media/MediaLog.h"
 #include "platform/media/MovieChunk.h"
 #include "platform/media/MovieRewriter.h"
+#include "platform/media/MovieVerifier.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -20,7 +24,8 @@ namespace {
 // of many chunks needs no more files than one of two.
 struct Piece {
     std::string path;
-    MovieChunk chunk{};
+    int64_t fileSize = 0;
+    MovieChunk chunk{};  // with the origin its movie carries
     // As decoding tells, with the pixel shape from the container where the
     // bitstream has none (FFV1): what the writer knew of its stream.
     AVCodecParametersUPtr parameters;
@@ -44,7 +49,25 @@ Result<MovieChunk> chunkOf(const std::string& path, const AVFormatContext& input
     if (!tag) return errorAt(path, "holds no chunk of a split render (no chunk tag)");
     auto chunk = parseMovieChunk(tag->value);
     if (!chunk) return errorAt(path, chunk.error());
+    if (const AVDictionaryEntry* origin = av_dict_get(input.metadata, kMovieOriginKey, nullptr, 0))
+        chunk->origin = origin->value;
     return chunk;
+}
+
+// A sample the index puts beyond the end of the file was never written: the
+// file was cut short (a copy that stopped, a full disk).
+Result<void> checkSampleTable(const Piece& piece, AVStream& stream) {
+    const int entries = avformat_index_get_entries_count(&stream);
+    for (int i = 0; i < entries; ++i) {
+        const AVIndexEntry* entry = avformat_index_get_entry(&stream, i);
+        if (entry && entry->pos + entry->size > piece.fileSize) {
+            return errorAt(piece.path, "is cut short: frame " +
+                                           std::to_string(piece.chunk.first + i) +
+                                           " and what follows lie beyond its end (" +
+                                           std::to_string(piece.fileSize) + " bytes)");
+        }
+    }
+    return {};
 }
 
 // Frames in the movie after the first one, already read: its index's count,
@@ -100,9 +123,10 @@ Result<void> keepParameters(Piece& piece, const AVStream& stream) {
     return {};
 }
 
-Result<Piece> openPiece(const std::string& path) {
+Result<Piece> openPiece(const std::string& path, int64_t fileSize) {
     Piece piece;
     piece.path = path;
+    piece.fileSize = fileSize;
     auto opened = MovieRewriter::openInput(path, true);
     if (!opened) return Error{opened.error()};
     AVFormatContext& input = **opened;
@@ -112,6 +136,8 @@ Result<Piece> openPiece(const std::string& path) {
     auto chunk = chunkOf(path, input);
     if (!chunk) return Error{chunk.error()};
     piece.chunk = *chunk;
+    if (auto table = checkSampleTable(piece, *input.streams[0]); !table)
+        return Error{table.error()};
     if (auto kept = keepParameters(piece, *input.streams[0]); !kept) return Error{kept.error()};
     if (auto timing = readTiming(piece, input); !timing) return Error{timing.error()};
     auto frames = countFrames(path, input);
@@ -174,6 +200,26 @@ std::optional<std::string> difference(const Piece& model, const Piece& piece) {
     return std::nullopt;
 }
 
+// Chunks of one render carry the same origin; a piece without one comes from
+// a renderer that wrote none, and joins only with its like.
+Result<void> checkOrigins(const std::vector<Piece>& pieces) {
+    const Piece& model = pieces.front();
+    for (const Piece& piece : pieces) {
+        const std::string& ours = piece.chunk.origin;
+        const std::string& theirs = model.chunk.origin;
+        if (ours.empty() != theirs.empty()) {
+            return errorAt(piece.path, std::string(ours.empty() ? "does not say" : "says") +
+                                           " how it was rendered, " + quoted(model.path) +
+                                           (ours.empty() ? " does" : " does not") +
+                                           ": they are no chunks of one render");
+        }
+        if (auto different = originDifference(ours, theirs, quoted(model.path))) {
+            return errorAt(piece.path, "is a chunk of another render: rendered with " + *different);
+        }
+    }
+    return {};
+}
+
 // Every frame once: sorted pieces that neither leave a gap nor overlap.
 Result<void> checkCoverage(const std::vector<Piece>& pieces) {
     const Piece& model = pieces.front();
@@ -209,18 +255,87 @@ Result<void> checkCoverage(const std::vector<Piece>& pieces) {
     return {};
 }
 
-Result<std::vector<Piece>> openPieces(const std::vector<std::string>& paths) {
+std::string fileKind(mode_t mode) {
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "no regular file";
+}
+
+// What each piece is, told before any is opened: a FIFO or a device would
+// block the join or feed it without end.
+Result<std::vector<struct stat>> statPieces(const std::vector<std::string>& paths) {
+    std::vector<struct stat> found(paths.size());
+    for (size_t i = 0; i < paths.size(); ++i) {
+        if (::stat(paths[i].c_str(), &found[i]) != 0) {
+            return errorAt(paths[i], systemErrorText("cannot be read"));
+        }
+        if (!S_ISREG(found[i].st_mode)) {
+            return errorAt(paths[i], "is " + fileKind(found[i].st_mode) + ", no movie");
+        }
+    }
+    return found;
+}
+
+// The output must not be a piece under any name (itself, a hard or symbolic
+// link): the join would write over what it reads.
+Result<void> checkOutputIsNoPiece(const std::string& output, const std::vector<std::string>& paths,
+                                  const std::vector<struct stat>& pieces) {
+    struct stat target {};
+    if (::stat(output.c_str(), &target) != 0) return {};
+    for (size_t i = 0; i < paths.size(); ++i) {
+        if (pieces[i].st_dev == target.st_dev && pieces[i].st_ino == target.st_ino) {
+            return errorAt(output, "is the piece " + quoted(paths[i]) +
+                                       " (or a link to it): the join would write over it");
+        }
+    }
+    return {};
+}
+
+Result<std::vector<Piece>> openPieces(const std::vector<std::string>& paths,
+                                      const std::vector<struct stat>& files) {
     if (paths.empty()) return Error{"no movies to join"};
     std::vector<Piece> pieces;
-    for (const std::string& path : paths) {
-        auto piece = openPiece(path);
+    for (size_t i = 0; i < paths.size(); ++i) {
+        auto piece = openPiece(paths[i], files[i].st_size);
         if (!piece) return Error{piece.error()};
         pieces.push_back(std::move(*piece));
     }
     std::stable_sort(pieces.begin(), pieces.end(),
                      [](const Piece& a, const Piece& b) { return a.chunk.first < b.chunk.first; });
+    if (auto same = checkOrigins(pieces); !same) return Error{same.error()};
     if (auto covered = checkCoverage(pieces); !covered) return Error{covered.error()};
     return pieces;
+}
+
+// The size the index gives the sample at `pos`. Packets come in index
+// order, so the search starts where the last one was found.
+std::optional<int> indexedSize(AVStream& stream, int64_t pos, int& cursor) {
+    const int count = avformat_index_get_entries_count(&stream);
+    for (int tried = 0; pos >= 0 && tried < count; ++tried) {
+        const int i = (cursor + tried) % count;
+        const AVIndexEntry* entry = avformat_index_get_entry(&stream, i);
+        if (entry && entry->pos == pos) {
+            cursor = i + 1;
+            return entry->size;
+        }
+    }
+    return std::nullopt;
+}
+
+// A packet the reader had to cut (the file ends inside it) or flagged as
+// damaged would be copied as a frame that does not decode.
+Result<void> checkPacket(const Piece& piece, AVStream& stream, const AVPacket& packet,
+                         int64_t index, int& cursor) {
+    const std::string frame = "frame " + std::to_string(piece.chunk.first + index);
+    const std::optional<int> indexed = indexedSize(stream, packet.pos, cursor);
+    if (indexed && *indexed != packet.size) {
+        return errorAt(piece.path, frame + " is cut short (" + std::to_string(packet.size) +
+                                       " of its " + std::to_string(*indexed) + " bytes)");
+    }
+    if (packet.flags & AV_PKT_FLAG_CORRUPT) return errorAt(piece.path, frame + " is damaged");
+    return {};
 }
 
 // Copies one piece's packets, moved to where its frames sit in the whole
@@ -242,7 +357,12 @@ Result<void> copyPiece(const Piece& piece, int64_t delay, AVFormatContext& outpu
     int64_t start = AV_NOPTS_VALUE;
     int64_t copied = 0;
     int rc = 0;
+    int cursor = 0;
     while ((rc = av_read_frame(input->get(), packet.get())) >= 0) {
+        if (auto whole = checkPacket(piece, *(*input)->streams[0], *packet, copied, cursor);
+            !whole) {
+            return whole;
+        }
         if (start == AV_NOPTS_VALUE) start = packet->pts != AV_NOPTS_VALUE ? packet->pts : 0;
         if (packet->pts != AV_NOPTS_VALUE) packet->pts += offset - start;
         if (packet->dts != AV_NOPTS_VALUE) packet->dts += offset - start - (delay - piece.delay);
@@ -267,7 +387,7 @@ Result<void> copyPiece(const Piece& piece, int64_t delay, AVFormatContext& outpu
     return {};
 }
 
-Result<void> writeJoined(const std::vector<Piece>& pieces, const std::string& built) {
+Result<void> writeJoined(const std::vector<Piece>& pieces, const std::string& built, bool verify) {
     const Piece& model = pieces.front();
     // The stream as the first piece's header has it, completed as the writer
     // completes a single render's.
@@ -284,7 +404,9 @@ Result<void> writeJoined(const std::vector<Piece>& pieces, const std::string& bu
             return copied;
         }
     }
-    return MovieRewriter::finishOutput(**output, built);
+    if (auto finished = MovieRewriter::finishOutput(**output, built); !finished) return finished;
+    if (!verify) return {};
+    return MovieVerifier::decodeAll(built, model.chunk.total);
 }
 
 // Where the joined movie goes must take a movie: a file or nothing yet, in
@@ -306,17 +428,21 @@ Result<void> checkOutput(const std::string& output) {
 
 }  // namespace
 
-Result<void> MovieJoiner::join(const std::vector<std::string>& paths, const std::string& output) {
+Result<void> MovieJoiner::join(const std::vector<std::string>& paths, const std::string& output,
+                               bool verify) {
     installMediaLog();
     if (auto usable = checkOutput(output); !usable) return usable;
-    auto pieces = openPieces(paths);
+    auto files = statPieces(paths);
+    if (!files) return Error{files.error()};
+    if (auto apart = checkOutputIsNoPiece(output, paths, *files); !apart) return apart;
+    auto pieces = openPieces(paths, *files);
     if (!pieces) return Error{pieces.error()};
     if (pieces->front().timeBase.num != 1) {
         return errorAt(pieces->front().path, "its time base is no time scale (1/n)");
     }
     MovieRewriter::removeStaleTemporaries(output);
     return MovieRewriter::replace(
-        output, [&](const std::string& built) { return writeJoined(*pieces, built); });
+        output, [&](const std::string& built) { return writeJoined(*pieces, built, verify); });
 }
 
 }  // namespace lumivane

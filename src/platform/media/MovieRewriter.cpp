@@ -132,12 +132,17 @@ Result<AVOutputFormatContextUPtr> MovieRewriter::openOutput(const std::string& p
     // it out and syncing it, that costs little (see media_bench's finishing).
     options.set("movflags", "+faststart");
     options.set("video_track_timescale", std::to_string(timescale));
-    // A chunk of a split render stays one through the rewrite; the join needs it.
+    // A chunk of a split render stays one through the rewrite, with its
+    // origin; the join needs both.
     const AVDictionaryEntry* chunk =
         keepChunk ? av_dict_get(input.metadata, kMovieChunkKey, nullptr, 0) : nullptr;
     if (chunk) {
         options.set("movflags", "+faststart+use_metadata_tags");
         av_dict_set(&output->metadata, kMovieChunkKey, chunk->value, 0);
+        if (const AVDictionaryEntry* origin =
+                av_dict_get(input.metadata, kMovieOriginKey, nullptr, 0)) {
+            av_dict_set(&output->metadata, kMovieOriginKey, origin->value, 0);
+        }
     }
     if (int rc = avformat_write_header(output.get(), options.get()); rc < 0) {
         return errorAt(path, avErrorText(rc));

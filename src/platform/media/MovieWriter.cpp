@@ -189,6 +189,9 @@ Result<void> MovieWriter::openMuxer() {
         // Only keys of the movie's own kind ('mdta') take a name of ours.
         options.set("movflags", "empty_moov+use_metadata_tags");
         av_dict_set(&m_muxer->metadata, kMovieChunkKey, movieChunkText(*m_chunk).c_str(), 0);
+        if (!m_chunk->origin.empty()) {
+            av_dict_set(&m_muxer->metadata, kMovieOriginKey, m_chunk->origin.c_str(), 0);
+        }
     }
     if (int rc = avformat_write_header(m_muxer.get(), options.get()); rc < 0) {
         return Error{failure("cannot start the movie (" + avErrorText(rc) + ")")};
