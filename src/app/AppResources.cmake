@@ -36,3 +36,15 @@ install(FILES ${LUMIVANE_RESOURCE_DIR}/icons/Lumivane.png
     DESTINATION share/icons/hicolor/256x256/apps RENAME lumivane.png)
 install(FILES ${LUMIVANE_RESOURCE_DIR}/desktop/lumivane.desktop DESTINATION share/applications)
 install(FILES ${LUMIVANE_RESOURCE_DIR}/desktop/lumivane.xml DESTINATION share/mime/packages)
+
+# Its manual page, installed gzipped.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(LUMIVANE_APP_MANPAGE ${CMAKE_BINARY_DIR}/man/Lumivane.1)
+add_custom_command(OUTPUT ${LUMIVANE_APP_MANPAGE}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+    COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tools/make_manpage.py --application
+            ${LUMIVANE_APP_MANPAGE} ${PROJECT_VERSION} ${LUMIVANE_RELEASE_DATE}
+    COMMAND gzip -9nkf ${LUMIVANE_APP_MANPAGE}
+    DEPENDS ${PROJECT_SOURCE_DIR}/tools/make_manpage.py)
+add_custom_target(lumivane_app_manpage ALL DEPENDS ${LUMIVANE_APP_MANPAGE}.gz)
+install(FILES ${LUMIVANE_APP_MANPAGE}.gz DESTINATION share/man/man1)
