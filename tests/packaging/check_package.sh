@@ -7,7 +7,7 @@
 #
 #   check_package.sh BUILD_DIR [PACKAGE_DIR]
 # Without PACKAGE_DIR the packages are made with cpack into a temporary one.
-# Exits 77 (skipped) where dpkg-deb or cpack is missing.
+# Exits 77 (skipped) where dpkg-deb, cpack, ffprobe, xvfb-run or xwininfo is missing.
 set -euo pipefail
 
 BUILD_DIR=$(realpath "$1")
@@ -18,7 +18,7 @@ fail() {
     exit 1
 }
 
-for tool in dpkg-deb dpkg-shlibdeps cpack ffprobe; do
+for tool in dpkg-deb dpkg-shlibdeps cpack ffprobe xvfb-run xwininfo; do
     if ! command -v $tool >/dev/null; then
         echo "$tool is missing (tools/setup.sh installs it); skipped"
         exit 77
@@ -125,8 +125,6 @@ grep -qF "<release version=\"$VERSION\"" "$ROOT/usr/share/metainfo/org.lumivane.
 
 # The application from the unpacked tree opens its window, titled with the
 # version, under a private X server; its settings go to a scratch home.
-command -v xvfb-run >/dev/null && command -v xwininfo >/dev/null ||
-    fail "xvfb-run and xwininfo (xvfb, x11-utils) are needed to start the application"
 cat >"$TMP/title.sh" <<'SCRIPT'
 "$1" & app=$!
 for _ in $(seq 120); do
