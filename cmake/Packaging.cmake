@@ -47,6 +47,16 @@ window to preview it live, edit its published inputs, choose size,
 timing, codec and quality, and render it to a movie or an image
 sequence with the command-line renderer from lumivane-cli.")
 
+# Built without the application there is one component, which CPack packs as
+# the project's single package: it takes lumivane-cli's name and fields.
+if(NOT LUMIVANE_BUILD_APP)
+    set(CPACK_PACKAGE_NAME lumivane-cli)
+    foreach(field PACKAGE_NAME PACKAGE_SECTION PACKAGE_DEPENDS)
+        set(CPACK_DEBIAN_${field} "${CPACK_DEBIAN_CLI_${field}}")
+    endforeach()
+    set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_COMPONENT_CLI_DESCRIPTION}")
+endif()
+
 # Each package carries its copyright file and changelog, as Debian wants.
 execute_process(COMMAND date -u -R -d "${LUMIVANE_RELEASE_DATE}"
     OUTPUT_VARIABLE LUMIVANE_RELEASE_DATE_RFC2822 OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
