@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
-"""Writes the LumivaneCLI(1) manual page from the program's own help text and
-codec list, so the page never drifts from what the program says.
+"""Writes the manual pages from the programs' own help texts (and the
+renderer's codec list), so a page never drifts from what its program says.
 
-usage: make_manpage.py <LumivaneCLI> <output.1>
+usage: make_manpage.py <LumivaneCLI> <output.1> <version> <date>
+       make_manpage.py --usage <program> <output.1> <version> <date> <summary>
+       make_manpage.py --application <output.1> <version> <date>
+The second form writes a plain page for a program whose --help text is its
+reference (LumivaneJoin, lumivane-submit); the third the application's page.
 """
 import re
 import subprocess
@@ -115,12 +119,51 @@ LumivaneCLI \-e paint.QCRecording \-o paint.mov paint.qtz
 """
 
 
-def main():
-    program, output = sys.argv[1], sys.argv[2]
+def title(name, version, date):
+    return '.TH %s 1 "%s" "Lumivane %s" "User Commands"' % (name, date, version)
+
+
+def usage_page(program, version, date, summary):
+    name = program.rsplit("/", 1)[-1]
+    help_text = run(program, "--help")
+    lines = [title(name, version, date), ".SH NAME", name + " \\- " + roff(summary),
+             ".SH DESCRIPTION", ".nf"]
+    lines += [roff(line) for line in help_text.rstrip("\n").splitlines()]
+    lines += [".fi", ".SH SEE ALSO", ".BR LumivaneCLI (1)", ""]
+    return "\n".join(lines)
+
+
+APPLICATION_PAGE = r"""
+.SH NAME
+Lumivane \- preview compositions and render them into movies
+.SH SYNOPSIS
+.B Lumivane
+[\fIComposition File\fR]
+.SH DESCRIPTION
+Opens a window that previews a composition live (the idle composition when
+none is given). Drop a
+.I .qtz
+file on the preview, or use File \(-> Open Composition\&..., to open another.
+The Inputs drawer edits the composition's published inputs; choose the format,
+quality, output path, size, timing, anti\-aliasing and motion blur, then press
+Record: the application runs
+.BR LumivaneCLI (1)
+from beside itself for the render and shows its progress. F1 opens the help
+page installed with the program.
+.SH FILES
+.TP
+.I ~/.config/Lumivane/Lumivane.conf
+The settings, kept between runs.
+.SH SEE ALSO
+.BR LumivaneCLI (1)
+"""
+
+
+def renderer_page(program, version, date):
     help_text = run(program, "--help")
     codec_text = run(program, "-c", "help")
     lines = [
-        '.TH LumivaneCLI 1 "" "Lumivane" "User Commands"',
+        title("LumivaneCLI", version, date),
         ".SH NAME",
         "LumivaneCLI \\- render a composition to a QuickTime movie or an image sequence",
         ".SH SYNOPSIS",
@@ -145,8 +188,21 @@ def main():
         lines.append(".TP")
         lines.append('.B "' + roff(code) + '"')
         lines.append(roff(name))
+    return "\n".join(lines) + SECTIONS_AFTER_OPTIONS
+
+
+def main():
+    if sys.argv[1] == "--application":
+        output, version, date = sys.argv[2:5]
+        text = title("Lumivane", version, date) + APPLICATION_PAGE
+    elif sys.argv[1] == "--usage":
+        program, output, version, date, summary = sys.argv[2:7]
+        text = usage_page(program, version, date, summary)
+    else:
+        program, output, version, date = sys.argv[1:5]
+        text = renderer_page(program, version, date)
     with open(output, "w", encoding="utf-8") as page:
-        page.write("\n".join(lines) + SECTIONS_AFTER_OPTIONS)
+        page.write(text)
 
 
 if __name__ == "__main__":

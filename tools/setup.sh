@@ -5,6 +5,7 @@
 #   tools/setup.sh            set up and build
 #   tools/setup.sh --demo     ... then render the bundled demo composition
 #   tools/setup.sh --test     ... then run every test
+#   tools/setup.sh --package  ... then write the Debian packages into build/packages
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -17,7 +18,8 @@ PACKAGES=(
     libopenimageio-dev libplist-dev nlohmann-json3-dev libmuparser-dev
     libfontconfig-dev fonts-dejavu-core
     libgtest-dev clang libclang-rt-14-dev clang-format
-    qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libqt6opengl6-dev xvfb xauth
+    qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libqt6opengl6-dev xvfb xauth x11-utils
+    dpkg-dev lintian appstream
 )
 
 install_missing_packages() {
@@ -50,11 +52,17 @@ run_tests() {
     ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)"
 }
 
+make_packages() {
+    (cd "$BUILD_DIR" && cpack)
+    ls "$BUILD_DIR"/packages/*.deb
+}
+
 install_missing_packages
 build
 case "${1:-}" in
     --demo) render_demo ;;
     --test) run_tests ;;
+    --package) make_packages ;;
     "") ;;
-    *) echo "usage: $0 [--demo|--test]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--demo|--test|--package]" >&2; exit 2 ;;
 esac

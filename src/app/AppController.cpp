@@ -41,6 +41,7 @@
 #include "app/recording/RecordInputWindow.h"
 #include "base/Log.h"
 #include "base/MonotonicClock.h"
+#include "base/Version.h"
 #include "platform/media/CodecRegistry.h"
 #include "platform/media/ImageSequence.h"
 #include "ui_MainWindow.h"
@@ -86,7 +87,7 @@ constexpr int kSecondButtonReturn = 1001;
 };
 
 QString versionString() {
-    return QStringLiteral(LUMIVANE_VERSION);
+    return QString::fromLatin1(lumivane::kVersionText);
 }
 
 // Path helpers with the rules of the platform's path strings: a trailing "/"

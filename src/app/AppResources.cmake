@@ -1,5 +1,5 @@
-# The application's resources: translations, help page, icons, desktop entry
-# and MIME type. Those the application reads go to share/lumivane in the build
+# The application's resources: translations, help page, icons, desktop entry,
+# MIME type and AppStream metadata. Those the application reads go to share/lumivane in the build
 # tree as in an install, so it finds them relative to its executable.
 set(LUMIVANE_RESOURCE_DIR ${PROJECT_SOURCE_DIR}/resources)
 
@@ -36,3 +36,21 @@ install(FILES ${LUMIVANE_RESOURCE_DIR}/icons/Lumivane.png
     DESTINATION share/icons/hicolor/256x256/apps RENAME lumivane.png)
 install(FILES ${LUMIVANE_RESOURCE_DIR}/desktop/lumivane.desktop DESTINATION share/applications)
 install(FILES ${LUMIVANE_RESOURCE_DIR}/desktop/lumivane.xml DESTINATION share/mime/packages)
+
+# The software centre's entry, with the project's version and release date.
+set(LUMIVANE_METAINFO ${CMAKE_BINARY_DIR}/share/metainfo/org.lumivane.Lumivane.metainfo.xml)
+configure_file(${LUMIVANE_RESOURCE_DIR}/desktop/org.lumivane.Lumivane.metainfo.xml.in
+    ${LUMIVANE_METAINFO} @ONLY)
+install(FILES ${LUMIVANE_METAINFO} DESTINATION share/metainfo)
+
+# Its manual page, installed gzipped.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(LUMIVANE_APP_MANPAGE ${CMAKE_BINARY_DIR}/man/Lumivane.1)
+add_custom_command(OUTPUT ${LUMIVANE_APP_MANPAGE}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+    COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tools/make_manpage.py --application
+            ${LUMIVANE_APP_MANPAGE} ${PROJECT_VERSION} ${LUMIVANE_RELEASE_DATE}
+    COMMAND gzip -9nkf ${LUMIVANE_APP_MANPAGE}
+    DEPENDS ${PROJECT_SOURCE_DIR}/tools/make_manpage.py)
+add_custom_target(lumivane_app_manpage ALL DEPENDS ${LUMIVANE_APP_MANPAGE}.gz)
+install(FILES ${LUMIVANE_APP_MANPAGE}.gz DESTINATION share/man/man1)

@@ -11,6 +11,7 @@
 #include "app/AppResources.h"
 #include "app/GLSetup.h"
 #include "base/Log.h"
+#include "base/Version.h"
 
 int main(int argc, char* argv[]) {
     lumivane::setLogProgramName("Lumivane");
@@ -18,7 +19,7 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Lumivane"));
     QApplication::setApplicationName(QStringLiteral("Lumivane"));
-    QApplication::setApplicationVersion(QStringLiteral(LUMIVANE_VERSION));
+    QApplication::setApplicationVersion(QString::fromLatin1(lumivane::kVersionText));
     QApplication::setDesktopFileName(QStringLiteral("lumivane"));
     QApplication::setWindowIcon(QIcon(AppResources::iconPath(QStringLiteral("Lumivane"))));
 

@@ -3,16 +3,13 @@
 #include <array>
 #include <string_view>
 
+#include "base/Version.h"
 #include "platform/media/CodecRegistry.h"
 
 namespace lumivane {
 namespace {
 
-constexpr int kMajorVersion = 2;
-constexpr int kMinorVersion = 1;
-constexpr int kBuildNumber = 20140915;
 constexpr const char* kArchitectureName = "X86";
-constexpr const char* kVendorAddress = "https://orbek.net/lumivane";
 constexpr const char* kVendorNotice =
     "Copyright (c) 2026 the Lumivane developers. Frame-exact renders of compositions.";
 
@@ -47,9 +44,9 @@ constexpr const char* kOptionList =
 }  // namespace
 
 void printBanner(FILE* out) {
-    fprintf(out, "Lumivane %i.%i (%i %s)", kMajorVersion, kMinorVersion, kBuildNumber,
+    fprintf(out, "Lumivane %i.%i (%i %s)", kVersionMajor, kVersionMinor, kBuildNumber,
             kArchitectureName);
-    fprintf(out, "\t%s\n%s\n", kVendorAddress, kVendorNotice);
+    fprintf(out, "\t%s\n%s\n", kHomepageAddress, kVendorNotice);
 }
 
 void printHelp(FILE* out, const char* programPath) {

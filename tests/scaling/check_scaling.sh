@@ -28,7 +28,8 @@ cluster_answers() {
 
 # The test starts its own single-node cluster where it may (root, Slurm
 # installed) and stops what it started; one already up (CI's) is used as is.
-SLURM_TOOLS=$(cd "$(dirname "$SUBMIT")/slurm" && pwd)
+# Taken from the source tree, so an installed lumivane-submit tests as well.
+SLURM_TOOLS=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools/farm/slurm" && pwd)
 STARTED_CLUSTER=0
 if [ "$MODE" = slurm ]; then
     if ! cluster_answers && [ "$(id -u)" -eq 0 ] && command -v slurmctld >/dev/null &&
