@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "base/Log.h"
+#include "base/SystemError.h"
 #include "cli/HelpText.h"
 #include "cli/RenderPlan.h"
 #include "cli/RendererState.h"
@@ -105,7 +107,7 @@ struct Scan {
     std::optional<int> applyParameter(const char* value);
     std::optional<int> applyEvents(const char* value);
     std::optional<int> applyFrames(const char* value);
-    std::optional<int> finish();
+    std::optional<int> finish(bool durationFromRecording);
 };
 
 std::optional<int> Scan::applyParameter(const char* value) {
@@ -201,12 +203,14 @@ std::optional<int> Scan::apply(Option option, const char* argument, const char* 
         case Option::StartTime: {
             double start = atof(value);
             // The pre-roll up to an endless start time would never end.
-            if (std::isinf(start) && start > 0) return fail("Start time must be finite\n");
+            if (!std::isfinite(start)) return fail("Start time must be finite\n");
             settings.setStartTime(start > 0 ? start : 0.0);
             break;
         }
         case Option::TimeScale:
             settings.setTimeScale(atof(value));
+            // Every frame would be at the same endless (or no) time.
+            if (!std::isfinite(settings.timeScale())) return fail("Time scale must be finite\n");
             break;
         case Option::Antialias:
             settings.setAA(atof(value));
@@ -238,16 +242,27 @@ const OptionSpec* matchOption(const char* argument, bool valueFollows) {
 }
 
 // The frame count, once the duration is known; the range checked against it.
-std::optional<int> Scan::finish() {
-    const int frameCount = frameCountFor(settings.framerate(), settings.duration());
+// A count beyond the limit is the options' fault, or the recording's when its
+// length made the duration.
+std::optional<int> Scan::finish(bool durationFromRecording) {
+    if (auto problem = frameCountProblem(settings.framerate(), settings.duration())) {
+        if (!durationFromRecording) return fail(*problem + "\n");
+        logLine("LumivaneCLI: " + *problem + " (the duration is the recording's)");
+        return -2;
+    }
+    const long long frameCount = frameCountFor(settings.framerate(), settings.duration());
     if (frameCountAsked) {
-        fprintf(out, "%i\n", frameCount);
-        fflush(out);
+        // A count nobody received must not read as one: scripts cut renders by it.
+        if (fprintf(out, "%lld\n", frameCount) < 0 || fflush(out) != 0) {
+            logLine("LumivaneCLI: " + systemErrorText("cannot write the frame count"));
+            return -2;
+        }
         return 0;
     }
     auto range = settings.frameRange();
     if (!range) return std::nullopt;
-    if (auto problem = frameRangeProblem(*range, frameCount)) return fail(*problem + "\n");
+    if (auto problem = frameRangeProblem(*range, static_cast<int>(frameCount)))
+        return fail(*problem + "\n");
     return std::nullopt;
 }
 
@@ -288,10 +303,12 @@ std::optional<int> scanCommandLine(int argc, const char* const* argv, RenderSett
         }
     }
 
+    bool durationFromRecording = false;
     if (scan.explicitDuration != 0) {
         settings.setDuration(scan.explicitDuration);
     } else if (scan.recordingLength > 0) {
         settings.setDuration(scan.recordingLength - settings.startTime());
+        durationFromRecording = true;
     }
 
     if (!settings.compositionFile()) {
@@ -300,7 +317,7 @@ std::optional<int> scanCommandLine(int argc, const char* const* argv, RenderSett
         printHelp(out, argv[0]);
         return -1;
     }
-    return scan.finish();
+    return scan.finish(durationFromRecording);
 }
 
 }  // namespace lumivane
