@@ -12,8 +12,8 @@
 namespace lumivane {
 
 // The most frames one render may have, and the most renders its pre-roll may
-// make: a day of 60 fps video is 5.2 million frames, and a render beyond this
-// would run for weeks on any machine.
+// make: a day of 60 fps video is 5.2 million frames; far more is a slip of a
+// setting that would keep a machine busy for days.
 inline constexpr long long kMaxRenderFrames = 10'000'000;
 
 // framerate x duration truncated toward zero, in 64 bits (saturated far
