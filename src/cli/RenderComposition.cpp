@@ -335,6 +335,8 @@ int Render::run() {
     setTerminationFrameCount(m_plan.framesWritten());
     if (verbosityLevel() != 0) echoSettings(m_settings, m_plan);
     m_progress.indicateStatus("preparing to encode");
+    // The options refuse these already; the application's record may hold anything.
+    if (auto problem = timingProblem(m_settings)) return refuse(*problem);
     if (auto problem = frameCountProblem(m_settings.framerate(), m_settings.duration()))
         return refuse(*problem);
 

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace lumivane {
 namespace {
@@ -47,6 +48,16 @@ std::optional<std::string> frameCountProblem(double framerate, double duration) 
     return "Too many frames: " + numberText(framerate) + " fps for " + numberText(duration) +
            " s is " + countText(count, kCountableFrames) + " frames, over the " +
            std::to_string(kMaxRenderFrames) + " a render may have";
+}
+
+std::optional<std::string> timingProblem(const RenderSettings& settings) {
+    const std::pair<const char*, double> values[] = {{"frame rate", settings.framerate()},
+                                                     {"duration", settings.duration()},
+                                                     {"start time", settings.startTime()},
+                                                     {"time scale", settings.timeScale()}};
+    for (const auto& [name, value] : values)
+        if (!std::isfinite(value)) return std::string("The ") + name + " is not a finite number";
+    return std::nullopt;
 }
 
 std::optional<std::string> frameRangeProblem(const FrameRange& range, int frameCount) {

@@ -24,6 +24,10 @@ long long frameCountFor(double framerate, double duration);
 // "Too many frames: ...", or nothing when the render is within kMaxRenderFrames.
 std::optional<std::string> frameCountProblem(double framerate, double duration);
 
+// "The time scale is not a finite number", or nothing when the frame rate,
+// duration, start time and time scale all are.
+std::optional<std::string> timingProblem(const RenderSettings& settings);
+
 // "Frames 5-900 are outside the render's 300 frames", or nothing when the
 // range lies within a render of `frameCount` frames.
 std::optional<std::string> frameRangeProblem(const FrameRange& range, int frameCount);

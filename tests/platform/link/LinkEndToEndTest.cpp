@@ -114,7 +114,9 @@ TEST_F(LinkEndToEndTest, JobThatCannotRenderIsOneErrorReport) {
         {{"--composition", kCompositions + "trails.qtz", "--start", "1e9"},
          "Too many pre-roll renders: a start time of 1e+09 s is 30000000000 renders"},
         {{"--composition", kCompositions + "demo.qtz", "--duration", "1e12", "--framerate", "1000"},
-         "Too many frames: 1000 fps for 1e+12 s is 1000000000000000 frames"}};
+         "Too many frames: 1000 fps for 1e+12 s is 1000000000000000 frames"},
+        {{"--composition", kCompositions + "demo.qtz", "--time-scale", "nan"},
+         "The time scale is not a finite number"}};
     for (auto [arguments, error] : jobs) {
         arguments.insert(arguments.end(), {"--movie", m_dir + "/out.mov"});
         JobOutput job = runJob(arguments);
