@@ -40,7 +40,9 @@ bool connectToApplication(const char* serviceName, RenderSettings& settings,
     return true;
 }
 
-int renderAndReport(RenderSettings& settings) {
+// A refusal of what the options asked is an option error (255); of what the
+// application or a recording asked, a failed render (254).
+int renderAndReport(RenderSettings& settings, bool linkMode) {
     int result = -1;
     try {
         result = renderComposition(settings);
@@ -50,6 +52,7 @@ int renderAndReport(RenderSettings& settings) {
     }
     // A wait cut short by a stop surfaces as a failure; it is a stop.
     if (result != 0) terminationCheckpoint();
+    if (result == kRenderRefused && !linkMode) return -1;
     if (result != 0) {
         nsLog("rendering failed");
         return -2;
@@ -65,19 +68,20 @@ int renderAndReport(RenderSettings& settings) {
 }  // namespace
 
 int cliMain(int argc, const char* const* argv) {
+    installTerminationPath();
     setLogProgramName("LumivaneCLI");
     if (argc < 2) {
         printBanner(stdout);
         printHelp(stdout, argv[0]);
         return 0;
     }
-    installTerminationPath();
 
     auto settings = std::make_unique<RenderSettings>();
     applyRendererDefaults(*settings);
 
     std::shared_ptr<LinkClient> link;
-    if (isLinkMode(argc, argv)) {
+    const bool linkMode = isLinkMode(argc, argv);
+    if (linkMode) {
         if (!connectToApplication(argv[2], *settings, link)) {
             printHelp(stdout, argv[0]);
             return -1;
@@ -88,7 +92,7 @@ int cliMain(int argc, const char* const* argv) {
     // FFmpeg's own warnings and notes only when -v asks for more.
     setMediaLogVerbosity(verbosityLevel());
     fflush(stdout);
-    return renderAndReport(*settings);
+    return renderAndReport(*settings, linkMode);
 }
 
 }  // namespace lumivane

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "base/Log.h"
 #include "base/SystemError.h"
 #include "cli/HelpText.h"
 #include "cli/RenderPlan.h"
@@ -108,7 +109,7 @@ struct Scan {
     std::optional<int> applyParameter(const char* value);
     std::optional<int> applyEvents(const char* value);
     std::optional<int> applyFrames(const char* value);
-    std::optional<int> finish();
+    std::optional<int> finish(bool durationFromRecording);
 };
 
 std::optional<int> Scan::applyParameter(const char* value) {
@@ -204,12 +205,14 @@ std::optional<int> Scan::apply(Option option, const char* argument, const char* 
         case Option::StartTime: {
             double start = atof(value);
             // The pre-roll up to an endless start time would never end.
-            if (std::isinf(start) && start > 0) return fail("Start time must be finite\n");
+            if (!std::isfinite(start)) return fail("Start time must be finite\n");
             settings.setStartTime(start > 0 ? start : 0.0);
             break;
         }
         case Option::TimeScale:
             settings.setTimeScale(atof(value));
+            // Every frame would be at the same endless (or no) time.
+            if (!std::isfinite(settings.timeScale())) return fail("Time scale must be finite\n");
             break;
         case Option::Antialias:
             settings.setAA(atof(value));
@@ -244,24 +247,29 @@ const OptionSpec* matchOption(const char* argument, bool valueFollows) {
 }
 
 // The frame count, once the duration is known; the range checked against it.
-std::optional<int> Scan::finish() {
-    const int frameCount = frameCountFor(settings.framerate(), settings.duration());
+// A count beyond the limit is the options' fault, or the recording's when its
+// length made the duration.
+std::optional<int> Scan::finish(bool durationFromRecording) {
+    if (auto problem = frameCountProblem(settings.framerate(), settings.duration())) {
+        if (!durationFromRecording) return fail(*problem + "\n");
+        logLine("LumivaneCLI: " + *problem + " (the duration is the recording's)");
+        return -2;
+    }
+    const long long frameCount = frameCountFor(settings.framerate(), settings.duration());
     if (frameCountAsked) {
-        // The count is the whole answer: a script must not read success
-        // from a count that never arrived (standard output closed or full).
+        // A count nobody received must not read as one: scripts cut renders by
+        // it (standard output closed or full).
         errno = 0;
-        if (fprintf(out, "%i\n", frameCount) < 0 || fflush(out) != 0 || ferror(out)) {
-            const std::string why =
-                systemErrorText("Cannot write the frame count to standard output", errno);
-            fprintf(err, "%s\n", why.c_str());
-            fflush(err);
-            return -1;
+        if (fprintf(out, "%lld\n", frameCount) < 0 || fflush(out) != 0 || ferror(out)) {
+            logLine("LumivaneCLI: " + systemErrorText("cannot write the frame count", errno));
+            return -2;
         }
         return 0;
     }
     auto range = settings.frameRange();
     if (!range) return std::nullopt;
-    if (auto problem = frameRangeProblem(*range, frameCount)) return fail(*problem + "\n");
+    if (auto problem = frameRangeProblem(*range, static_cast<int>(frameCount)))
+        return fail(*problem + "\n");
     return std::nullopt;
 }
 
@@ -302,10 +310,12 @@ std::optional<int> scanCommandLine(int argc, const char* const* argv, RenderSett
         }
     }
 
+    bool durationFromRecording = false;
     if (scan.explicitDuration != 0) {
         settings.setDuration(scan.explicitDuration);
     } else if (scan.recordingLength > 0) {
         settings.setDuration(scan.recordingLength - settings.startTime());
+        durationFromRecording = true;
     }
 
     if (!settings.compositionFile()) {
@@ -314,7 +324,7 @@ std::optional<int> scanCommandLine(int argc, const char* const* argv, RenderSett
         printHelp(out, argv[0]);
         return -1;
     }
-    return scan.finish();
+    return scan.finish(durationFromRecording);
 }
 
 }  // namespace lumivane

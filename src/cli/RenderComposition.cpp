@@ -50,15 +50,22 @@ private:
         m_progress.indicateError(errorText);
         return -1;
     }
+    // The settings ask for what no render does; the caller decides whose fault.
+    int refuse(const std::string& problem) {
+        logLine("LumivaneCLI: " + problem);
+        m_progress.indicateError(problem);
+        return kRenderRefused;
+    }
     int failOutput(const FrameOutputFailure& failure) {
         if (!failure.detail.empty()) logLine("LumivaneCLI: " + failure.detail);
         return fail(failure.consoleLine, "failed to create movie");
     }
 
     bool loadComposition();
+    std::optional<std::string> startProblem() const;
     bool createRenderer();
     std::unique_ptr<OffscreenRenderer> tryRenderer(ColorSpace colorSpace);
-    void setPublishedInputs();
+    std::optional<std::string> setPublishedInputs();
     void setFixedInput(const char* key, const PlistValue& value);
     void startAtFirstFrame();
     std::string carriedState() const;
@@ -123,9 +130,13 @@ bool Render::createRenderer() {
     return m_renderer != nullptr;
 }
 
-void Render::setPublishedInputs() {
+// Nothing when every value was set or may be left aside; else why the render
+// cannot go on.
+std::optional<std::string> Render::setPublishedInputs() {
     auto inputValues = m_settings.inputValues();
     const PlistDict* values = inputValues ? inputValues->asDict() : nullptr;
+    // Only the command line gives text where an image belongs; said, not ignored.
+    const bool fromCommandLine = !m_settings.appController();
     if (values) {
         PlistDict attributes = m_renderer->attributes();
         for (const std::string& key : m_renderer->inputKeys()) {
@@ -144,6 +155,8 @@ void Render::setPublishedInputs() {
                 m_renderer->setValue(PlistValue(value->intValue()), key);
             } else if (portType == QCPortTypeNumber) {
                 m_renderer->setValue(PlistValue(value->doubleValue()), key);
+            } else if (portType == QCPortTypeImage && fromCommandLine) {
+                return "image inputs take no value on the command line [" + key + "]";
             }
         }
     }
@@ -151,6 +164,7 @@ void Render::setPublishedInputs() {
     setFixedInput("LumivaneRender", PlistValue(true));
     setFixedInput("LumivaneAntialias", PlistValue(m_plan.downscale));
     setFixedInput("LumivaneMotionBlur", PlistValue(static_cast<double>(m_plan.extraSubframes)));
+    return std::nullopt;
 }
 
 void Render::setFixedInput(const char* key, const PlistValue& value) {
@@ -215,13 +229,9 @@ std::string Render::carriedState() const {
 // this run writes: by rendering everything before it where renders leave
 // state, else by telling the engine how many renders came before.
 void Render::startAtFirstFrame() {
-    if (!m_plan.ranged) {
-        preRoll(m_plan.startTime);
-        return;
-    }
     const RenderPlan::History history = m_plan.historyBefore(m_plan.firstFrame);
     const std::string state = carriedState();
-    if (verbosityLevel() != 0) {
+    if (m_plan.ranged && verbosityLevel() != 0) {
         const std::string why =
             state.empty() ? "the composition keeps no state between frames, so no pre-roll"
                           : state + ", so pre-rolling through " + std::to_string(history.renders) +
@@ -236,6 +246,15 @@ void Render::startAtFirstFrame() {
     }
     preRoll(m_plan.frameTime(m_plan.firstFrame));
     preRollFrames();
+}
+
+// What makes the render impossible before anything is rendered: a pre-roll
+// no machine would finish. One that carries no state is never rendered.
+std::optional<std::string> Render::startProblem() const {
+    if (carriedState().empty()) return std::nullopt;
+    if (auto problem = m_plan.preRollProblem())
+        return *problem + " (the composition keeps " + carriedState() + ")";
+    return std::nullopt;
 }
 
 void Render::accumulateFrame(double frameTime) {
@@ -317,11 +336,18 @@ int Render::run() {
     setTerminationFrameCount(m_plan.framesWritten());
     if (verbosityLevel() != 0) echoSettings(m_settings, m_plan);
     m_progress.indicateStatus("preparing to encode");
+    // The options refuse these already; the application's record may hold anything.
+    if (auto problem = timingProblem(m_settings)) return refuse(*problem);
+    if (auto problem = frameCountProblem(m_settings.framerate(), m_settings.duration()))
+        return refuse(*problem);
 
     if (!loadComposition())
         return fail("LumivaneCLI: Failed to load composition [" +
                         m_settings.compositionFile().value_or("(null)") + "]",
                     "Failed to load the Composition");
+    m_events = m_settings.events();
+    m_cursor = 0;
+    if (auto problem = startProblem()) return refuse(*problem);
     if (!createRenderer())
         return fail("LumivaneCLI: Failed to create QC Renderer",
                     "Failed to create offscreen renderer");
@@ -335,11 +361,12 @@ int Render::run() {
         }
     }
 
-    setPublishedInputs();
+    if (auto problem = setPublishedInputs()) return refuse(*problem);
+    // A text input that cannot be drawn would render as nothing.
+    if (auto problem = m_renderer->inputProblem())
+        return fail("LumivaneCLI: " + *problem, "Failed to create offscreen renderer");
     m_output = FrameOutput::forCodec(m_settings.codec().value_or(""));
     if (m_plan.ranged) m_output->setOrigin(renderFingerprint(m_settings, *m_composition, m_plan));
-    m_events = m_settings.events();
-    m_cursor = 0;
     int frameWidth = m_plan.usesDirectLoop() ? m_renderer->width() : m_plan.width;
     int frameHeight = m_plan.usesDirectLoop() ? m_renderer->height() : m_plan.height;
     // A misspelt codec or an unwritable path is told before a long pre-roll.

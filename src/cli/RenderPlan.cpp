@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
+#include <utility>
 
 namespace lumivane {
 namespace {
@@ -12,6 +14,20 @@ constexpr const char* kOpenEXRType = "com.ilm.openexr-image";
 // Beyond this many pre-roll renders the whole render never gets to its
 // frames; the count need not be exact there.
 constexpr double kCountableRenders = 1e15;
+// Frame counts are exact below this, within 64 bits.
+constexpr double kCountableFrames = 1e18;
+
+std::string numberText(double value) {
+    char text[32];
+    snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+// A count that reached its saturation is not exact.
+std::string countText(long long count, double saturation) {
+    if (count >= static_cast<long long>(saturation)) return "more than " + numberText(saturation);
+    return std::to_string(count);
+}
 
 int stringIntValue(const std::optional<std::string>& text) {
     return text ? PlistValue(*text).intValue() : 0;
@@ -19,11 +35,29 @@ int stringIntValue(const std::optional<std::string>& text) {
 
 }  // namespace
 
-int frameCountFor(double framerate, double duration) {
+long long frameCountFor(double framerate, double duration) {
     double count = std::trunc(framerate * duration);
     if (!(count > 0)) return 0;
-    if (count >= static_cast<double>(INT_MAX)) return INT_MAX;
-    return static_cast<int>(count);
+    if (count >= kCountableFrames) return static_cast<long long>(kCountableFrames);
+    return static_cast<long long>(count);
+}
+
+std::optional<std::string> frameCountProblem(double framerate, double duration) {
+    const long long count = frameCountFor(framerate, duration);
+    if (count <= kMaxRenderFrames) return std::nullopt;
+    return "Too many frames: " + numberText(framerate) + " fps for " + numberText(duration) +
+           " s is " + countText(count, kCountableFrames) + " frames, over the " +
+           std::to_string(kMaxRenderFrames) + " a render may have";
+}
+
+std::optional<std::string> timingProblem(const RenderSettings& settings) {
+    const std::pair<const char*, double> values[] = {{"frame rate", settings.framerate()},
+                                                     {"duration", settings.duration()},
+                                                     {"start time", settings.startTime()},
+                                                     {"time scale", settings.timeScale()}};
+    for (const auto& [name, value] : values)
+        if (!std::isfinite(value)) return std::string("The ") + name + " is not a finite number";
+    return std::nullopt;
 }
 
 std::optional<std::string> frameRangeProblem(const FrameRange& range, int frameCount) {
@@ -47,7 +81,9 @@ RenderPlan RenderPlan::forSettings(const RenderSettings& settings) {
     double framerate = settings.framerate();
     plan.frameDuration = framerate >= 0 ? 1.0 / framerate : 1.0;
     if (plan.extraSubframes > 0) plan.subframeDuration = plan.frameDuration / plan.motionBlur;
-    plan.frameCount = frameCountFor(framerate, settings.duration());
+    // Only a count within kMaxRenderFrames is rendered; the check comes first.
+    plan.frameCount = static_cast<int>(
+        std::min<long long>(frameCountFor(framerate, settings.duration()), INT_MAX));
     plan.floatFrames = settings.codec().value_or("") == kOpenEXRType;
     plan.endFrame = plan.frameCount;
     if (auto range = settings.frameRange()) {
@@ -84,6 +120,14 @@ long long RenderPlan::preRollRenders() const {
     while (k > 1 && !(preRollTime(k - 1) < startTime)) --k;
     while (preRollTime(k) < startTime) ++k;
     return k;
+}
+
+std::optional<std::string> RenderPlan::preRollProblem() const {
+    const long long renders = preRollRenders();
+    if (renders <= kMaxRenderFrames) return std::nullopt;
+    return "Too many pre-roll renders: a start time of " + numberText(startTime) + " s is " +
+           countText(renders, kCountableRenders) + " renders, over the " +
+           std::to_string(kMaxRenderFrames) + " a render may make";
 }
 
 RenderPlan::History RenderPlan::historyBefore(int index) const {

@@ -11,9 +11,22 @@
 
 namespace lumivane {
 
-// framerate x duration truncated to 32 bits; what cannot be a count of frames
-// (negative, not a number) renders nothing.
-int frameCountFor(double framerate, double duration);
+// The most frames one render may have, and the most renders its pre-roll may
+// make: a day of 60 fps video is 5.2 million frames; far more is a slip of a
+// setting that would keep a machine busy for days.
+inline constexpr long long kMaxRenderFrames = 10'000'000;
+
+// framerate x duration truncated toward zero, in 64 bits (saturated far
+// beyond kMaxRenderFrames); what cannot be a count of frames (negative, not a
+// number) renders nothing.
+long long frameCountFor(double framerate, double duration);
+
+// "Too many frames: ...", or nothing when the render is within kMaxRenderFrames.
+std::optional<std::string> frameCountProblem(double framerate, double duration);
+
+// "The time scale is not a finite number", or nothing when the frame rate,
+// duration, start time and time scale all are.
+std::optional<std::string> timingProblem(const RenderSettings& settings);
 
 // "Frames 5-900 are outside the render's 300 frames", or nothing when the
 // range lies within a render of `frameCount` frames.
@@ -47,6 +60,9 @@ struct RenderPlan {
     double preRollTime(long long k) const;
     // How many renders that pre-roll makes.
     long long preRollRenders() const;
+    // "Too many pre-roll renders: ...", or nothing when the pre-roll makes at
+    // most kMaxRenderFrames renders.
+    std::optional<std::string> preRollProblem() const;
 
     // What the engine has counted when the whole render is about to render
     // frame `index`: its renders so far and the time of the last one.

@@ -1,5 +1,6 @@
 #include "cli/TerminationPath.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <string.h>
 #include <unistd.h>
@@ -16,10 +17,12 @@ namespace lumivane {
 namespace {
 
 constexpr std::array<int, 3> kStopSignals = {SIGINT, SIGTERM, SIGHUP};
-constexpr std::array<int, 5> kFaultSignals = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
+constexpr std::array<int, 6> kFaultSignals = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT};
 
 volatile sig_atomic_t g_stopRequests = 0;
 volatile sig_atomic_t g_recordedSignal = 0;
+// The first fault signal among the requests: the process ends by it.
+volatile sig_atomic_t g_faultSignal = 0;
 volatile sig_atomic_t g_rewriting = 0;
 volatile sig_atomic_t g_frameCount = -1;
 volatile sig_atomic_t g_framesHeld = 0;
@@ -56,6 +59,45 @@ struct SignalSafeLine {
     void write() const { (void)!::write(STDERR_FILENO, text, length); }
 };
 
+// strsignal() is not async-signal-safe.
+const char* faultName(int signalNumber) {
+    switch (signalNumber) {
+        case SIGSEGV:
+            return "Segmentation fault";
+        case SIGBUS:
+            return "Bus error";
+        case SIGFPE:
+            return "Floating point exception";
+        case SIGILL:
+            return "Illegal instruction";
+        case SIGTRAP:
+            return "Trace/breakpoint trap";
+        case SIGABRT:
+            return "Aborted";
+    }
+    return "unknown";
+}
+
+// A fault must never look like success to whoever started the renderer: the
+// process ends by the signal itself, as it would have without a handler.
+[[noreturn]] void endBySignal(int signalNumber) {
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signalNumber, &action, nullptr);
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    sigaddset(&unblock, signalNumber);
+    pthread_sigmask(SIG_UNBLOCK, &unblock, nullptr);
+    raise(signalNumber);
+    _exit(128 + signalNumber);
+}
+
+[[noreturn]] void endAfterStop() {
+    if (g_faultSignal != 0) endBySignal(g_faultSignal);
+    _exit(0);
+}
+
 // Leaves without flushing: the files being built are worthless, the output
 // stays as the last completed fragment or file left it.
 [[noreturn]] void exitAtOnce(int signalNumber) {
@@ -72,14 +114,35 @@ struct SignalSafeLine {
     }
     line.add("\n");
     line.write();
-    _exit(0);
+    endAfterStop();
+}
+
+// Nothing of the process can be trusted after a fault of its own: only the
+// half-built files go, and the process ends by the signal.
+[[noreturn]] void endOnFault(int signalNumber) {
+    removePendingFiles();
+    SignalSafeLine line;
+    line.add("LumivaneCLI: ended by signal ");
+    line.add(static_cast<long>(signalNumber));
+    line.add(" (");
+    line.add(faultName(signalNumber));
+    line.add("), a fault in the renderer; completed movie fragments and image files stay\n");
+    line.write();
+    endBySignal(signalNumber);
+}
+
+// Raised by the processor, or by the process itself (abort, raise): as
+// opposed to one sent by another process, which asks to stop.
+bool isOwnFault(int signalNumber, const siginfo_t* info) {
+    if (!isOneOf(kFaultSignals, signalNumber)) return false;
+    return !info || info->si_code > 0 || info->si_pid == getpid();
 }
 
 void onSignal(int signalNumber, siginfo_t* info, void*) {
-    // A fault raised by the processor cannot be resumed; one sent with kill
-    // is a request like any other.
-    const bool realFault = isOneOf(kFaultSignals, signalNumber) && info && info->si_code > 0;
-    if (realFault) exitAtOnce(signalNumber);
+    if (isOwnFault(signalNumber, info)) endOnFault(signalNumber);
+    // A fault signal sent from outside stops the render like any request,
+    // and then ends the process by that signal.
+    if (isOneOf(kFaultSignals, signalNumber) && g_faultSignal == 0) g_faultSignal = signalNumber;
     const int requests = g_stopRequests + 1;
     g_stopRequests = requests;
     if (requests == 1) {
@@ -113,7 +176,17 @@ std::string stopLine(int signalNumber, const char* reason) {
     }
     logLine(stopLine(signalNumber, reason));
     fflush(nullptr);
-    _exit(0);
+    endAfterStop();
+}
+
+// Installs the handler unless the signal was ignored when the process
+// started (nohup's SIGHUP, a background job's SIGINT): the caller asked for
+// that, and it holds for the whole run.
+void catchUnlessIgnored(int signalNumber, const struct sigaction& action) {
+    struct sigaction inherited {};
+    if (sigaction(signalNumber, nullptr, &inherited) != 0) return;
+    if (!(inherited.sa_flags & SA_SIGINFO) && inherited.sa_handler == SIG_IGN) return;
+    sigaction(signalNumber, &action, nullptr);
 }
 
 }  // namespace
@@ -127,8 +200,8 @@ void installTerminationPath() {
     for (int s : kFaultSignals) sigaddset(&action.sa_mask, s);
     // No SA_RESTART: a stop interrupts a blocking call instead of waiting for it.
     action.sa_flags = SA_SIGINFO;
-    for (int s : kStopSignals) sigaction(s, &action, nullptr);
-    for (int s : kFaultSignals) sigaction(s, &action, nullptr);
+    for (int s : kStopSignals) catchUnlessIgnored(s, action);
+    for (int s : kFaultSignals) catchUnlessIgnored(s, action);
     signal(SIGPIPE, SIG_IGN);
 }
 

@@ -1,6 +1,6 @@
-// The renderer's way out on a stop request (SIGINT, SIGTERM, SIGHUP), a fault,
-// or when the application has gone: the output written so far is finished and
-// the process exits with status 0, after one line on standard error saying how
+// The renderer's way out on a stop request (SIGINT, SIGTERM, SIGHUP) or when
+// the application has gone: the output written so far is finished and the
+// process exits with status 0, after one line on standard error saying how
 // many frames the output holds.
 //
 // The signal handler only records the request; the flush runs on the main
@@ -8,16 +8,25 @@
 // between pre-roll renders, and in every wait that watches the request). A
 // second request while the movie is still being completed changes nothing;
 // once the completed movie is being rewritten, another request exits at once,
-// since the fragmented movie already holds every frame. A third request, or a
-// real fault, always exits at once after removing half-built files.
+// since the fragmented movie already holds every frame. A third request
+// always exits at once after removing half-built files.
+//
+// Faults never end with status 0. One of the process's own (SIGSEGV, SIGBUS,
+// SIGFPE, SIGILL, SIGTRAP, SIGABRT raised by the processor or by the process)
+// removes half-built files and ends the process by that signal; the same
+// signals sent by another process stop the render as a request does and then
+// end the process by the signal. A signal ignored when the process started
+// (nohup, a background job) stays ignored.
 #pragma once
 
 #include <functional>
 
 namespace lumivane {
 
-// Installs the handler for the stop signals and the faults, and ignores
-// SIGPIPE: a closed pipe or socket shows as a failed write instead.
+// Installs the handler for the stop signals and the faults that were not
+// ignored at start, and ignores SIGPIPE: a closed pipe or socket shows as a
+// failed write instead. First thing in the process: a stop that comes before
+// it is lost or ends the process by the default action.
 void installTerminationPath();
 
 // What the path flushes: the current movie, when there is one.

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -26,8 +27,12 @@ namespace {
 using test::decodedFrames;
 using test::runProcess;
 
+std::string compositionNamed(const std::string& name) {
+    return std::string(LUMIVANE_SOURCE_DIR) + "/resources/compositions/" + name;
+}
+
 std::string demo() {
-    return std::string(LUMIVANE_SOURCE_DIR) + "/resources/compositions/demo.qtz";
+    return compositionNamed("demo.qtz");
 }
 
 int frameLines(const std::string& out) {
@@ -63,6 +68,7 @@ struct StopCase {
     const char* name;
     std::vector<int> signals;  // sent back to back
     int atFrame;               // after this frame's console line
+    int status = 0;            // a fault signal from outside ends the process by it
 };
 
 void PrintTo(const StopCase& stop, std::ostream* out) {
@@ -83,7 +89,7 @@ TEST_P(Termination, StopFinishesTheMovieWithEveryFrameReported) {
         errors);
     ASSERT_TRUE(cli.waitForLine("Frame " + std::to_string(stop.atFrame) + " of", 60)) << cli.out();
     for (int signalNumber : stop.signals) cli.signal(signalNumber);
-    EXPECT_EQ(cli.wait(), 0);
+    EXPECT_EQ(cli.wait(), stop.status);
     int written = frameLines(cli.out());
     EXPECT_GE(written, stop.atFrame);
     EXPECT_EQ(decodedFrames(movie), written);
@@ -98,8 +104,77 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(StopCase{"Terminate", {SIGTERM}, 12}, StopCase{"Interrupt", {SIGINT}, 12},
                       StopCase{"Hangup", {SIGHUP}, 12},
                       StopCase{"QuitBeforeTheFirstFragment", {SIGINT, SIGTERM}, 3},
-                      StopCase{"TwoInterrupts", {SIGINT, SIGINT}, 40}),
+                      StopCase{"TwoInterrupts", {SIGINT, SIGINT}, 40},
+                      StopCase{"SentFault", {SIGSEGV}, 12, 128 + SIGSEGV}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A signal the caller ignored when it started the renderer (nohup's SIGHUP,
+// `trap '' INT`, a script's background job) stays ignored, however early it
+// comes: at once, at 50 ms, at 300 ms and mid-render, the render goes on to
+// its last frame.
+class TerminationIgnored : public ::testing::TestWithParam<int> {};
+
+TEST_P(TerminationIgnored, IgnoredAtStartStaysIgnored) {
+    const int signalNumber = GetParam();
+    test::TempDir dir;
+    const std::string movie = dir.file("kept.mov");
+    const std::string errors = dir.file("stderr.txt");
+    test::ProcessOptions options;
+    options.ignoredSignals = {signalNumber};
+    test::ChildProcess cli(
+        {test::cliPath(), "-vv", "-w", "64", "-h", "48", "-d", "10", "-o", movie, demo()}, errors,
+        options);
+    for (useconds_t pause : {0, 50000, 250000}) {
+        usleep(pause);
+        cli.signal(signalNumber);
+    }
+    ASSERT_TRUE(cli.waitForLine("Frame 150 of", 60)) << cli.out();
+    cli.signal(signalNumber);
+    EXPECT_EQ(cli.wait(), 0);
+    EXPECT_EQ(frameLines(cli.out()), 300);
+    EXPECT_EQ(decodedFrames(movie), 300);
+    EXPECT_EQ(test::readFile(errors).find("stopped"), std::string::npos) << test::readFile(errors);
+}
+
+INSTANTIATE_TEST_SUITE_P(Dispositions, TerminationIgnored, ::testing::Values(SIGHUP, SIGINT),
+                         [](const auto& info) { return std::string(strsignal(info.param)); });
+
+// A copy of the renderer in a tree of its own, whose image module is what the
+// test makes of it: absent, or a copy it may damage.
+class PrivateRenderer {
+public:
+    explicit PrivateRenderer(bool withImageModule) {
+        std::filesystem::create_directories(m_dir.file("bin"));
+        std::filesystem::copy_file(test::cliPath(), cli());
+        if (!withImageModule) return;
+        std::filesystem::create_directories(m_dir.file("lib/lumivane"));
+        std::filesystem::copy_file(
+            std::filesystem::path(test::cliPath()).parent_path().parent_path() / kModule, module());
+    }
+    std::string cli() const { return m_dir.file("bin/LumivaneCLI"); }
+    std::string module() const { return m_dir.file(kModule); }
+
+private:
+    static constexpr const char* kModule = "lib/lumivane/liblumivane_imagefiles.so";
+    test::TempDir m_dir;
+};
+
+// A fault of the renderer's own (its image module truncated under it, as a
+// failing disk or a careless upgrade does) never reads as success.
+TEST(TerminationFault, OwnFaultEndsTheProcessByItsSignal) {
+    PrivateRenderer renderer(true);
+    test::TempDir dir;
+    const std::string errors = dir.file("stderr.txt");
+    test::ChildProcess cli({renderer.cli(), "-vv", "-w", "64", "-h", "48", "-d", "60", "-c",
+                            "public.png", "-o", dir.file("frames"), demo()},
+                           errors);
+    ASSERT_TRUE(cli.waitForLine("Frame 5 of", 60)) << cli.out();
+    std::filesystem::resize_file(renderer.module(), 0);
+    EXPECT_EQ(cli.wait(), 128 + SIGBUS);
+    EXPECT_NE(test::readFile(errors).find("ended by signal 7 (Bus error)"), std::string::npos)
+        << test::readFile(errors);
+    EXPECT_TRUE(hiddenFiles(dir.file("frames")).empty());
+}
 
 // Once the completed movie is being rewritten, a second stop leaves at once:
 // the fragmented movie already holds every frame, and the half-built copy goes.
@@ -161,10 +236,11 @@ protected:
 TEST_F(TerminationWait, LongPreRollReportsProgressAndStops) {
     std::string movie = m_dir.file("never.mov");
     std::string errors = m_dir.file("stderr.txt");
-    test::ChildProcess cli({test::cliPath(), "-vv", "-w", "64", "-h", "48", "-d", "2", "-s", "1e9",
-                            "-o", movie, demo()},
+    // A composition with persistent buffers pre-rolls; 9 million renders are allowed.
+    test::ChildProcess cli({test::cliPath(), "-vv", "-w", "64", "-h", "48", "-d", "2", "-s", "3e5",
+                            "-o", movie, compositionNamed("trails.qtz")},
                            errors);
-    ASSERT_TRUE(cli.waitForLine("Pre-roll 0.000 of 1000000000.000 s", 60)) << cli.out();
+    ASSERT_TRUE(cli.waitForLine("Pre-roll 0.000 of 300000.000 s", 60)) << cli.out();
     std::string stderrText = stopAndCollect(cli, errors);
     EXPECT_NE(stderrText.find(heldLine(0, 60)), std::string::npos) << stderrText;
     EXPECT_FALSE(std::filesystem::exists(movie));
@@ -229,48 +305,117 @@ TEST(TerminationInput, ImportedFifoIsRefusedAtOnce) {
     EXPECT_NE(result.err.find("is not a regular file"), std::string::npos) << result.err;
 }
 
-// What would make a render endless or fail only after a long pre-roll is
-// refused before any of it.
+// What would make a render endless, or fail only after a long pre-roll, or
+// quietly leave out what it was asked for, is refused before any of it; a
+// start time that asks for no pre-roll renders at once.
 struct RefusalCase {
     const char* name;
-    std::vector<std::string> arguments;
+    std::vector<std::string> arguments;  // the demo is the composition unless one is named
     int status;
-    const char* message;
+    const char* message;  // on standard error; with status 0, the frames are checked
+    bool withoutImageModule = false;
 };
 
 void PrintTo(const RefusalCase& refusal, std::ostream* out) {
     *out << refusal.name;
 }
 
-class TerminationRefusal : public ::testing::TestWithParam<RefusalCase> {};
-
-TEST_P(TerminationRefusal, RefusedBeforeThePreRoll) {
-    test::TempDir dir;
-    test::writeFile(dir.file("endless.QCRecording"),
-                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-                    "<key>takes</key><dict><key>default</key><dict/></dict>"
-                    "<key>totalSec</key><real>inf</real></dict></plist>\n");
-    std::vector<std::string> argv = {test::cliPath(),    "-w", "64", "-h", "48", "-o",
-                                     dir.file("out.mov")};
-    test::writeFile(dir.file("plain.txt"), "not a directory");
-    for (std::string argument : GetParam().arguments) {
-        if (argument == "RECORDING") argument = dir.file("endless.QCRecording");
-        if (argument.rfind("PLAINFILE", 0) == 0) argument.replace(0, 9, dir.file("plain.txt"));
-        argv.push_back(argument);
+class TerminationRefusal : public ::testing::TestWithParam<RefusalCase> {
+protected:
+    // Placeholders in the arguments, made real in the test's directory.
+    std::string resolve(std::string argument) {
+        if (argument == "RECORDING") return recording("endless", "inf");
+        if (argument == "LONGRECORDING") return recording("long", "1e300");
+        if (argument == "TRAILS") return compositionNamed("trails.qtz");
+        if (argument == "IMAGEINPUT") return composition("picture", "image", "");
+        if (argument == "TEXTINPUT") return composition("caption", "text", "Greetings");
+        if (argument.rfind("PLAINFILE", 0) == 0) {
+            test::writeFile(m_dir.file("plain.txt"), "not a directory");
+            argument.replace(0, 9, m_dir.file("plain.txt"));
+        }
+        return argument;
     }
-    argv.push_back(demo());
-    auto result = runProcess(argv, test::withTimeout(30));
+    std::string recording(const std::string& name, const std::string& total) {
+        const std::string path = m_dir.file(name + ".QCRecording");
+        test::writeFile(path,
+                        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist "
+                        "version=\"1.0\"><dict><key>takes</key><dict><key>default</key>"
+                        "<dict/></dict><key>totalSec</key><real>" +
+                            total + "</real></dict></plist>\n");
+        return path;
+    }
+    // One input shown over the whole frame.
+    std::string composition(const std::string& input, const std::string& type,
+                            const std::string& value) {
+        const std::string path = m_dir.file(input + ".qtz");
+        const std::string defaultValue = value.empty() ? "" : ", \"DEFAULT\": \"" + value + "\"";
+        test::writeFile(path, "/*{ \"INPUTS\": [ { \"NAME\": \"" + input + "\", \"TYPE\": \"" +
+                                  type + "\"" + defaultValue +
+                                  " } ] }*/\nvoid main() { gl_FragColor = IMG_NORM_PIXEL(" + input +
+                                  ", isf_FragNormCoord); }\n");
+        return path;
+    }
+    test::TempDir m_dir;
+};
+
+TEST_P(TerminationRefusal, RefusedAtOnceOrRenderedAtOnce) {
+    const RefusalCase& refusal = GetParam();
+    std::optional<PrivateRenderer> bare;
+    if (refusal.withoutImageModule) bare.emplace(false);
+    const std::string movie = m_dir.file("out.mov");
+    std::vector<std::string> argv = {
+        bare ? bare->cli() : test::cliPath(), "-w", "64", "-h", "48", "-o", movie};
+    bool namesComposition = false;
+    for (const std::string& argument : refusal.arguments) {
+        argv.push_back(resolve(argument));
+        namesComposition = namesComposition || argv.back().ends_with(".qtz");
+    }
+    if (!namesComposition) argv.push_back(demo());
+    auto result = runProcess(argv, test::withTimeout(60));
     EXPECT_FALSE(result.timedOut);
-    EXPECT_EQ(result.status, GetParam().status);
-    EXPECT_NE(result.err.find(GetParam().message), std::string::npos) << result.err;
-    EXPECT_FALSE(std::filesystem::exists(dir.file("out.mov")));
+    EXPECT_EQ(result.status, refusal.status) << result.err;
+    if (refusal.status == 0) {
+        EXPECT_EQ(decodedFrames(movie), 30);
+        return;
+    }
+    EXPECT_NE(result.err.find(refusal.message), std::string::npos) << result.err;
+    EXPECT_FALSE(std::filesystem::exists(movie));
 }
+
+constexpr const char* kTooMany =
+    "Too many frames: 1000 fps for 1e+12 s is 1000000000000000 "
+    "frames, over the 10000000 a render may have\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Inputs, TerminationRefusal,
     ::testing::Values(
         RefusalCase{"EndlessStart", {"-s", "inf"}, 255, "Start time must be finite\n"},
+        RefusalCase{"StartNotANumber", {"-s", "nan"}, 255, "Start time must be finite\n"},
+        RefusalCase{"EndlessTimeScale", {"-l", "-inf"}, 255, "Time scale must be finite\n"},
         RefusalCase{"EndlessRecording", {"-e", "RECORDING"}, 255, "Recording time must be finite"},
+        RefusalCase{"HugeDuration", {"-d", "1e12", "-f", "1000"}, 255, kTooMany},
+        RefusalCase{
+            "HugeFrameCount", {"--frames", "count", "-d", "1e12", "-f", "1000"}, 255, kTooMany},
+        RefusalCase{"HugeFramerate", {"-f", "1e300"}, 255, "is more than 1e+18 frames"},
+        RefusalCase{"HugeRecording",
+                    {"-e", "LONGRECORDING"},
+                    254,
+                    "30 fps for 1e+300 s is more than 1e+18 frames, over the 10000000 a render "
+                    "may have (the duration is the recording's)"},
+        RefusalCase{"StatefulStartTooLate",
+                    {"-s", "1e9", "TRAILS"},
+                    255,
+                    "Too many pre-roll renders: a start time of 1e+09 s is 30000000000 renders"},
+        RefusalCase{"StatelessStartsAtOnce", {"-s", "1e9", "-d", "1"}, 0, ""},
+        RefusalCase{"ImageInputValue",
+                    {"-p", "picture=badge.png", "IMAGEINPUT"},
+                    255,
+                    "image inputs take no value on the command line [picture]"},
+        RefusalCase{"TextWithoutImageModule",
+                    {"TEXTINPUT"},
+                    254,
+                    "text input \"caption\" cannot be drawn: image files cannot be read or written",
+                    true},
         RefusalCase{
             "MisspeltCodec", {"-c", "avc", "-s", "1e9"}, 254, "'avc' is not an installed codec"},
         RefusalCase{"NoPlaceForTheMovie",

@@ -4,7 +4,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -22,6 +24,9 @@ namespace {
 
 [[noreturn]] void execChild(const std::vector<std::string>& argv, const ProcessOptions& options,
                             int outFd, int errFd) {
+    // A program that a test makes fault leaves no core behind.
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
     dup2(outFd, STDOUT_FILENO);
     dup2(errFd, STDERR_FILENO);
     int devNull = open("/dev/null", O_RDONLY);
@@ -36,14 +41,32 @@ namespace {
     _exit(127);
 }
 
+// Forks a child that runs argv. Signals to be ignored are blocked from before
+// the fork until the child ignores them, so that one sent at once is never
+// taken by the default action.
+pid_t forkChild(const std::vector<std::string>& argv, const ProcessOptions& options, int outFd,
+                int errFd) {
+    sigset_t blocked, previous;
+    sigemptyset(&blocked);
+    for (int signalNumber : options.ignoredSignals) sigaddset(&blocked, signalNumber);
+    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+    pid_t pid = fork();
+    if (pid == 0) {
+        for (int signalNumber : options.ignoredSignals) ::signal(signalNumber, SIG_IGN);
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        execChild(argv, options, outFd, errFd);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (pid < 0) throw std::runtime_error("fork failed");
+    return pid;
+}
+
 }  // namespace
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
     int outPipe[2], errPipe[2];
     if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
-    pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) execChild(argv, options, outPipe[1], errPipe[1]);
+    pid_t pid = forkChild(argv, options, outPipe[1], errPipe[1]);
     close(outPipe[1]);
     close(errPipe[1]);
 
@@ -99,14 +122,13 @@ std::string shellQuoted(const std::string& text) {
     return quoted + "'";
 }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& errorFile) {
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& errorFile,
+                           const ProcessOptions& options) {
     int outPipe[2];
     if (pipe(outPipe) != 0) throw std::runtime_error("pipe failed");
     int devNull = errorFile.empty() ? open("/dev/null", O_WRONLY)
                                     : open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    m_pid = fork();
-    if (m_pid < 0) throw std::runtime_error("fork failed");
-    if (m_pid == 0) execChild(argv, {}, outPipe[1], devNull);
+    m_pid = forkChild(argv, options, outPipe[1], devNull);
     close(devNull);
     close(outPipe[1]);
     m_outFd = outPipe[0];

@@ -17,6 +17,7 @@ struct ProcessOptions {
     double timeoutSeconds = 60;
     std::string workingDirectory;
     std::vector<std::string> environment;  // extra NAME=value entries
+    std::vector<int> ignoredSignals;       // ignored from before the program starts
 };
 
 inline ProcessOptions withTimeout(double seconds) {
@@ -41,7 +42,8 @@ std::string shellQuoted(const std::string& text);
 class ChildProcess {
 public:
     // Standard error goes to `errorFile` when one is named, else nowhere.
-    explicit ChildProcess(const std::vector<std::string>& argv, const std::string& errorFile = {});
+    explicit ChildProcess(const std::vector<std::string>& argv, const std::string& errorFile = {},
+                          const ProcessOptions& options = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

@@ -88,9 +88,8 @@ void CompositionRenderer::buildProgram() {
         if (input.isImageLike()) {
             slot.sizeLocation = at("_isf_size_" + input.name);
             slot.unit = assignUnit(slot.location);
-            if (input.type == InputType::Text) {
-                slot.pendingPixels = TextRasterizer::rasterize(*input.defaultValue.asString());
-            }
+            if (input.type == InputType::Text)
+                drawText(slot, input, *input.defaultValue.asString());
             // Silence: one sample of zero.
             if (input.type == InputType::Audio || input.type == InputType::AudioFFT)
                 slot.size = {1, 1};
@@ -233,7 +232,7 @@ void CompositionRenderer::setValue(const PlistValue& value, const std::string& k
             slot.pendingPixels = std::move(pixels.value());
         }
     } else if (input.type == InputType::Text && slot.value != *coerced) {
-        slot.pendingPixels = TextRasterizer::rasterize(*coerced->asString());
+        drawText(slot, input, *coerced->asString());
     }
     if (input.type == InputType::Event) slot.eventPending = coerced->boolValue();
     slot.value = std::move(*coerced);
@@ -247,6 +246,28 @@ std::optional<PlistValue> CompositionRenderer::valueForInputKey(const std::strin
         if (m_inputs[i].value.isNone()) return std::nullopt;
         return m_inputs[i].value;
     }
+    return std::nullopt;
+}
+
+// A text that cannot be drawn shows as nothing, which a preview may live
+// with; a render asks inputProblem() and stops.
+void CompositionRenderer::drawText(InputSlot& slot, const CompositionInput& input,
+                                   const std::string& text) {
+    auto pixels = TextRasterizer::rasterize(text);
+    if (pixels) {
+        slot.pendingPixels = std::move(pixels.value());
+        slot.problem.clear();
+        return;
+    }
+    slot.pendingPixels = TexturePixels{};
+    slot.problem = describeAt(m_composition->path(), "text input \"" + input.name +
+                                                         "\" cannot be drawn: " + pixels.error());
+    nsLog("%s", slot.problem.c_str());
+}
+
+std::optional<std::string> CompositionRenderer::inputProblem() const {
+    for (const InputSlot& slot : m_inputs)
+        if (!slot.problem.empty()) return slot.problem;
     return std::nullopt;
 }
 

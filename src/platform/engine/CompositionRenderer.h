@@ -39,6 +39,9 @@ public:
     // Throws EngineError for an unknown key or a value that does not fit.
     void setValue(const PlistValue& value, const std::string& key);
     PlistDict propertyListFromInputValues() const;
+    // Why an input is drawn as nothing though it has a value (a text input
+    // whose text cannot be drawn), or nothing when every input is as set.
+    std::optional<std::string> inputProblem() const;
 
     // Draws the composition at `time` into `framebuffer` (width x height).
     // Fails when the context cannot be made current or a pass target cannot
@@ -67,12 +70,15 @@ private:
         PlistValue value;
         bool eventPending = false;  // an event reads true for one render
         std::optional<TexturePixels> pendingPixels;
+        std::string problem;  // why the value is drawn as nothing
         GLTexture texture;
         std::array<float, 2> size{};
         GLint location = -1;
         GLint sizeLocation = -1;
         int unit = -1;
     };
+    void drawText(InputSlot& slot, const CompositionInput& input, const std::string& text);
+
     struct ImageSlot {
         GLTexture texture;
         std::array<float, 2> size{};

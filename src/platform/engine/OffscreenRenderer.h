@@ -63,6 +63,8 @@ public:
     PlistDict propertyListFromInputValues() const {
         return m_renderer->propertyListFromInputValues();
     }
+    // See CompositionRenderer::inputProblem.
+    std::optional<std::string> inputProblem() const { return m_renderer->inputProblem(); }
 
     // arguments may be nullptr. Fails when the context is lost or a pass
     // target cannot be made.

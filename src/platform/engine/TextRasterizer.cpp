@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <memory>
 
-#include "base/Log.h"
 #include "platform/imagefiles/ImageFileLibrary.h"
 
 namespace lumivane {
@@ -79,16 +78,13 @@ std::string TextRasterizer::sanitizedUtf8(const std::string& text) {
     return out;
 }
 
-TexturePixels TextRasterizer::rasterize(const std::string& text) {
+Result<TexturePixels> TextRasterizer::rasterize(const std::string& text) {
     const std::string clean = sanitizedUtf8(text);
     TexturePixels pixels;
     if (clean.find_first_not_of(" \n") == std::string::npos) return pixels;
     // Coverage is drawn into one channel; colour is white throughout.
     auto coverage = ImageFileLibrary::drawText(clean, kFontSize, fontFile(), kFontSize / 8, 8192);
-    if (!coverage) {
-        nsLog("cannot draw text input: %s", coverage.error().c_str());
-        return pixels;
-    }
+    if (!coverage) return Error{coverage.error()};
     const int width = coverage->width;
     const int height = coverage->height;
     pixels.width = width;

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/Result.h"
 #include "platform/engine/TexturePixels.h"
 
 namespace lumivane {
@@ -13,8 +14,9 @@ public:
     static constexpr int kFontSize = 64;
 
     // Empty text gives an empty image. Invalid UTF-8 is drawn as U+FFFD and a
-    // character missing from the font as the font's replacement box.
-    static TexturePixels rasterize(const std::string& text);
+    // character missing from the font as the font's replacement box. Fails
+    // when the text cannot be drawn at all (no image module, no font).
+    static Result<TexturePixels> rasterize(const std::string& text);
     // The font file, or empty when fontconfig finds none.
     static const std::string& fontFile();
     static std::string sanitizedUtf8(const std::string& text);

@@ -1,7 +1,12 @@
 #include "platform/link/FrameDecoder.h"
 
+#include <algorithm>
+
 namespace lumivane {
 namespace {
+
+// What a connection keeps between messages.
+constexpr size_t kKeptCapacity = size_t{1} << 20;
 
 uint32_t readLength(const uint8_t* bytes) {
     return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) |
@@ -29,6 +34,15 @@ Result<std::vector<uint8_t>> encodeFrame(const PlistValue& message) {
 
 void FrameDecoder::append(std::span<const uint8_t> bytes) {
     if (failed()) return;
+    const size_t needed = m_buffer.size() + bytes.size();
+    if (needed > m_buffer.capacity()) {
+        // Doubling, but never past the message under way: the room held
+        // stays within what its peer announced and has begun to send.
+        size_t room = std::max(needed, 2 * m_buffer.capacity());
+        if (m_buffer.size() >= 4)
+            room = std::min(room, std::max(needed, 4 + size_t{readLength(m_buffer.data())}));
+        m_buffer.reserve(room);
+    }
     m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
     decodeComplete();
 }
@@ -56,8 +70,13 @@ void FrameDecoder::decodeComplete() {
     if (failed()) {
         m_buffer.clear();
         m_buffer.shrink_to_fit();
-    } else {
-        m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<ptrdiff_t>(offset));
+        return;
+    }
+    m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<ptrdiff_t>(offset));
+    if (m_buffer.size() < 4 && m_buffer.capacity() > kKeptCapacity) {
+        // A large message is done; its room goes back.
+        std::vector<uint8_t> small(m_buffer.begin(), m_buffer.end());
+        m_buffer.swap(small);
     }
 }
 

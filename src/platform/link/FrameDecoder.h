@@ -36,6 +36,10 @@ public:
     const std::string& failure() const { return *m_failure; }
     // Bytes of a message begun but not finished.
     bool hasPartialMessage() const { return !m_buffer.empty(); }
+    // Memory held for it.
+    size_t partialBytes() const { return m_buffer.empty() ? 0 : m_buffer.capacity(); }
+    // Decoded messages not yet taken.
+    bool hasMessages() const { return !m_messages.empty(); }
 
 private:
     void decodeComplete();

@@ -22,14 +22,13 @@ LinkChannel::LinkChannel(UniqueFd socket, std::string description)
     }
 }
 
-bool LinkChannel::receive() {
+bool LinkChannel::receive(size_t budget) {
     if (!isOpen()) return false;
     uint8_t buffer[65536];
     // A peer that never stops sending gets served in turns, not forever.
-    size_t budget = size_t{16} << 20;
     for (;;) {
         if (budget == 0) return true;
-        ssize_t count = ::recv(m_socket.get(), buffer, sizeof buffer, 0);
+        ssize_t count = ::recv(m_socket.get(), buffer, std::min(sizeof buffer, budget), 0);
         if (count > 0) {
             budget -= std::min(budget, static_cast<size_t>(count));
             m_decoder.append(std::span<const uint8_t>(buffer, static_cast<size_t>(count)));

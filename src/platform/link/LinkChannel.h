@@ -26,11 +26,14 @@ public:
     bool isOpen() const { return static_cast<bool>(m_socket); }
     const std::string& description() const { return m_description; }
 
-    // Reads whatever is available without blocking and decodes it. False once
-    // the connection has ended: closed by the peer, broken, or closed here
-    // after a bad message (with a log line).
-    bool receive();
+    // Reads what is available, up to `budget` bytes, without blocking and
+    // decodes it. False once the connection has ended: closed by the peer,
+    // broken, or closed here after a bad message (with a log line).
+    bool receive(size_t budget = size_t{16} << 20);
     std::optional<PlistValue> takeMessage() { return m_decoder.take(); }
+    bool hasMessages() const { return m_decoder.hasMessages(); }
+    // Bytes held of a message not yet complete.
+    size_t partialBytes() const { return m_decoder.partialBytes(); }
 
     // Frames the message and adds it to what is waiting to be sent.
     Result<void> queue(const PlistValue& message);

@@ -75,7 +75,7 @@ Result<std::unique_ptr<LinkServer>> LinkServer::create(const std::string& servic
     Result<void> bound = bindServiceSocket(listener.get(), *path);
     if (!bound) return Error{bound.error()};
     struct stat info {};
-    if (::listen(listener.get(), 16) != 0 || lstat(path->c_str(), &info) != 0) {
+    if (::listen(listener.get(), kListenBacklog) != 0 || lstat(path->c_str(), &info) != 0) {
         Error error = errorAt(*path, systemErrorText("cannot listen"));
         unlink(path->c_str());
         return error;
@@ -105,8 +105,10 @@ std::vector<pollfd> LinkServer::pollDescriptors() const {
     std::vector<pollfd> descriptors{{m_listener.get(), POLLIN, 0}};
     for (const auto& connection : m_connections) {
         if (!connection->channel.isOpen()) continue;
-        // A peer that does not read its replies is not read from either.
-        short events = connection->channel.hasPendingOutput() ? POLLOUT : POLLIN;
+        // A peer that does not read its replies is not read from either; one
+        // with requests read but not yet answered wants the next pass at once.
+        const LinkChannel& channel = connection->channel;
+        short events = channel.hasPendingOutput() || channel.hasMessages() ? POLLOUT : POLLIN;
         descriptors.push_back({connection->channel.fd(), events, 0});
     }
     return descriptors;
@@ -124,7 +126,8 @@ void LinkServer::closeConnections() {
 }
 
 void LinkServer::acceptPending() {
-    for (;;) {
+    // The rest of a burst waits in the backlog for the next pass.
+    for (int accepted = 0; accepted < kListenBacklog; ++accepted) {
         UniqueFd peer(::accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
         if (!peer) {
             if (errno == EINTR || errno == ECONNABORTED) continue;
@@ -161,15 +164,39 @@ bool LinkServer::serveConnection(const std::shared_ptr<Connection>& connection, 
     std::shared_ptr<bool> alive = m_alive;
     LinkChannel& channel = connection->channel;
     if (!channel.flush() || channel.hasPendingOutput()) return true;
-    channel.receive();
-    while (std::optional<PlistValue> message = channel.takeMessage()) {
-        if (!channel.isOpen()) break;
+    // What a peer sends beyond the requests already read waits in its socket.
+    if (!channel.hasMessages()) {
+        channel.receive(kBytesPerPass);
+        limitPartialMessages();
+    }
+    for (int taken = 0; taken < kRequestsPerPass && channel.isOpen(); ++taken) {
+        std::optional<PlistValue> message = channel.takeMessage();
+        if (!message) break;
         bool handled = handleMessage(*connection, *message);
         if (!*alive) return false;
         if (handled) ++answered;
     }
     channel.flush();
     return true;
+}
+
+void LinkServer::limitPartialMessages() {
+    for (;;) {
+        size_t total = 0;
+        LinkChannel* largest = nullptr;
+        for (const auto& connection : m_connections) {
+            // A closed one is dropped at the end of the pass, with its memory.
+            if (!connection->channel.isOpen()) continue;
+            const size_t held = connection->channel.partialBytes();
+            total += held;
+            if (held > 0 && (!largest || held > largest->partialBytes()))
+                largest = &connection->channel;
+        }
+        if (total <= kMaxPartialBytes || !largest) return;
+        largest->close("holds " + std::to_string(largest->partialBytes() >> 20) +
+                       " MiB of an unfinished message while the link's peers hold over " +
+                       std::to_string(kMaxPartialBytes >> 20) + " MiB together");
+    }
 }
 
 void LinkServer::dropClosedConnections() {

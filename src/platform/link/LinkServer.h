@@ -2,6 +2,12 @@
 // name in the registry directory, vending one root object to peers of the same
 // user. Single-threaded and driven by whatever event loop owns it: watch
 // pollDescriptors() and call servePending() when any of them is ready.
+//
+// Each pass does bounded work per peer (a few requests, at most 1 MiB read),
+// so a peer that floods the link cannot hold up another or new connections;
+// a connection with requests still waiting asks for POLLOUT, which is ready at
+// once, so the owner's loop comes back to it after its other events. Memory
+// held for unfinished messages is capped across all peers.
 #pragma once
 
 #include <poll.h>
@@ -45,9 +51,10 @@ public:
     std::vector<pollfd> pollDescriptors() const;
     std::vector<int> fileDescriptors() const;
 
-    // Accepts waiting peers, reads and answers every complete request, writes
-    // what it can, and returns without blocking. Returns the number of
-    // requests answered. A call from inside a request's handling does nothing.
+    // Accepts waiting peers, reads and answers a few complete requests of
+    // each, writes what it can, and returns without blocking. Returns the
+    // number of requests answered. A call from inside a request's handling
+    // does nothing.
     size_t servePending();
     // Serves for the given time, waiting on the descriptors in between.
     size_t serveFor(std::chrono::milliseconds timeout);
@@ -57,6 +64,16 @@ public:
 
     size_t connectionCount() const { return m_connections.size(); }
     void closeConnections();
+
+    // Connections waiting to be accepted.
+    static constexpr int kListenBacklog = 256;
+    // Requests of one peer answered per pass.
+    static constexpr int kRequestsPerPass = 4;
+    // Bytes read from one peer per pass.
+    static constexpr size_t kBytesPerPass = size_t{1} << 20;
+    // Memory for unfinished messages, all peers together. Beyond it the peer
+    // holding the most (the oldest among equals) is disconnected, with a log line.
+    static constexpr size_t kMaxPartialBytes = size_t{256} << 20;
 
 private:
     struct Connection {
@@ -75,6 +92,7 @@ private:
     bool handleRequest(Connection& connection, int64_t id, const PlistDict& request);
     void reply(Connection& connection, PlistDict reply);
     void dropClosedConnections();
+    void limitPartialMessages();
 
     std::string m_serviceName;
     std::string m_socketPath;

@@ -74,8 +74,8 @@ TEST(TextInput, InvalidUtf8IsReplacedNotDropped) {
     EXPECT_EQ(TextRasterizer::sanitizedUtf8("\xE2\x82"), "\xEF\xBF\xBD\xEF\xBF\xBD");
     EXPECT_EQ(TextRasterizer::sanitizedUtf8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");  // overlong
     EXPECT_EQ(TextRasterizer::sanitizedUtf8("\xF0\x9F\x90\x99\tx"), "\xF0\x9F\x90\x99 x");
-    EXPECT_TRUE(TextRasterizer::rasterize("").empty());
-    EXPECT_TRUE(TextRasterizer::rasterize(" \n ").empty());
+    EXPECT_TRUE(TextRasterizer::rasterize("").value().empty());
+    EXPECT_TRUE(TextRasterizer::rasterize(" \n ").value().empty());
 }
 
 TEST(CompositionLoad, InputKeysKeepHeaderOrderWithPortTypes) {

@@ -106,15 +106,28 @@ TEST_F(LinkEndToEndTest, JobReportsPreparingFramesCompleteAndFinishInOrder) {
     EXPECT_EQ(sortedFiles(frames).size(), 10u);
 }
 
-TEST_F(LinkEndToEndTest, CompositionThatDoesNotLoadIsOneErrorReport) {
-    JobOutput job =
-        runJob({"--composition", m_dir + "/missing.qtz", "--movie", m_dir + "/out.mov"});
-    EXPECT_EQ(job.rendererExit(), 254);
-    std::vector<nlohmann::json> calls = job.callbacks();
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0]["args"], nlohmann::json::array({"preparing to encode"}));
-    EXPECT_EQ(calls[1]["callback"], "indicateError:");
-    EXPECT_EQ(calls[1]["args"], nlohmann::json::array({"Failed to load the Composition"}));
+// A job that cannot render, because its composition does not load or its
+// settings ask for more than a render may do, is one error report and 254.
+TEST_F(LinkEndToEndTest, JobThatCannotRenderIsOneErrorReport) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> jobs = {
+        {{"--composition", m_dir + "/missing.qtz"}, "Failed to load the Composition"},
+        {{"--composition", kCompositions + "trails.qtz", "--start", "1e9"},
+         "Too many pre-roll renders: a start time of 1e+09 s is 30000000000 renders"},
+        {{"--composition", kCompositions + "demo.qtz", "--duration", "1e12", "--framerate", "1000"},
+         "Too many frames: 1000 fps for 1e+12 s is 1000000000000000 frames"},
+        {{"--composition", kCompositions + "demo.qtz", "--time-scale", "nan"},
+         "The time scale is not a finite number"}};
+    for (auto [arguments, error] : jobs) {
+        arguments.insert(arguments.end(), {"--movie", m_dir + "/out.mov"});
+        JobOutput job = runJob(arguments);
+        EXPECT_EQ(job.rendererExit(), 254) << error;
+        std::vector<nlohmann::json> calls = job.callbacks();
+        ASSERT_EQ(calls.size(), 2u) << error;
+        EXPECT_EQ(calls[0]["args"], nlohmann::json::array({"preparing to encode"}));
+        EXPECT_EQ(calls[1]["callback"], "indicateError:");
+        EXPECT_EQ(calls[1]["args"][0].get<std::string>().rfind(error, 0), 0u) << calls[1];
+        EXPECT_FALSE(fs::exists(m_dir + "/out.mov"));
+    }
 }
 
 TEST_F(LinkEndToEndTest, ApplicationVanishingEndsTheRenderWithAPlayableMovie) {

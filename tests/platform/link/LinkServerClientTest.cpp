@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <map>
 #include <random>
 
 #include "LinkTestSupport.h"
@@ -44,15 +46,21 @@ public:
         if (selector == "fail:") throw std::runtime_error("refused by the handler");
         std::lock_guard lock(m_mutex);
         m_calls.push_back({object, selector, args});
+        ++m_counts[selector];
     }
     std::vector<Call> calls() {
         std::lock_guard lock(m_mutex);
         return m_calls;
     }
+    size_t count(const std::string& selector) {
+        std::lock_guard lock(m_mutex);
+        return m_counts[selector];
+    }
 
 private:
     std::mutex m_mutex;
     std::vector<Call> m_calls;
+    std::map<std::string, size_t> m_counts;
 };
 
 class LinkTest : public RegistryTest {
@@ -365,6 +373,124 @@ TEST_F(LinkTest, ServerDestroyedByAHandlerStopsSafely) {
     renderer.join();
     EXPECT_FALSE(server);
     EXPECT_TRUE(threw);
+}
+
+// A server of the test's own, served only by the test's calls.
+std::unique_ptr<LinkServer> ownServer(const std::string& name, std::shared_ptr<LinkObject> root) {
+    auto created = LinkServer::create(name, std::move(root));
+    EXPECT_TRUE(created.ok()) << created.error();
+    return created ? std::move(created.value()) : nullptr;
+}
+
+// Sends what the socket takes now of bytes[offset...]; the new offset, or
+// nothing once the peer has closed.
+std::optional<size_t> sendSome(int fd, const std::vector<uint8_t>& bytes, size_t offset) {
+    while (offset < bytes.size()) {
+        ssize_t count =
+            ::send(fd, bytes.data() + offset, bytes.size() - offset, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (count > 0) {
+            offset += static_cast<size_t>(count);
+        } else if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return offset;
+        } else if (count < 0 && errno != EINTR) {
+            return std::nullopt;
+        }
+    }
+    return offset;
+}
+
+// Reads and drops whatever has arrived; false once the peer has closed.
+bool drain(int fd) {
+    uint8_t buffer[65536];
+    for (;;) {
+        ssize_t count = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (count > 0) continue;
+        return count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+    }
+}
+
+// A peer pipelining progress reports keeps no other waiting: a burst of 128
+// peers connecting meanwhile all get in, and each one's request is answered
+// before more than a few of the flood's; and no report is lost.
+TEST_F(LinkTest, FloodingPeerDoesNotStarveOthers) {
+    const std::string name = makeRenderServiceName();
+    auto root = std::make_shared<TestRoot>();
+    auto server = ownServer(name, root);
+    ASSERT_TRUE(server);
+    constexpr size_t kFlood = 5000;
+    std::vector<uint8_t> flood;
+    for (int id = 1; id <= int{kFlood}; ++id) {
+        std::vector<uint8_t> frame = frameOf(PlistDict{{"id", id},
+                                                       {"op", "call"},
+                                                       {"object", "appController"},
+                                                       {"selector", "indicateFrame:of:"},
+                                                       {"args", PlistArray{id - 1, 5000}}});
+        flood.insert(flood.end(), frame.begin(), frame.end());
+    }
+    UniqueFd flooder = connectRaw(name);
+    ASSERT_TRUE(flooder);
+    size_t sent = 0;
+    // One turn of the application's loop: the flooder sends what its socket
+    // takes and reads its replies, the server serves.
+    const auto turn = [&] {
+        std::optional<size_t> offset = sendSome(flooder.get(), flood, sent);
+        if (!offset) return false;
+        sent = *offset;
+        server->servePending();
+        return drain(flooder.get());
+    };
+    // The flooder's socket full before the server has read any of it.
+    sent = sendSome(flooder.get(), flood, 0).value_or(0);
+    ASSERT_GT(sent, flood.size() / 10);
+
+    const sockaddr_un address = RegistryDirectory::socketAddress(server->socketPath());
+    const std::vector<uint8_t> request = frameOf(PlistDict{
+        {"id", 1}, {"op", "call"}, {"object", "appController"}, {"selector", "enableControls"}});
+    std::vector<UniqueFd> burst;
+    for (int i = 0; i < 128; ++i) {
+        burst.emplace_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        ASSERT_EQ(::connect(burst.back().get(), reinterpret_cast<const sockaddr*>(&address),
+                            sizeof address),
+                  0)
+            << "peer " << i << ": " << strerror(errno);
+        sendBytes(burst.back().get(), request);
+    }
+    for (int pass = 0; pass < 100000 && root->count("enableControls") < burst.size(); ++pass)
+        ASSERT_TRUE(turn());
+    EXPECT_EQ(root->count("enableControls"), burst.size());
+    EXPECT_LT(root->count("indicateFrame:of:"), 100u) << "flood requests answered first";
+
+    for (int pass = 0; pass < 100000 && root->count("indicateFrame:of:") < kFlood; ++pass)
+        ASSERT_TRUE(turn());
+    EXPECT_EQ(root->count("indicateFrame:of:"), kFlood);
+}
+
+// Peers each holding most of a large message cannot take the application's
+// memory with them: past the cap for all of them together, the peer holding
+// the most goes, and the others stay.
+TEST_F(LinkTest, UnfinishedMessagesAreCappedAcrossPeers) {
+    const std::string name = makeRenderServiceName();
+    auto server = ownServer(name, m_root);
+    ASSERT_TRUE(server);
+    std::vector<uint8_t> partial(60u << 20);  // of a message of 64 MiB
+    partial[0] = 0x04;
+    constexpr size_t kPeers = 5;  // 5 x 60 MiB is over the 256 MiB cap, 4 x 60 within it
+    std::vector<UniqueFd> peers;
+    std::vector<std::optional<size_t>> sent(kPeers, size_t{0});
+    for (size_t i = 0; i < kPeers; ++i) peers.push_back(connectRaw(name));
+    const auto sending = [&] {
+        return std::any_of(sent.begin(), sent.end(),
+                           [&](auto at) { return at && *at < partial.size(); });
+    };
+    for (int pass = 0; pass < 100000 && sending(); ++pass) {
+        for (size_t i = 0; i < kPeers; ++i)
+            if (sent[i]) sent[i] = sendSome(peers[i].get(), partial, *sent[i]);
+        server->servePending();
+    }
+    server->servePending();
+    EXPECT_EQ(std::count_if(peers.begin(), peers.end(), [](auto& fd) { return !drain(fd.get()); }),
+              1);
+    EXPECT_EQ(server->connectionCount(), kPeers - 1);
 }
 
 TEST_F(LinkTest, PeerOfAnotherUserIsRefused) {
