@@ -11,7 +11,7 @@
 
 #include <memory>
 
-#include "app/AppController.h"
+#include "app/controller/AppController.h"
 
 class LaunchedWindow {
 public:
@@ -40,6 +40,19 @@ public:
         QTest::keyClick(edit, Qt::Key_Backspace);
         QTest::keyClicks(edit, text);
         QTest::keyClick(edit, Qt::Key_Return);
+    }
+    // A press of the mouse on the control, as a person clicks it.
+    void click(const char* name) const {
+        QWidget* widget = find<QWidget>(name);
+        QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center());
+    }
+    // A menu entry chosen with the keyboard from the focused menu.
+    void chooseByKeys(const char* menu, int index) const {
+        QComboBox* combo = find<QComboBox>(menu);
+        combo->setFocus();
+        for (int step = 0; step < combo->count() && combo->currentIndex() != index; ++step)
+            QTest::keyClick(combo, combo->currentIndex() < index ? Qt::Key_Down : Qt::Key_Up);
+        EXPECT_EQ(combo->currentIndex(), index) << menu;
     }
     void choose(const char* menu, int index) const {
         QComboBox* combo = find<QComboBox>(menu);

@@ -7,7 +7,7 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 
-#include "app/QuitSignalNotifier.h"
+#include "app/job/QuitSignalNotifier.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <functional>
 
 #include "ViewTestSupport.h"
-#include "app/ParameterView.h"
+#include "app/view/ParameterView.h"
 
 namespace {
 
