@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QTest>
@@ -58,6 +59,14 @@ public:
         QComboBox* combo = find<QComboBox>(menu);
         combo->setCurrentIndex(index);
         emit combo->activated(index);
+    }
+    // A picture of the widget as it shows, for a person to look at, in
+    // tests/screenshots of the build tree, named with its scale.
+    static void screenshot(QWidget* widget, const QString& name) {
+        const QString folder = QStringLiteral(LUMIVANE_BINARY_DIR "/tests/screenshots");
+        QDir().mkpath(folder);
+        EXPECT_TRUE(widget->grab().toImage().save(
+            folder + QStringLiteral("/%1-%2x.png").arg(name).arg(widget->devicePixelRatioF())));
     }
     // The codec menu's entry for an output type (its tool tip); -1 when absent.
     int codecEntry(const QString& outputType) const {

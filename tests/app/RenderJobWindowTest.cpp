@@ -184,12 +184,6 @@ public:
             if (button->text() == title) return button->click();
         FAIL() << "no button " << title.toStdString();
     }
-    void screenshot(QWidget* widget, const QString& name) const {
-        const QString folder = QStringLiteral(LUMIVANE_BINARY_DIR "/tests/screenshots");
-        QDir().mkpath(folder);
-        EXPECT_TRUE(widget->grab().toImage().save(
-            folder + QStringLiteral("/%1-%2x.png").arg(name).arg(widget->devicePixelRatioF())));
-    }
 
     bool opened = false;
 };

@@ -128,6 +128,7 @@ TEST(PreviewProportions, FollowTheOutputSize) {
     clearDefaults();
     LaunchedWindow app;
     ASSERT_TRUE(app.exposed);
+    LaunchedWindow::screenshot(app.controller->window(), QStringLiteral("main-window-idle"));
     ASSERT_TRUE(app.controller->openFile(testData("inputs.qtz")));
     const QSize sizes[] = {{640, 480}, {1280, 720}, {320, 240}, {400, 1000}};
     const auto expectProportions = [](const QWidget* view, const QSize& output) {
@@ -161,5 +162,6 @@ TEST(PreviewProportions, FollowTheOutputSize) {
     app.click("startRecordingInput");
     ASSERT_TRUE(QTest::qWaitForWindowExposed(input->window()));
     expectProportions(input->inputView(), QSize(320, 240));
+    LaunchedWindow::screenshot(input->window(), QStringLiteral("record-input-window"));
     input->done(nullptr);
 }

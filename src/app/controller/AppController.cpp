@@ -1,37 +1,31 @@
 #include "app/controller/AppController.h"
 
-#include <pwd.h>
-
 #include <QApplication>
-#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDesktopServices>
-#include <QDir>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QLocale>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QSessionManager>
 #include <QTimer>
 #include <QUrl>
 #include <QWindowStateChangeEvent>
 
-#include <array>
 #include <cmath>
 
 #include "app/controller/AppResources.h"
 #include "app/controller/OBNumberFormatter.h"
 #include "app/controller/OutputMenus.h"
+#include "app/controller/OutputPath.h"
 #include "app/controller/OutputPreflight.h"
+#include "app/controller/QuitQuestion.h"
 #include "app/controller/SettingsControls.h"
 #include "app/controller/StatusLine.h"
 #include "app/controller/UserDefaults.h"
 #include "app/job/DockIcon.h"
-#include "app/job/QuitSignalNotifier.h"
 #include "app/job/RenderJob.h"
 #include "app/job/RenderJobController.h"
 #include "app/recording/RecordInputView.h"
@@ -53,41 +47,11 @@ constexpr double kCompositionFrameRate = 12.0;
 constexpr double kDefaultDuration = 10.0;
 // encodeProgress runs over 0..kProgressSteps for 0.0..1.0.
 constexpr double kProgressSteps = 10000.0;
-// Return codes of sheets: an alert's default button, and the first and
-// second buttons of the quit question.
+// The return code of an alert's default button.
 constexpr int kDefaultReturn = 1;
-constexpr int kFirstButtonReturn = 1000;
-constexpr int kSecondButtonReturn = 1001;
-
-// The keys the renderer sends, for the string table.
-[[maybe_unused]] constexpr const char* kRendererKeys[] = {
-    QT_TRANSLATE_NOOP("AppController", "preparing to encode"),
-    QT_TRANSLATE_NOOP("AppController", "Complete"),
-    QT_TRANSLATE_NOOP("AppController", "Failed to load the Composition"),
-    QT_TRANSLATE_NOOP("AppController", "Failed to create offscreen renderer"),
-    QT_TRANSLATE_NOOP("AppController", "failed to create movie"),
-    QT_TRANSLATE_NOOP("AppController", "Cancelled"),
-};
 
 QString versionString() {
     return QStringLiteral(LUMIVANE_VERSION);
-}
-
-// A leading "~" or "~user" becomes that home directory; anything else, and
-// an unknown user, stays as it is.
-QString expandingTilde(const QString& path) {
-    if (!path.startsWith('~')) return path;
-    const qsizetype slash = path.indexOf('/');
-    const QString user = path.mid(1, slash < 0 ? -1 : slash - 1);
-    QString home;
-    if (user.isEmpty()) {
-        home = QDir::homePath();
-    } else if (const passwd* entry = getpwnam(QFile::encodeName(user).constData())) {
-        home = QFile::decodeName(entry->pw_dir);
-    } else {
-        return path;
-    }
-    return slash < 0 ? home : lumivane::withoutTrailingSlashesOf(home) + path.mid(slash);
 }
 
 }  // namespace
@@ -101,10 +65,11 @@ AppController::AppController(QObject* parent)
                               QIcon(AppResources::iconPath(QStringLiteral("LumivaneWorking"))),
                               this)),
       m_jobs(new RenderJobController(m_dockIcon, AppResources::rendererPath(), this)),
-      m_quitSignals(new QuitSignalNotifier(this)) {
+      m_quit(new QuitQuestion(m_window.get(), m_jobs, this)) {
     m_ui->setupUi(m_window.get());
     m_status = std::make_unique<StatusLine>(m_ui->statusText);
     m_settings = std::make_unique<SettingsControls>(m_ui.get(), m_defaults);
+    m_outputPath = std::make_unique<OutputPath>(m_ui->moviePath);
     m_previewFrame = AspectRatioFrame::wrap(m_ui->dropView);
     // The two progress indicators keep their room while hidden, so the window
     // does not jump when a render starts.
@@ -167,20 +132,7 @@ void AppController::connectJobs() {
         // A menu built while a job ran may be chosen after it ended.
         if (m_jobs->isRunning()) cancelRendering();
     });
-    if (m_quitSignals->installed().ok())
-        connect(m_quitSignals, &QuitSignalNotifier::quitRequested, this,
-                &AppController::handleQuit);
-    else
-        lumivane::logLine(m_quitSignals->installed().error());
-    // The session's quit, like a signal, is taken on the event loop.
-    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& session) {
-        // Keeps the session waiting for the answer while a job runs.
-        if (m_jobs->rendererIsRunning() && session.allowsInteraction()) session.cancel();
-        QTimer::singleShot(0, this, &AppController::handleQuit);
-    });
-    // A quit that did not come through the question still stops the renderer
-    // so that it finishes its movie.
-    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { m_jobs->stopForQuit(); });
+    connect(m_quit, &QuitQuestion::quitApproved, this, &AppController::quitApproved);
 }
 
 AppController::~AppController() {
@@ -343,10 +295,7 @@ void AppController::resolutionChanged(QObject* sender) {
 }
 
 void AppController::codecChanged(QObject* /*sender*/) {
-    const QString path = m_ui->moviePath->text();
-    if (path.isEmpty()) return;
-    const QString adjusted = pathForOutputType(path, selectedOutputType());
-    if (adjusted != path) m_ui->moviePath->setText(adjusted);
+    m_outputPath->adjustToType(selectedOutputType());
 }
 
 void AppController::qualityChanged(QObject* /*sender*/) {
@@ -485,13 +434,7 @@ void AppController::setCanRecord(bool flag) {
 }
 
 void AppController::setDefaultPath(const QString& path) {
-    // An empty proposal stays empty rather than becoming the root directory.
-    if (path.isEmpty())
-        m_ui->moviePath->clear();
-    else if (isSequenceType(selectedOutputType()))
-        m_ui->moviePath->setText(lumivane::deletingPathExtensionOf(path) + '/');
-    else
-        m_ui->moviePath->setText(path);
+    m_outputPath->propose(path, selectedOutputType());
 }
 
 bool AppController::eventFilter(QObject* watched, QEvent* event) {
@@ -529,37 +472,15 @@ std::shared_ptr<const lumivane::EventArray> AppController::recordedEvents() cons
 }
 
 void AppController::browse(QObject* /*sender*/) {
-    auto* panel = new QFileDialog(m_window.get());
-    panel->setObjectName(QStringLiteral("savePanel"));
-    panel->setAcceptMode(QFileDialog::AcceptSave);
-    panel->setFileMode(QFileDialog::AnyFile);
-    panel->setLabelText(QFileDialog::Accept, tr("Choose"));
-    // A sequence is a directory named as chosen; a movie is a ".mov" file.
-    const bool sequence = isSequenceType(selectedOutputType());
-    panel->setDefaultSuffix(sequence ? QString() : QStringLiteral("mov"));
-    if (!sequence) panel->setNameFilter(tr("Movies (*.mov)"));
-    const QFileInfo current(
-        lumivane::withoutTrailingSlashesOf(expandingTilde(m_ui->moviePath->text())));
-    if (!m_ui->moviePath->text().isEmpty()) {
-        panel->setDirectory(current.absolutePath());
-        panel->selectFile(current.fileName());
-    }
-    panel->setWindowModality(Qt::WindowModal);
-    connect(panel, &QFileDialog::finished, this, [this, panel](int result) {
-        const QStringList chosen = panel->selectedFiles();
-        panel->deleteLater();
-        savePanelDidEnd(result == QDialog::Accepted ? kDefaultReturn : 0,
-                        chosen.isEmpty() ? QString() : chosen.first());
-    });
-    panel->open();
+    m_outputPath->openSavePanel(m_window.get(), selectedOutputType(),
+                                [this](bool chosen, const QString& path) {
+                                    savePanelDidEnd(chosen ? kDefaultReturn : 0, path);
+                                });
 }
 
 void AppController::savePanelDidEnd(int returnCode, const QString& chosenPath) {
     if (returnCode != kDefaultReturn || chosenPath.isEmpty()) return;
-    // A movie must end in ".mov" even when another extension was typed.
-    const QString type = selectedOutputType();
-    m_ui->moviePath->setText(isSequenceType(type) ? chosenPath
-                                                  : pathForOutputType(chosenPath, type));
+    m_outputPath->takeChosen(chosenPath, selectedOutputType());
 }
 
 bool AppController::outputCanBeMade(const QString& path) {
@@ -574,7 +495,7 @@ void AppController::record(QObject* /*sender*/) {
         cancelRendering();
         return;
     }
-    const QString path = expandingTilde(m_ui->moviePath->text());
+    const QString path = m_outputPath->expanded();
     if (path.isEmpty()) return;
     // Nothing is asked, launched or written for a job that cannot succeed.
     if (!outputCanBeMade(path)) return;
@@ -593,7 +514,7 @@ void AppController::record(QObject* /*sender*/) {
 void AppController::saveSheet(int returnCode) {
     if (returnCode != kDefaultReturn) return;
     const QString original = m_ui->moviePath->text();
-    const QString path = expandingTilde(original);
+    const QString path = m_outputPath->expanded();
     if (path.isEmpty()) {
         lumivane::logLine("invalid path:  original is " + original.toStdString());
         m_status->show(tr("invalid path"));
@@ -646,37 +567,19 @@ void AppController::cancelRendering() {
 }
 
 bool AppController::applicationShouldTerminate() {
-    if (!m_jobs->rendererIsRunning()) return true;
-    if (m_quitAlert) return false;  // the question is already up
-    m_quitAlert = showSheet(
-        m_window.get(), QStringLiteral("quitAlert"),
-        {QMessageBox::Warning, tr("Currently Rendering"), tr("Stop Rendering Informative Text")},
-        {{tr("Cancel"), QMessageBox::RejectRole}, {tr("Quit"), QMessageBox::DestructiveRole}}, 0, 0,
-        [this](int button) {
-            // A quit asked while this one ends (a second signal) asks anew.
-            m_quitAlert = nullptr;
-            shouldStopRendering(button == 1 ? kSecondButtonReturn : kFirstButtonReturn);
-        });
-    return false;
+    return m_quit->applicationShouldTerminate();
 }
 
 void AppController::shouldStopRendering(int returnCode) {
-    if (returnCode != kSecondButtonReturn) return;  // the job goes on
-    // One SIGINT, the link closed, up to five one-second waits, then SIGKILL:
-    // a second signal would cut the renderer's flush short.
-    m_jobs->stopForQuit();
-    emit quitApproved();
+    m_quit->shouldStopRendering(returnCode);
 }
 
 void AppController::terminate() {
-    if (applicationShouldTerminate()) emit quitApproved();
+    m_quit->terminate();
 }
 
 void AppController::handleQuit() {
-    // Sheets end without their default action.
-    for (QDialog* sheet : m_window->findChildren<QDialog*>(Qt::FindDirectChildrenOnly))
-        if (sheet->isVisible() && sheet->windowModality() == Qt::WindowModal) sheet->reject();
-    terminate();
+    m_quit->handleQuit();
 }
 
 bool AppController::windowShouldClose() {

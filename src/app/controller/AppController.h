@@ -27,10 +27,11 @@ class QTimer;
 class AspectRatioFrame;
 class CompositionDropView;
 class DockIcon;
-class QuitSignalNotifier;
+class QuitQuestion;
 class RenderJob;
 class RenderJobController;
 class RecordInputWindow;
+class OutputPath;
 class SettingsControls;
 class StatusLine;
 class UserDefaults;
@@ -200,6 +201,7 @@ private:
     UserDefaults* m_defaults = nullptr;
     std::unique_ptr<StatusLine> m_status;
     std::unique_ptr<SettingsControls> m_settings;
+    std::unique_ptr<OutputPath> m_outputPath;
     AspectRatioFrame* m_previewFrame = nullptr;
     QString m_compositionFile;
     std::unique_ptr<RecordInputWindow> m_recordInputWindow;
@@ -208,8 +210,7 @@ private:
     // The drawer was open when a job or the Record Input sheet closed it.
     bool m_drawerOpenBeforeJob = false;
     bool m_drawerOpenBeforeSheet = false;
-    QuitSignalNotifier* m_quitSignals = nullptr;
-    QPointer<QMessageBox> m_quitAlert;
+    QuitQuestion* m_quit = nullptr;
     // Set while the anti-aliasing slider's mouse release is handled.
     bool m_handlingSliderRelease = false;
 };

@@ -1,6 +1,8 @@
 // SIGTERM, SIGINT and SIGHUP delivered to the application become one Qt
 // signal on the event loop. The handler only writes the signal's number into
-// a pipe; everything else happens when the event loop reads it.
+// a pipe; everything else happens when the event loop reads it. An event
+// loop that has not read it within kStuckLoopSeconds is stuck (its X display
+// gone, a call that never returns), and the process ends with status 1.
 #pragma once
 
 #include <QObject>
@@ -13,6 +15,8 @@ class QuitSignalNotifier : public QObject {
     Q_OBJECT
 
 public:
+    static constexpr unsigned kStuckLoopSeconds = 5;
+
     // Installs the handlers; the previous ones come back when it goes. One
     // instance at a time: a second one fails to install and does nothing.
     explicit QuitSignalNotifier(QObject* parent = nullptr);

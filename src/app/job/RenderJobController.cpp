@@ -17,6 +17,16 @@ constexpr int kCheckupIntervalMs = 500;
 // One display frame: reports that come faster are shown at this pace.
 constexpr int kDisplayFrameMs = 16;
 
+// The keys the renderer sends, for the string table.
+[[maybe_unused]] constexpr const char* kRendererKeys[] = {
+    QT_TRANSLATE_NOOP("AppController", "preparing to encode"),
+    QT_TRANSLATE_NOOP("AppController", "Complete"),
+    QT_TRANSLATE_NOOP("AppController", "Failed to load the Composition"),
+    QT_TRANSLATE_NOOP("AppController", "Failed to create offscreen renderer"),
+    QT_TRANSLATE_NOOP("AppController", "failed to create movie"),
+    QT_TRANSLATE_NOOP("AppController", "Cancelled"),
+};
+
 }  // namespace
 
 RenderJobController::RenderJobController(DockIcon* dockIcon, const QString& rendererPath,
