@@ -3,11 +3,14 @@
 // renderer's own failure shows its reason, and the previews keep the output's
 // proportions. Runs under Xvfb.
 #include <QAbstractButton>
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -22,6 +25,7 @@
 #include "app/recording/RecordInputWindow.h"
 #include "app/view/AspectRatioFrame.h"
 #include "app/view/CompositionDropView.h"
+#include "app/view/PathField.h"
 #include "platform/media/CodecRegistry.h"
 
 namespace {
@@ -164,4 +168,45 @@ TEST(PreviewProportions, FollowTheOutputSize) {
     expectProportions(input->inputView(), QSize(320, 240));
     LaunchedWindow::screenshot(input->window(), QStringLiteral("record-input-window"));
     input->done(nullptr);
+}
+
+TEST_F(WindowFlows, SmallThingsAPersonMeets) {
+    clearDefaults();
+    LaunchedWindow app;
+    ASSERT_TRUE(app.exposed);
+    // H.261 and H.263 stay out of the menu whatever case the registry writes
+    // their codes in.
+    auto* codec = app.find<QComboBox>("codec");
+    for (int i = 0; i < codec->count(); ++i) {
+        const QString code = codec->itemData(i, Qt::ToolTipRole).toString().toLower();
+        EXPECT_NE(code, "h261");
+        EXPECT_NE(code, "h263");
+    }
+
+    // A long output path shows its start and its file name; the tool tip
+    // holds it whole.
+    const QString longPath = QStringLiteral(
+        "/home/someone/projects/2026/a-client-with-a-long-name/shots/final/renders/take-12.mov");
+    auto* field = app.find<PathField>("moviePath");
+    field->setText(longPath);
+    codec->setFocus();
+    EXPECT_EQ(field->toolTip(), longPath);
+    const QString shown = field->displayedText();
+    EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+    EXPECT_TRUE(shown.startsWith("/home")) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith("take-12.mov")) << shown.toStdString();
+
+    // Every slider and number field of the drawer is named by its row.
+    ASSERT_TRUE(app.controller->openFile(testData("inputs.qtz")));
+    QWidget* drawer = app.find<QWidget>("parameterView");
+    int named = 0;
+    for (QWidget* control : drawer->findChildren<QWidget*>()) {
+        const bool editor =
+            (qobject_cast<QAbstractSlider*>(control) && !qobject_cast<QScrollBar*>(control)) ||
+            qobject_cast<QAbstractSpinBox*>(control);
+        if (!editor) continue;
+        EXPECT_FALSE(control->accessibleName().isEmpty()) << control->objectName().toStdString();
+        ++named;
+    }
+    EXPECT_GT(named, 2);
 }
