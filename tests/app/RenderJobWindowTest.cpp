@@ -339,6 +339,14 @@ TEST_F(AppControllerJob, RunningJobShowsProgressAndCancelFromTheDockMenuKeepsThe
     QTest::qWait(100);  // the labels' new sizes laid out, as between two checkups
     app.screenshot(app.controller->window(), QStringLiteral("render-job-running"));
 
+    // A burst of reports, as a renderer pipelining them sends, costs the
+    // window one update per display frame, not one per report.
+    QSignalSpy shown(app.controller->jobs(), &RenderJobController::statusChanged);
+    for (int frame = 0; frame < 3000; ++frame) app.controller->indicateFrame(frame, 108000);
+    EXPECT_EQ(shown.count(), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown.count() > 0; }, 1000));
+    EXPECT_LE(shown.count(), 2);
+
     DockMenu* menu = app.controller->dockIcon()->menu();
     emit menu->aboutToShow();
     const QList<QAction*> items = menu->actions();
