@@ -80,7 +80,8 @@ void measure(long count, const std::string& composition) {
     const std::string saved = inChild([&] {
         const auto entries = eventsOf(count);
         const auto start = std::chrono::steady_clock::now();
-        const bool ok = RecordedEvents::saveRecordedEventsArray(entries, count * 0.01, composition);
+        const bool ok =
+            RecordedEvents::saveRecordedEventsArray(entries, count * 0.01, composition).ok();
         return ok ? std::to_string(secondsSince(start)) : std::string("failed");
     });
     const std::string loaded = inChild([&] {

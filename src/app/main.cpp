@@ -7,9 +7,9 @@
 #include <QMainWindow>
 #include <QTranslator>
 
-#include "app/AppController.h"
-#include "app/AppResources.h"
-#include "app/GLSetup.h"
+#include "app/controller/AppController.h"
+#include "app/controller/AppResources.h"
+#include "app/view/GLSetup.h"
 #include "base/Log.h"
 #include "base/Version.h"
 

@@ -14,29 +14,13 @@
 #include "base/BoundedFile.h"
 #include "base/FileHandles.h"
 #include "base/Log.h"
+#include "base/PathString.h"
 #include "base/PlistValue.h"
+#include "base/SystemError.h"
 #include "shared/EventPropertyList.h"
 
 namespace lumivane {
 namespace {
-
-// --- file names -------------------------------------------------------------
-
-std::string withoutTrailingSlashes(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
-}
-
-// Only the last component's last extension goes; a dot that opens the
-// component starts a name, not an extension.
-std::string deletingPathExtension(const std::string& path) {
-    std::string trimmed = withoutTrailingSlashes(path);
-    size_t componentStart = trimmed.rfind('/');
-    componentStart = componentStart == std::string::npos ? 0 : componentStart + 1;
-    size_t dot = trimmed.rfind('.');
-    if (dot == std::string::npos || dot <= componentStart) return trimmed;
-    return trimmed.substr(0, dot);
-}
 
 // --- loading ------------------------------------------------------------------
 
@@ -188,20 +172,23 @@ void syncDirectory(const std::string& directory) {
     if (dir) ::fsync(dir.get());
 }
 
-bool writeAtomically(const std::string& path, const std::string& bytes) {
-    if (path.empty() || path.back() == '/') return false;
+Result<void> writeAtomically(const std::string& path, const std::string& bytes) {
+    if (path.empty() || path.back() == '/') return errorAt(path, "names no file to write");
     const std::string directory = directoryOf(path);
     // The temporary name stays within the file system's name limit even for
     // a recording whose own name is near it.
     std::string pattern = directory + "/." + baseNameOf(path).substr(0, 200) + ".XXXXXX";
     UniqueFd fd(::mkostemp(pattern.data(), O_CLOEXEC));
-    if (!fd) return false;
+    if (!fd) return errorAt(path, systemErrorText("cannot create a file in " + directory));
     TemporaryFile temporary(pattern);
-    if (::fchmod(fd.get(), modeForNewFile(path)) != 0) return false;
-    if (!writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0 || !fd.close()) return false;
-    if (!temporary.renameTo(path)) return false;
+    if (::fchmod(fd.get(), modeForNewFile(path)) != 0)
+        return errorAt(path, systemErrorText("cannot set the file's permissions"));
+    if (!writeAll(fd.get(), bytes) || ::fsync(fd.get()) != 0 || !fd.close())
+        return errorAt(path, systemErrorText("cannot write the recording"));
+    if (!temporary.renameTo(path))
+        return errorAt(path, systemErrorText("cannot replace the recording file"));
     syncDirectory(directory);
-    return true;
+    return {};
 }
 
 }  // namespace
@@ -240,16 +227,18 @@ std::vector<RecordedEventEntry> RecordedEvents::recordedEventsArrayForCompositio
     return entries;
 }
 
-bool RecordedEvents::saveRecordedEventsArray(const std::vector<RecordedEventEntry>& entries,
-                                             double totalRecordingTime,
-                                             const std::string& compositionPath) {
+Result<void> RecordedEvents::saveRecordedEventsArray(const std::vector<RecordedEventEntry>& entries,
+                                                     double totalRecordingTime,
+                                                     const std::string& compositionPath) {
     PlistDict takes;
     takes.set(kDefaultTakeKey, takeFrom(entries));
     PlistDict root;
     root.set(kTakesKey, std::move(takes));
     root.set(kTotalSecKey, totalRecordingTime);
     auto xml = xmlPropertyList(root);
-    if (!xml) return false;
+    if (!xml)
+        return errorAt(recordedEventsFileForComposition(compositionPath),
+                       "the recording cannot be written as a property list");
     return writeAtomically(recordedEventsFileForComposition(compositionPath), *xml);
 }
 

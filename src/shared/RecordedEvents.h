@@ -3,6 +3,8 @@
 // saves entries back.
 #pragma once
 
+#include "base/Result.h"
+
 #include <string>
 #include <vector>
 
@@ -28,11 +30,11 @@ public:
     static std::vector<RecordedEventEntry> recordedEventsArrayForComposition(
         const std::string& compositionPath, double* totalRecordingTime);
 
-    // Replaces the recording file as a whole, atomically; false when it could
-    // not be written, the old file then being left as it was.
-    static bool saveRecordedEventsArray(const std::vector<RecordedEventEntry>& entries,
-                                        double totalRecordingTime,
-                                        const std::string& compositionPath);
+    // Replaces the recording file as a whole, atomically; when it could not
+    // be written, the reason, the old file then being left as it was.
+    static Result<void> saveRecordedEventsArray(const std::vector<RecordedEventEntry>& entries,
+                                                double totalRecordingTime,
+                                                const std::string& compositionPath);
 };
 
 }  // namespace lumivane

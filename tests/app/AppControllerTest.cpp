@@ -3,7 +3,7 @@
 // opening compositions. The window holds the GL preview, so this runs under
 // Xvfb.
 #include "LaunchedWindow.h"
-#include "app/AppController.h"
+#include "app/controller/AppController.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -26,8 +26,8 @@
 
 #include <memory>
 
-#include "app/CompositionDropView.h"
-#include "app/ParameterView.h"
+#include "app/view/CompositionDropView.h"
+#include "app/view/ParameterView.h"
 #include "shared/RecordedEvents.h"
 
 namespace {
@@ -395,11 +395,22 @@ TEST_F(AppControllerTest, OpeningCompositionsFillsTheDrawerAndProposesOutput) {
     EXPECT_FALSE(label->isHidden());
     EXPECT_EQ(label->text(), "This composition has no published input parameters.");
 
-    // A composition that does not load leaves a working window that says why.
+    // A composition that does not load leaves no trace of the one before: the
+    // drawer and its button close, the duration is the default again, and
+    // the status line names the file, with the reason as its tool tip.
+    ASSERT_TRUE(app.controller->openFile(composition("paint.qtz")));
+    ASSERT_TRUE(drawer->isVisible());
     EXPECT_FALSE(app.controller->openFile(testComposition("broken.qtz")));
-    EXPECT_TRUE(app.find<QLabel>("statusText")->text().contains("undeclaredColour"))
-        << app.find<QLabel>("statusText")->text().toStdString();
+    const QLabel* status = app.find<QLabel>("statusText");
+    EXPECT_EQ(status->text(),
+              "Could not open \u201c"
+              "broken.qtz\u201d");
+    EXPECT_TRUE(status->toolTip().contains("undeclaredColour")) << status->toolTip().toStdString();
+    EXPECT_FALSE(drawer->isVisible());
+    EXPECT_FALSE(toggle->isChecked());
+    EXPECT_EQ(app.find<QLineEdit>("movieDuration")->text(), "10.00");
     EXPECT_FALSE(app.find<QPushButton>("startRecording")->isEnabled());
+    EXPECT_FALSE(app.find<QPushButton>("startRecordingInput")->isEnabled());
     EXPECT_TRUE(preview->isEnabled());
     // A relative path, as typed on a command line, becomes absolute.
     const QString startDirectory = QDir::currentPath();

@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/AppResources.h"
-#include "app/GLSetup.h"
+#include "app/controller/AppResources.h"
+#include "app/view/GLSetup.h"
 
 int main(int argc, char** argv) {
     QTemporaryDir configHome;

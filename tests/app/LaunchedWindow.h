@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QTest>
@@ -11,7 +12,7 @@
 
 #include <memory>
 
-#include "app/AppController.h"
+#include "app/controller/AppController.h"
 
 class LaunchedWindow {
 public:
@@ -41,10 +42,31 @@ public:
         QTest::keyClicks(edit, text);
         QTest::keyClick(edit, Qt::Key_Return);
     }
+    // A press of the mouse on the control, as a person clicks it.
+    void click(const char* name) const {
+        QWidget* widget = find<QWidget>(name);
+        QTest::mouseClick(widget, Qt::LeftButton, {}, widget->rect().center());
+    }
+    // A menu entry chosen with the keyboard from the focused menu.
+    void chooseByKeys(const char* menu, int index) const {
+        QComboBox* combo = find<QComboBox>(menu);
+        combo->setFocus();
+        for (int step = 0; step < combo->count() && combo->currentIndex() != index; ++step)
+            QTest::keyClick(combo, combo->currentIndex() < index ? Qt::Key_Down : Qt::Key_Up);
+        EXPECT_EQ(combo->currentIndex(), index) << menu;
+    }
     void choose(const char* menu, int index) const {
         QComboBox* combo = find<QComboBox>(menu);
         combo->setCurrentIndex(index);
         emit combo->activated(index);
+    }
+    // A picture of the widget as it shows, for a person to look at, in
+    // tests/screenshots of the build tree, named with its scale.
+    static void screenshot(QWidget* widget, const QString& name) {
+        const QString folder = QStringLiteral(LUMIVANE_BINARY_DIR "/tests/screenshots");
+        QDir().mkpath(folder);
+        EXPECT_TRUE(widget->grab().toImage().save(
+            folder + QStringLiteral("/%1-%2x.png").arg(name).arg(widget->devicePixelRatioF())));
     }
     // The codec menu's entry for an output type (its tool tip); -1 when absent.
     int codecEntry(const QString& outputType) const {

@@ -1,4 +1,4 @@
-#include "app/OBNumberFormatter.h"
+#include "app/controller/OBNumberFormatter.h"
 
 #include <QLineEdit>
 #include <QLocale>

@@ -7,7 +7,11 @@ function(lumivane_add_fuzz_targets root)
     add_library(lumivane_fuzz_model STATIC
         ${root}/src/base/Log.cpp
         ${root}/src/base/NumberText.cpp
+        ${root}/src/base/PathString.cpp
         ${root}/src/base/PendingFiles.cpp
+        ${root}/src/base/PlainXmlReader.cpp
+        ${root}/src/base/PlistLibplist.cpp
+        ${root}/src/base/PlistScreening.cpp
         ${root}/src/base/PlistValue.cpp
         ${root}/src/platform/events/OBEvent.cpp
         ${root}/src/platform/engine/CompositionHeader.cpp

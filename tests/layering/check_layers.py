@@ -3,14 +3,17 @@
 
 Layers, lowest first: base; platform/events and platform/imagefiles; the
 platform libraries (engine, media, link, which do not include each other);
-shared; the programs (cli, join, app).
+shared; the programs (cli, join). The application is layered in itself:
+its views and its render jobs (which do not include each other), then the
+Record Input window over the views, then the controller, then its main.
 """
 import pathlib
 import re
 import sys
 
 RANK = {"base": 0, "platform/events": 1, "platform/imagefiles": 1, "platform/engine": 2,
-        "platform/media": 2, "platform/link": 2, "shared": 3, "cli": 4, "join": 4, "app": 4}
+        "platform/media": 2, "platform/link": 2, "shared": 3, "cli": 4, "join": 4,
+        "app/view": 4, "app/job": 4, "app/recording": 5, "app/controller": 6, "app": 7}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 
 

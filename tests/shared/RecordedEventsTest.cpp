@@ -307,11 +307,15 @@ TEST_F(RecordingFile, ASaveThatCannotWriteFailsAndKeepsTheOldFile) {
     rlimit small = saved;
     small.rlim_cur = 4096;
     setrlimit(RLIMIT_FSIZE, &small);
-    bool saved_ok = RecordedEvents::saveRecordedEventsArray(many, 9, composition());
+    const Result<void> saved_ok = RecordedEvents::saveRecordedEventsArray(many, 9, composition());
     setrlimit(RLIMIT_FSIZE, &saved);
     sigaction(SIGXFSZ, &previous, nullptr);
 
-    EXPECT_FALSE(saved_ok);
+    ASSERT_FALSE(saved_ok);
+    // The reason names the file and what failed, for the window to show.
+    EXPECT_NE(saved_ok.error().find(recording()), std::string::npos) << saved_ok.error();
+    EXPECT_NE(saved_ok.error().find("cannot write the recording"), std::string::npos)
+        << saved_ok.error();
     EXPECT_EQ(readFile(recording()), before);
     int files = 0;
     for ([[maybe_unused]] const auto& item : std::filesystem::directory_iterator(m_dir.path()))

@@ -6,8 +6,7 @@
 #include <QWheelEvent>
 #include <QWindow>
 
-#include "app/InputEventConversion.h"
-#include "app/recording/RecordInputWindow.h"
+#include "app/view/InputEventConversion.h"
 #include "platform/events/OBEvent.h"
 
 using namespace lumivane;
@@ -18,6 +17,10 @@ constexpr double kMaxFrameRate = 30.0;
 constexpr int kPlaybackIntervalMs = 1000 / 30;
 // Every event kind the recording view hands to its composition.
 constexpr unsigned kAllEvents = ~0u;
+// How long a key release waits for the press that would make it half of an
+// auto-repeat pair. The pair leaves the X server together; a person cannot
+// release and press a key again this fast.
+constexpr int kRepeatPairWaitMs = 30;
 
 }  // namespace
 
@@ -31,12 +34,15 @@ RecordInputView::RecordInputView(QWidget* parent) : CompositionDropView(parent) 
     m_playbackTimer.setInterval(kPlaybackIntervalMs);
     m_playbackTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_playbackTimer, &QTimer::timeout, this, &RecordInputView::playbackEventsToPlayhead);
+    m_releaseTimer.setSingleShot(true);
+    m_releaseTimer.setInterval(kRepeatPairWaitMs);
+    connect(&m_releaseTimer, &QTimer::timeout, this, &RecordInputView::commitPendingRelease);
 }
 
 RecordInputView::~RecordInputView() = default;
 
-void RecordInputView::setRecordInputWindow(RecordInputWindow* window) {
-    m_recordInputWindow = window;
+void RecordInputView::setPlayheadSource(std::function<double()> playhead) {
+    m_playhead = std::move(playhead);
 }
 
 void RecordInputView::setEvents(RecordedEntries events) {
@@ -53,7 +59,7 @@ void RecordInputView::setOverwrite(bool flag) {
 }
 
 double RecordInputView::playheadSec() const {
-    return m_recordInputWindow ? m_recordInputWindow->playheadSec() : 0.0;
+    return m_playhead ? m_playhead() : 0.0;
 }
 
 bool RecordInputView::startRendering() {
@@ -67,6 +73,8 @@ bool RecordInputView::startRendering() {
 }
 
 void RecordInputView::pauseRendering() {
+    // A release still waiting belongs to the clip that ends now.
+    commitPendingRelease();
     if (m_isRecording) endClip();
     if (!m_isRecording || !m_overwrite) endPlayback();
     CompositionDropView::pauseRendering();
@@ -82,6 +90,7 @@ void RecordInputView::resumeRendering() {
 void RecordInputView::startClip() {
     m_clipStartTime = playheadSec();
     m_eventsInClip.clear();
+    m_heldKeys.clear();
 }
 
 void RecordInputView::endClip() {
@@ -168,6 +177,8 @@ bool RecordInputView::capturing() const {
 }
 
 void RecordInputView::capture(std::shared_ptr<const Event> event, Indicator indicator) {
+    // Whatever comes after a release shows it was a release.
+    commitPendingRelease();
     if (!capturing()) return;
     addEvent(event);
     report(indicator);
@@ -175,36 +186,29 @@ void RecordInputView::capture(std::shared_ptr<const Event> event, Indicator indi
 }
 
 void RecordInputView::addEvent(std::shared_ptr<const Event> event) {
+    addEventAt(std::move(event), playheadSec());
+}
+
+void RecordInputView::addEventAt(std::shared_ptr<const Event> event, double eventTime) {
     if (isMouseEventType(event->type()))
         m_mouseLocation = normalizedLocationOf(event->locationInWindow());
-    m_eventsInClip.push_back(RecordedEventEntry{std::move(event), m_mouseLocation, playheadSec()});
+    m_eventsInClip.push_back(RecordedEventEntry{std::move(event), m_mouseLocation, eventTime});
+}
+
+void RecordInputView::commitPendingRelease() {
+    if (!m_pendingRelease) return;
+    PendingRelease release = std::move(*m_pendingRelease);
+    m_pendingRelease.reset();
+    m_releaseTimer.stop();
+    m_heldKeys.remove(release.key);
+    if (!isRendering()) return;
+    addEventAt(release.event, release.eventTime);
+    report(Indicator::KeyUp);
+    deliverEvent(std::move(release.event), m_mouseLocation);
 }
 
 void RecordInputView::report(Indicator indicator) {
-    RecordInputWindow* window = m_recordInputWindow;
-    if (!window) return;
-    switch (indicator) {
-        case Indicator::None:
-            break;
-        case Indicator::KeyDown:
-            window->keyDownEvent();
-            break;
-        case Indicator::KeyUp:
-            window->keyUpEvent();
-            break;
-        case Indicator::KeyInstantaneous:
-            window->keyInstantaneousEvent();
-            break;
-        case Indicator::MouseDown:
-            window->mouseDownEvent();
-            break;
-        case Indicator::MouseUp:
-            window->mouseUpEvent();
-            break;
-        case Indicator::MouseInstantaneous:
-            window->mouseInstantaneousEvent();
-            break;
-    }
+    if (indicator != Indicator::None) emit activity(indicator);
 }
 
 void RecordInputView::sendSyntheticMouseMoved() {
@@ -249,16 +253,33 @@ void RecordInputView::keyPressEvent(QKeyEvent* event) {
     // Dropped keys are taken too: none of them may reach the window (Escape
     // would close it unsaved).
     event->accept();
-    auto converted = keyEventFromQt(*event, true, *this, m_heldModifiers);
-    const Indicator indicator =
-        converted->type() == NSFlagsChanged ? Indicator::KeyInstantaneous : Indicator::KeyDown;
-    capture(std::move(converted), indicator);
+    const int key = event->key();
+    bool repeat = event->isAutoRepeat();
+    if (m_pendingRelease && m_pendingRelease->key == key && event->timestamp() != 0 &&
+        m_pendingRelease->timestamp == event->timestamp()) {
+        // The release was the first half of an unflagged repeat pair.
+        m_pendingRelease.reset();
+        m_releaseTimer.stop();
+        repeat = true;
+    }
+    if (capturing() && m_heldKeys.contains(key)) repeat = true;
+    auto converted = keyEventFromQt(*event, true, *this, m_heldModifiers, repeat);
+    const bool modifier = converted->type() == NSFlagsChanged;
+    if (!modifier && capturing()) m_heldKeys.insert(key);
+    capture(std::move(converted), modifier ? Indicator::KeyInstantaneous : Indicator::KeyDown);
 }
 
 void RecordInputView::keyReleaseEvent(QKeyEvent* event) {
     event->accept();
+    // The first half of a flagged repeat pair: the key stays down.
+    if (event->isAutoRepeat()) return;
     auto converted = keyEventFromQt(*event, false, *this, m_heldModifiers);
-    const Indicator indicator =
-        converted->type() == NSFlagsChanged ? Indicator::KeyInstantaneous : Indicator::KeyUp;
-    capture(std::move(converted), indicator);
+    if (converted->type() == NSFlagsChanged || !capturing()) {
+        capture(std::move(converted), Indicator::KeyInstantaneous);
+        return;
+    }
+    commitPendingRelease();
+    m_pendingRelease =
+        PendingRelease{event->key(), event->timestamp(), std::move(converted), playheadSec()};
+    m_releaseTimer.start();
 }

@@ -3,29 +3,46 @@
 // into clips while the window records, merges each finished clip into the
 // recording (adding to it or replacing its time span), and replays the
 // recording up to the window's playhead. It keeps no clock: every time comes
-// from the window's playhead.
+// from the window's playhead, and every captured or replayed event is
+// reported for the window's activity indicators.
+//
+// A held key records as one key-down, the keyboard's repeats as key-downs
+// marked as repeats with no key-up between them, and one key-up at the
+// release, whichever way the window system delivers the repeats (X11 sends
+// each as a release and a press with the same time stamp, flagged as a
+// repeat or not), so that it replays as held.
 #pragma once
 
+#include <QSet>
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 
-#include "app/CompositionDropView.h"
 #include "app/recording/RecordingTimeline.h"
-
-class RecordInputWindow;
+#include "app/view/CompositionDropView.h"
 
 class RecordInputView : public CompositionDropView {
     Q_OBJECT
 
 public:
+    enum class Indicator {
+        None,
+        KeyDown,
+        KeyUp,
+        KeyInstantaneous,
+        MouseDown,
+        MouseUp,
+        MouseInstantaneous
+    };
+
     explicit RecordInputView(QWidget* parent = nullptr);
     ~RecordInputView() override;
 
-    // The window whose playhead and indicators the view uses (not owned).
-    void setRecordInputWindow(RecordInputWindow* window);
-    RecordInputWindow* recordInputWindow() const { return m_recordInputWindow; }
+    // Where the playhead is read; 0 without one.
+    void setPlayheadSource(std::function<double()> playhead);
 
     const lumivane::RecordedEntries& events() const { return m_events; }
     void setEvents(lumivane::RecordedEntries events);
@@ -48,6 +65,10 @@ public:
     // The normalized location of a point in the window (origin bottom-left).
     lumivane::Point normalizedLocationOf(lumivane::Point locationInWindow) const;
 
+signals:
+    // A captured or replayed event, for the activity indicators.
+    void activity(RecordInputView::Indicator indicator);
+
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -57,14 +78,14 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
-    enum class Indicator {
-        None,
-        KeyDown,
-        KeyUp,
-        KeyInstantaneous,
-        MouseDown,
-        MouseUp,
-        MouseInstantaneous
+    // A key release that may be the first half of an auto-repeat pair: it is
+    // recorded (at its own time) only once no press of the same key with the
+    // same time stamp has followed it.
+    struct PendingRelease {
+        int key;
+        quint64 timestamp;
+        std::shared_ptr<const lumivane::Event> event;
+        double eventTime;
     };
 
     // The eight handlers' common path: drop the event unless recording and
@@ -72,6 +93,8 @@ private:
     void capture(std::shared_ptr<const lumivane::Event> event, Indicator indicator);
     bool capturing() const;
     void addEvent(std::shared_ptr<const lumivane::Event> event);
+    void addEventAt(std::shared_ptr<const lumivane::Event> event, double eventTime);
+    void commitPendingRelease();
     void report(Indicator indicator);
     void startClip();
     void endClip();
@@ -90,6 +113,10 @@ private:
     uint32_t m_nextEventPlaybackIndex = 0;
     QTimer m_playbackTimer;
     bool m_overwrite = false;
-    RecordInputWindow* m_recordInputWindow = nullptr;
+    std::function<double()> m_playhead;
     uint32_t m_heldModifiers = 0;
+    // Keys down in the current capture, by toolkit key code.
+    QSet<int> m_heldKeys;
+    std::optional<PendingRelease> m_pendingRelease;
+    QTimer m_releaseTimer;
 };

@@ -6,8 +6,11 @@
 #include <QFile>
 #include <QFontDatabase>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QMetaMethod>
 #include <QPushButton>
 #include <QTimer>
 
@@ -16,6 +19,8 @@
 #include "app/recording/LCDText.h"
 #include "app/recording/RecordInputView.h"
 #include "app/recording/RecordingTimeline.h"
+#include "app/view/AspectRatioFrame.h"
+#include "app/view/Sheets.h"
 #include "base/Log.h"
 #include "shared/RecordedEvents.h"
 #include "ui_RecordInputWindow.h"
@@ -44,7 +49,9 @@ RecordInputWindow::RecordInputWindow(QWidget* sheetParent, QObject* parent)
     m_ui->setupUi(m_window.get());
     m_window->setWindowModality(sheetParent ? Qt::WindowModal : Qt::NonModal);
     m_window->installEventFilter(this);
-    m_ui->inputView->setRecordInputWindow(this);
+    m_ui->inputView->setPlayheadSource([this] { return playheadSec(); });
+    connect(m_ui->inputView, &RecordInputView::activity, this, &RecordInputWindow::indicate);
+    m_viewFrame = AspectRatioFrame::wrap(m_ui->inputView);
 
     // The window's menu: the transport, then the record mode as a submenu.
     m_menu = new QMenu(tr("Record Input"), m_window.get());
@@ -63,6 +70,12 @@ RecordInputWindow::RecordInputWindow(QWidget* sheetParent, QObject* parent)
     m_menu->addAction(m_ui->clearMenuItem);
     for (QMenu* menu : {m_menu, m_recordModeMenu})
         connect(menu, &QMenu::aboutToShow, this, &RecordInputWindow::validateMenuItems);
+    auto* menuBar = new QMenuBar(m_window.get());
+    menuBar->setObjectName(QStringLiteral("recordInputMenuBar"));
+    // Clicks on the bar must not take the keyboard from the recording.
+    menuBar->setFocusPolicy(Qt::NoFocus);
+    menuBar->addMenu(m_menu);
+    m_window->layout()->setMenuBar(menuBar);
 
     const std::pair<QPushButton*, void (RecordInputWindow::*)(QObject*)> buttons[] = {
         {m_ui->goToBeginningButton, &RecordInputWindow::goToBeginning},
@@ -112,11 +125,10 @@ RecordInputWindow::RecordInputWindow(QWidget* sheetParent, QObject* parent)
     // what was recorded, as Done does, with no sheet left to ask on.
     connect(m_window.get(), &QDialog::rejected, this, [this] {
         if (m_timer) pause(nullptr);
-        if (m_totalSec > 0 && !saveEvents())
-            logLine(
-                "Failed to autosave recorded inputs to file '" +
-                RecordedEvents::recordedEventsFileForComposition(encodedPath(m_compositionFile)) +
-                "'");
+        if (m_totalSec > 0) {
+            if (const Result<void> saved = saveEvents(); !saved)
+                logLine("Failed to autosave recorded inputs: " + saved.error());
+        }
         closeWindow();
     });
     connect(m_keyFlash, &QTimer::timeout, this, &RecordInputWindow::keyUpEvent);
@@ -127,7 +139,7 @@ RecordInputWindow::RecordInputWindow(QWidget* sheetParent, QObject* parent)
 
 RecordInputWindow::~RecordInputWindow() {
     stopTimer();
-    m_ui->inputView->setRecordInputWindow(nullptr);
+    m_ui->inputView->setPlayheadSource({});
 }
 
 RecordInputView* RecordInputWindow::inputView() const {
@@ -138,8 +150,8 @@ QAction* RecordInputWindow::menuItem() const {
     return m_menu->menuAction();
 }
 
-void RecordInputWindow::setParentController(RecordInputParent* controller) {
-    m_parentController = controller;
+void RecordInputWindow::setOutputSize(const QSize& size) {
+    m_viewFrame->setAspectSize(size);
 }
 
 void RecordInputWindow::windowDidLoad() {
@@ -286,23 +298,19 @@ void RecordInputWindow::goToBeginning(QObject* /*sender*/) {
 
 void RecordInputWindow::done(QObject* /*sender*/) {
     if (m_totalSec <= 0) return closeWindow();
-    if (saveEvents()) return closeWindow();
-    // Shown as they stand: these texts are not looked up.
-    auto* sheet = new QMessageBox(QMessageBox::Warning, QStringLiteral("Failed to autosave"),
-                                  QStringLiteral("Failed to autosave"), QMessageBox::NoButton,
-                                  m_window.get());
-    sheet->setObjectName(QStringLiteral("autosaveFailedSheet"));
-    sheet->setInformativeText(
-        QStringLiteral("Failed to autosave recorded inputs to file '%1'. Are you sure you have "
-                       "permission to write to this folder?")
-            .arg(QFile::decodeName(
-                RecordedEvents::recordedEventsFileForComposition(encodedPath(m_compositionFile))
-                    .c_str())));
-    sheet->addButton(QStringLiteral("Close"), QMessageBox::AcceptRole);
-    sheet->setWindowModality(Qt::WindowModal);
-    sheet->setAttribute(Qt::WA_DeleteOnClose);
-    connect(sheet, &QMessageBox::finished, this, [this] { shouldDone(kFirstButtonReturn); });
-    sheet->open();
+    const Result<void> saved = saveEvents();
+    if (saved) return closeWindow();
+    logLine("Failed to autosave recorded inputs: " + saved.error());
+    // The store's reason, not a guess at it; the other texts stand as they
+    // are, without translation.
+    const QString file = QFile::decodeName(
+        RecordedEvents::recordedEventsFileForComposition(encodedPath(m_compositionFile)).c_str());
+    showSheet(m_window.get(), QStringLiteral("autosaveFailedSheet"),
+              {QMessageBox::Warning, QStringLiteral("Failed to autosave"),
+               QStringLiteral("Failed to autosave recorded inputs to file '%1'.\n\n%2")
+                   .arg(file, QString::fromStdString(saved.error()))},
+              {{QStringLiteral("Close"), QMessageBox::AcceptRole}}, 0, 0,
+              [this](int) { shouldDone(kFirstButtonReturn); });
 }
 
 void RecordInputWindow::shouldDone(int /*returnCode*/) {
@@ -310,20 +318,14 @@ void RecordInputWindow::shouldDone(int /*returnCode*/) {
 }
 
 void RecordInputWindow::clear(QObject* /*sender*/) {
-    auto* sheet = new QMessageBox(QMessageBox::Warning, tr("Clear"), tr("Clear"),
-                                  QMessageBox::NoButton, m_window.get());
-    sheet->setObjectName(QStringLiteral("clearSheet"));
-    sheet->setInformativeText(tr("Are you sure you want to clear all recorded input?"));
-    QPushButton* clearButton = sheet->addButton(tr("Clear"), QMessageBox::AcceptRole);
-    sheet->addButton(tr("Don't Clear"), QMessageBox::RejectRole);
-    sheet->setDefaultButton(clearButton);
-    sheet->setWindowModality(Qt::WindowModal);
-    sheet->setAttribute(Qt::WA_DeleteOnClose);
-    connect(sheet, &QMessageBox::finished, this, [this, sheet, clearButton] {
-        shouldClear(sheet->clickedButton() == clearButton ? kFirstButtonReturn
-                                                          : kSecondButtonReturn);
-    });
-    sheet->open();
+    showSheet(
+        m_window.get(), QStringLiteral("clearSheet"),
+        {QMessageBox::Warning, tr("Clear"),
+         tr("Are you sure you want to clear all recorded input?")},
+        {{tr("Clear"), QMessageBox::AcceptRole}, {tr("Don't Clear"), QMessageBox::RejectRole}}, 0,
+        1, [this](int button) {
+            shouldClear(button == 0 ? kFirstButtonReturn : kSecondButtonReturn);
+        });
 }
 
 void RecordInputWindow::shouldClear(int returnCode) {
@@ -335,8 +337,10 @@ void RecordInputWindow::shouldClear(int returnCode) {
 }
 
 void RecordInputWindow::closeWindow() {
-    if (m_parentController)
-        m_parentController->closeRecordInput();
+    static const QMetaMethod closeSignal =
+        QMetaMethod::fromSignal(&RecordInputWindow::closeRequested);
+    if (isSignalConnected(closeSignal))
+        emit closeRequested();
     else
         m_window->hide();
 }
@@ -434,9 +438,29 @@ void RecordInputWindow::loadEvents() {
     m_ui->inputView->setEvents(std::move(events));
 }
 
-bool RecordInputWindow::saveEvents() {
+Result<void> RecordInputWindow::saveEvents() {
     return RecordedEvents::saveRecordedEventsArray(m_ui->inputView->events(), m_totalSec,
                                                    encodedPath(m_compositionFile));
+}
+
+void RecordInputWindow::indicate(RecordInputView::Indicator indicator) {
+    using Indicator = RecordInputView::Indicator;
+    switch (indicator) {
+        case Indicator::None:
+            break;
+        case Indicator::KeyDown:
+            return keyDownEvent();
+        case Indicator::KeyUp:
+            return keyUpEvent();
+        case Indicator::KeyInstantaneous:
+            return keyInstantaneousEvent();
+        case Indicator::MouseDown:
+            return mouseDownEvent();
+        case Indicator::MouseUp:
+            return mouseUpEvent();
+        case Indicator::MouseInstantaneous:
+            return mouseInstantaneousEvent();
+    }
 }
 
 void RecordInputWindow::keyDownEvent() {

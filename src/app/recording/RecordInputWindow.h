@@ -4,17 +4,21 @@
 // activity indicators. It owns the playhead and the total recording time,
 // loads and saves the recording beside the composition, and tells the view
 // when to start, pause, resume and stop. The window shows as a sheet on the
-// main window; its menu joins the main menu bar while it shows.
+// main window and carries its own menu bar: a window-modal sheet leaves the
+// main window's menu bar out of reach.
 #pragma once
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QSize>
 #include <QString>
 
 #include <memory>
 
-#include "app/recording/RecordInputParent.h"
+#include "app/recording/RecordInputView.h"
+#include "base/Result.h"
 
+class AspectRatioFrame;
 class LCDText;
 class QAction;
 class QComboBox;
@@ -22,7 +26,6 @@ class QDialog;
 class QMenu;
 class QPushButton;
 class QTimer;
-class RecordInputView;
 
 namespace Ui {
 class RecordInputWindow;
@@ -46,13 +49,10 @@ public:
 
     QDialog* window() const { return m_window.get(); }
     RecordInputView* inputView() const;
-    // The window's top-level menu, shown in the main menu bar while the
-    // window shows.
+    // The window's top-level menu, in the window's own menu bar.
     QAction* menuItem() const;
-
-    // Not owned: the controller owns this window.
-    void setParentController(RecordInputParent* controller);
-    RecordInputParent* parentController() const { return m_parentController; }
+    // The output size, whose proportions the recording view keeps.
+    void setOutputSize(const QSize& size);
 
     // Keeps the path and loads its recording; the composition itself loads
     // at the next reset.
@@ -68,6 +68,11 @@ public:
     // Enabled state of a menu item of the window's menu.
     bool validateMenuItem(QAction* item) const;
 
+signals:
+    // Done: the controller that shows the window is to take it down.
+    void closeRequested();
+
+public:
     // Activity indicators, reported by the view for every captured or
     // replayed event.
     void keyDownEvent();
@@ -99,7 +104,8 @@ private:
     void refreshPlayhead();
     void stopTimer();
     void loadEvents();
-    bool saveEvents();
+    lumivane::Result<void> saveEvents();
+    void indicate(RecordInputView::Indicator indicator);
     void shouldDone(int returnCode);
     void shouldClear(int returnCode);
     void closeWindow();
@@ -109,6 +115,7 @@ private:
 
     std::unique_ptr<QDialog> m_window;
     std::unique_ptr<Ui::RecordInputWindow> m_ui;
+    AspectRatioFrame* m_viewFrame = nullptr;
     QMenu* m_menu = nullptr;
     QMenu* m_recordModeMenu = nullptr;
     QString m_compositionFile;
@@ -124,5 +131,4 @@ private:
     double m_playheadSec = 0;
     double m_totalSec = 0;
     bool m_isRecording = false;
-    RecordInputParent* m_parentController = nullptr;
 };

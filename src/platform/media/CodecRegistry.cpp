@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <map>
 #include <string>
 #include <string_view>
@@ -197,12 +198,23 @@ std::optional<CodecInfo> codecForFourCC(const std::string& fourcc) {
 }
 
 std::vector<CodecInfo> offeredCodecs() {
+    // QuickTime's codes; the registry writes some of them in other case
+    // (FFmpeg's QuickTime tag for H.261 is "H261"), so case does not count.
     static constexpr std::array<std::string_view, 8> kLeftOut = {"yuv2", "tga ", "smc ", "h261",
                                                                  "h263", "SVQ1", "SVQ3", "WRLE"};
+    const auto sameCode = [](std::string_view a, std::string_view b) {
+        return a.size() == b.size() &&
+               std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                   return std::tolower(static_cast<unsigned char>(x)) ==
+                          std::tolower(static_cast<unsigned char>(y));
+               });
+    };
     std::vector<CodecInfo> offered;
     for (const CodecInfo& codec : installedCodecs()) {
-        if (std::find(kLeftOut.begin(), kLeftOut.end(), codec.fourcc) == kLeftOut.end())
-            offered.push_back(codec);
+        const bool leftOut =
+            std::any_of(kLeftOut.begin(), kLeftOut.end(),
+                        [&](std::string_view code) { return sameCode(code, codec.fourcc); });
+        if (!leftOut) offered.push_back(codec);
     }
     return offered;
 }

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/DelayedReports.h"
+#include "app/job/DelayedReports.h"
 
 namespace {
 

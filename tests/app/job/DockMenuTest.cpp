@@ -4,8 +4,8 @@
 #include <QAction>
 #include <QSignalSpy>
 
-#include "app/DockIcon.h"
-#include "app/DockMenu.h"
+#include "app/job/DockIcon.h"
+#include "app/job/DockMenu.h"
 
 namespace {
 

@@ -2,12 +2,14 @@
 // previous handlers come back afterwards.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSignalSpy>
 
-#include "app/QuitSignalNotifier.h"
+#include "app/job/QuitSignalNotifier.h"
 
 namespace {
 
@@ -54,3 +56,24 @@ TEST(QuitSignalNotifier, EachQuitSignalIsOneRequestOnTheEventLoop) {
 }
 
 }  // namespace
+
+// An event loop that never takes the request (a display gone, a call that
+// does not return) does not keep the process alive.
+TEST(QuitSignalNotifier, AStuckEventLoopStillEnds) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        QuitSignalNotifier notifier;
+        if (!notifier.installed().ok()) _exit(3);
+        raise(SIGTERM);
+        for (int i = 0; i < 30; ++i) sleep(1);  // no event loop runs
+        _exit(0);
+    }
+    int status = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (waitpid(child, &status, WNOHANG) == 0 && clock.elapsed() < 20000) usleep(50000);
+    if (clock.elapsed() >= 20000) kill(child, SIGKILL);
+    ASSERT_TRUE(WIFEXITED(status)) << "still running or killed";
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+}

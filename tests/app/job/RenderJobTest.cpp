@@ -21,8 +21,8 @@
 #include "LinkTestSupport.h"
 #include "MovieProbe.h"
 #include "ProcessRunner.h"
-#include "app/AppControllerAdapter.h"
-#include "app/RenderJob.h"
+#include "app/job/AppControllerAdapter.h"
+#include "app/job/RenderJob.h"
 #include "base/MonotonicClock.h"
 
 namespace lumivane {

@@ -2,7 +2,7 @@
 // frame report.
 #include <gtest/gtest.h>
 
-#include "app/RenderProgressText.h"
+#include "app/job/RenderProgressText.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <cstdlib>
 
 #include "JobTestSupport.h"
-#include "app/AppControllerAdapter.h"
-#include "app/RenderJob.h"
+#include "app/job/AppControllerAdapter.h"
+#include "app/job/RenderJob.h"
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);

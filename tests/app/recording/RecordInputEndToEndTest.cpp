@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
 #include <QSettings>
@@ -15,8 +16,8 @@
 #include <cmath>
 
 #include "RecordingTestSupport.h"
-#include "app/AppController.h"
-#include "app/CompositionDropView.h"
+#include "app/controller/AppController.h"
+#include "app/view/CompositionDropView.h"
 #include "shared/RecordedEvents.h"
 
 using namespace lumivane;
@@ -175,7 +176,12 @@ TEST(RecordInputSheet, OpensOverThePausedPreviewAndHandsOverTheRecording) {
     EXPECT_EQ(sheet->parentWidget(), controller.window());
     EXPECT_TRUE(preview->isPausedRendering());
     EXPECT_FALSE(drawer->isVisible());
-    EXPECT_EQ(controller.window()->menuBar()->actions().value(1), input->menuItem());
+    // The sheet carries its menu: the main window's bar is out of reach.
+    EXPECT_FALSE(controller.window()->menuBar()->actions().contains(input->menuItem()));
+    auto* sheetMenuBar = sheet->findChild<QMenuBar*>(QStringLiteral("recordInputMenuBar"));
+    ASSERT_NE(sheetMenuBar, nullptr);
+    EXPECT_TRUE(sheetMenuBar->isVisible());
+    EXPECT_TRUE(sheetMenuBar->actions().contains(input->menuItem()));
     EXPECT_EQ(input->inputView()->valueForInputKey("brushSize"), PlistValue(0.1));
 
     auto* record = sheet->findChild<QPushButton*>(QStringLiteral("recordButton"));
@@ -249,4 +255,72 @@ TEST(RecordInputSheet, OpensOverThePausedPreviewAndHandsOverTheRecording) {
         return entry.event && entry.event->type() == NSKeyDown &&
                entry.event->characters() == std::optional<std::string>("q");
     }));
+}
+
+// The sheet's own menu, used with the mouse while the sheet is up: each item
+// acts as its button does, and the items follow the buttons' states.
+TEST(RecordInputSheet, ItsMenuWorksWhileTheSheetIsShown) {
+    QSettings().clear();
+    CompositionCopy paint(QStringLiteral("paint.qtz"));
+    ASSERT_TRUE(paint.copied);
+    AppController controller;
+    controller.applicationWillFinishLaunching();
+    controller.window()->resize(1040, 780);
+    controller.window()->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller.window()));
+    ASSERT_TRUE(controller.openFile(paint.path));
+    controller.window()
+        ->findChild<QAbstractButton*>(QStringLiteral("startRecordingInput"))
+        ->click();
+    RecordInputWindow* input = controller.recordInputWindow();
+    QDialog* sheet = input->window();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
+    auto* bar = sheet->findChild<QMenuBar*>(QStringLiteral("recordInputMenuBar"));
+    ASSERT_NE(bar, nullptr);
+    QMenu* menu = input->menuItem()->menu();
+    const auto button = [&](const char* name) {
+        return sheet->findChild<QPushButton*>(QString::fromLatin1(name));
+    };
+    const auto item = [&](const char* name) {
+        return sheet->findChild<QAction*>(QString::fromLatin1(name));
+    };
+    // Opens the menu from the bar and chooses the item, both by mouse.
+    const auto choose = [&](const char* name) {
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(input->menuItem()).center());
+        if (!QTest::qWaitFor([&] { return menu->isVisible(); }, 3000)) return false;
+        // The items show the buttons' states when the menu opens.
+        for (const char* pair :
+             {"recordMenuItem:recordButton", "playMenuItem:playButton", "pauseMenuItem:pauseButton",
+              "goToBeginningMenuItem:goToBeginningButton"}) {
+            const QStringList names = QString::fromLatin1(pair).split(':');
+            EXPECT_EQ(item(names[0].toLatin1())->isEnabled(),
+                      button(names[1].toLatin1())->isEnabled())
+                << pair;
+        }
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item(name)).center());
+        return QTest::qWaitFor([&] { return !menu->isVisible(); }, 3000);
+    };
+
+    struct Step {
+        const char* item;
+        bool recording, playing;  // what the transport does after it
+    };
+    const Step steps[] = {
+        {"recordMenuItem", true, false},         {"pauseMenuItem", false, false},
+        {"goToBeginningMenuItem", false, false}, {"playMenuItem", false, true},
+        {"pauseMenuItem", false, false},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.item);
+        ASSERT_TRUE(choose(step.item));
+        if (step.recording || step.playing) QTest::qWait(300);
+        EXPECT_EQ(input->isRecording(), step.recording);
+        const bool running = step.recording || step.playing;
+        EXPECT_EQ(button("pauseButton")->isEnabled(), running);
+        EXPECT_EQ(button("recordButton")->isEnabled(), !running);
+        EXPECT_TRUE(sheet->isVisible());
+    }
+    EXPECT_GT(input->totalSec(), 0.2);
+    button("doneButton")->click();
+    EXPECT_FALSE(sheet->isVisible());
 }

@@ -176,7 +176,8 @@ TEST(RecordInputWindow, CaptureGuardAndIndicators) {
     QTest::keyPress(view, Qt::Key_K);
     EXPECT_FALSE(keyboard->isHidden());
     QTest::keyRelease(view, Qt::Key_K);
-    EXPECT_TRUE(keyboard->isHidden());
+    // A release waits a moment for the press that would make it a repeat.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return keyboard->isHidden(); }, 1000));
     QTest::mousePress(view, Qt::LeftButton, {}, QPoint(30, 30));
     EXPECT_FALSE(mouse->isHidden());
     QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(30, 30));
@@ -238,9 +239,10 @@ TEST(RecordInputWindow, DoneSavesTheRecordingOrSaysWhyNot) {
     QMessageBox* sheet = openSheet(input.window, "autosaveFailedSheet");
     ASSERT_NE(sheet, nullptr);
     EXPECT_EQ(sheet->text(), QStringLiteral("Failed to autosave"));
+    // The store's reason, not a guess at it.
     EXPECT_EQ(sheet->informativeText(),
-              QStringLiteral("Failed to autosave recorded inputs to file '%1'. Are you sure you "
-                             "have permission to write to this folder?")
+              QStringLiteral("Failed to autosave recorded inputs to file '%1'.\n\n\"%1\": "
+                             "cannot replace the recording file: Is a directory")
                   .arg(paint.recordingPath()));
     EXPECT_EQ(sheet->icon(), QMessageBox::Warning);
     ASSERT_EQ(sheet->buttons().size(), 1);

@@ -5,8 +5,8 @@
 #include <QKeyEvent>
 #include <QWidget>
 
-#include "app/InputEventConversion.h"
 #include "app/recording/RecordingTimeline.h"
+#include "app/view/InputEventConversion.h"
 #include "platform/engine/UserInputState.h"
 #include "platform/events/KeyCodes.h"
 #include "platform/events/OBEvent.h"

@@ -5,7 +5,7 @@
 #include <QApplication>
 #include <QTemporaryDir>
 
-#include "app/GLSetup.h"
+#include "app/view/GLSetup.h"
 
 int main(int argc, char** argv) {
     QTemporaryDir config;

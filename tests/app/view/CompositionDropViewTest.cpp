@@ -100,7 +100,8 @@ TEST(CompositionDropView, AGlslErrorNamesFileAndLineAndLeavesTheViewErased) {
     QSignalSpy failures(&view, &CompositionDropView::compositionLoadFailed);
     EXPECT_FALSE(drop(view, testData("broken.qtz")));
     ASSERT_EQ(failures.count(), 1);
-    const QString reason = failures.front().front().toString();
+    EXPECT_EQ(failures.front().at(0).toString(), testData("broken.qtz"));
+    const QString reason = failures.front().at(1).toString();
     EXPECT_TRUE(reason.contains(QStringLiteral("\"") + testData("broken.qtz") + "\""))
         << reason.toStdString();
     EXPECT_TRUE(reason.contains("line 6")) << reason.toStdString();

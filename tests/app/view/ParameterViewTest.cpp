@@ -17,7 +17,7 @@
 #include <functional>
 
 #include "ViewTestSupport.h"
-#include "app/ParameterView.h"
+#include "app/view/ParameterView.h"
 
 namespace {
 
@@ -223,6 +223,10 @@ TEST(ParameterView, AnUnreadableImageIsRefusedAndSaysWhy) {
     auto* label = editing.editor<QLabel>("picture.file");
     EXPECT_EQ(label->text(), "Cannot read this image");
     EXPECT_TRUE(label->toolTip().contains("notes.png")) << label->toolTip().toStdString();
+    // The engine's reason also shows beside the editor.
+    auto* problem = editing.editor<QLabel>("picture.problem");
+    EXPECT_FALSE(problem->isHidden());
+    EXPECT_TRUE(problem->text().contains("notes.png")) << problem->text().toStdString();
 }
 
 // A picture of the window for people to look at, at the scale the run uses.

@@ -13,7 +13,7 @@
 
 #include <memory>
 
-#include "app/CompositionDropView.h"
+#include "app/view/CompositionDropView.h"
 
 inline QString testData(const QString& name) {
     return QStringLiteral(LUMIVANE_APP_TEST_DATA "/") + name;
