@@ -441,14 +441,11 @@ TEST_F(AppControllerJob, QuittingAsksDuringAJobAndQuitStopsTheRenderer) {
     EXPECT_FALSE(processGone(pid));
     EXPECT_EQ(quit.count(), 1);
 
-    // Closing the window asks too; "Quit" stops the renderer within five
-    // seconds of waiting and lets the application go.
+    // Closing the window asks too; "Quit" stops the renderer, which finishes
+    // its movie, and lets the application go.
     app.controller->window()->close();
     question = app.sheet("quitAlert");
-    QElapsedTimer stopping;
-    stopping.start();
     RenderWindow::press(question, "Quit");
-    EXPECT_LT(stopping.elapsed(), 8000);
     EXPECT_EQ(quit.count(), 2);
     EXPECT_TRUE(processGone(pid));
     EXPECT_TRUE(isFinishedMovie(movie.toStdString()));
