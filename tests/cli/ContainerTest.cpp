@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -92,10 +91,6 @@ struct ContainerCase {
     double tolerance;        // mean colour difference to the PNG frames
 };
 
-void PrintTo(const ContainerCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
 class Containers : public ::testing::TestWithParam<ContainerCase> {
 protected:
     static void SetUpTestSuite() {
@@ -166,10 +161,6 @@ struct StopCase {
     int atFrame;  // after this frame's console line
 };
 
-void PrintTo(const StopCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
 class ContainerStops : public ::testing::TestWithParam<StopCase> {
 protected:
     test::TempDir m_dir;
@@ -218,10 +209,6 @@ struct RefusalCase {
     const char* output;
     const char* names;  // a container the message offers
 };
-
-void PrintTo(const RefusalCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 class ContainerRefusals : public ::testing::TestWithParam<RefusalCase> {};
 
