@@ -1,15 +1,18 @@
 // Our movies and memory next to FFmpeg's own program on the same frames: the
 // renderer writes the frames once as a PNG sequence, then encodes them itself
-// (avc1) while `ffmpeg` encodes the PNGs with the same encoder and CRF. Peak
+// (avc1, or vp09 / av01 in WebM) while `ffmpeg` encodes the PNGs with the same
+// encoder and CRF; both are timed. Peak
 // memory is each process's maximum resident set; the programs' start-up alone
 // (--help, -version) shows what linking costs before any work.
 //
 //   ffmpeg_compare_bench [--cli PATH] [--ffmpeg PATH] [--composition PATH]
 //                        [--width W] [--height H] [--seconds S] [--quality Q]
+//                        [--codec avc1|vp09|av01]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -49,10 +52,30 @@ Run run(const std::vector<std::string>& argv) {
     return result;
 }
 
-// The x264 CRF the renderer uses at each quality level.
-int crfFor(int quality) {
-    static const int kCrf[] = {34, 28, 23, 18, 14};
-    return quality >= 0 && quality <= 4 ? kCrf[quality] : 23;
+// What the renderer's code means to `ffmpeg`, and the CRF it uses per quality level.
+struct Codec {
+    const char* code;
+    const char* extension;
+    std::vector<std::string> encoder;  // ffmpeg's arguments, less the CRF
+    int crf[5];
+};
+
+const Codec kCodecs[] = {
+    {"avc1", ".mov", {"-c:v", "libx264"}, {34, 28, 23, 18, 14}},
+    {"vp09", ".webm", {"-c:v", "libvpx-vp9", "-b:v", "0", "-row-mt", "1"}, {48, 40, 33, 27, 20}},
+    {"av01", ".webm", {"-c:v", "libsvtav1"}, {50, 42, 35, 29, 22}},
+};
+
+const Codec* codecFor(const std::string& code) {
+    for (const Codec& codec : kCodecs)
+        if (code == codec.code) return &codec;
+    return nullptr;
+}
+
+double secondsOf(const std::vector<std::string>& argv, Run& result) {
+    const auto start = std::chrono::steady_clock::now();
+    result = run(argv);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 std::string siblingProgram(const char* self, const std::string& name) {
@@ -65,9 +88,10 @@ int main(int argc, char** argv) {
     using lumivane::bench::BenchOptions;
     BenchOptions options(
         argc, argv,
-        {"--cli", "--ffmpeg", "--composition", "--width", "--height", "--seconds", "--quality"},
+        {"--cli", "--ffmpeg", "--composition", "--width", "--height", "--seconds", "--quality",
+         "--codec"},
         "[--cli PATH] [--ffmpeg PATH] [--composition PATH] [--width W] [--height H] "
-        "[--seconds S] [--quality 0-4]");
+        "[--seconds S] [--quality 0-4] [--codec avc1|vp09|av01]");
     const std::string cli = options.text("--cli", siblingProgram(argv[0], "LumivaneCLI"));
     const std::string ffmpeg = options.text("--ffmpeg", "ffmpeg");
     const std::string composition = options.text(
@@ -77,6 +101,12 @@ int main(int argc, char** argv) {
     const std::string height = std::to_string(options.count("--height", 480));
     const double seconds = options.number("--seconds", 4);
     const int quality = options.integer("--quality", 3);
+    const Codec* codec = codecFor(options.text("--codec", "avc1"));
+    if (!codec || quality < 0 || quality > 4) {
+        std::fprintf(stderr, "--codec takes avc1, vp09 or av01; --quality 0-4\n");
+        return 1;
+    }
+    const int crf = codec->crf[quality];
     const int frames = static_cast<int>(std::trunc(30 * seconds));
     const int digits = static_cast<int>(std::to_string(frames).size());
 
@@ -100,14 +130,19 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s could not render %s\n", cli.c_str(), composition.c_str());
         return 1;
     }
+    const fs::path oursPath = dir / (std::string("ours") + codec->extension);
+    const fs::path theirsPath = dir / (std::string("ffmpeg") + codec->extension);
     auto movie = render;
-    movie.insert(movie.end(), {"-c", "avc1", "-o", (dir / "ours.mov").string(), composition});
-    const Run ours = run(movie);
-    const Run theirs =
-        run({ffmpeg, "-y", "-framerate", "30", "-i",
-             (dir / "frames" / ("Image-%0" + std::to_string(digits) + "d.png")).string(), "-c:v",
-             "libx264", "-crf", std::to_string(crfFor(quality)), "-pix_fmt", "yuv420p",
-             (dir / "ffmpeg.mov").string()});
+    movie.insert(movie.end(), {"-c", codec->code, "-o", oursPath.string(), composition});
+    std::vector<std::string> encode = {
+        ffmpeg, "-y", "-framerate",
+        "30",   "-i", (dir / "frames" / ("Image-%0" + std::to_string(digits) + "d.png")).string()};
+    encode.insert(encode.end(), codec->encoder.begin(), codec->encoder.end());
+    encode.insert(encode.end(),
+                  {"-crf", std::to_string(crf), "-pix_fmt", "yuv420p", theirsPath.string()});
+    Run ours, theirs;
+    const double oursSeconds = secondsOf(movie, ours);
+    const double theirsSeconds = secondsOf(encode, theirs);
     const Run oursIdle = run({cli, "--help"});
     const Run theirsIdle = run({ffmpeg, "-version"});
     if (ours.status != 0 || theirs.status != 0) {
@@ -115,10 +150,12 @@ int main(int argc, char** argv) {
                      theirs.status);
         return 1;
     }
-    const double oursBytes = static_cast<double>(fs::file_size(dir / "ours.mov"));
-    const double theirsBytes = static_cast<double>(fs::file_size(dir / "ffmpeg.mov"));
-    std::printf("%d frames %sx%s avc1, CRF %d\n", frames, width.c_str(), height.c_str(),
-                crfFor(quality));
+    const double oursBytes = static_cast<double>(fs::file_size(oursPath));
+    const double theirsBytes = static_cast<double>(fs::file_size(theirsPath));
+    std::printf("%d frames %sx%s %s, CRF %d\n", frames, width.c_str(), height.c_str(), codec->code,
+                crf);
+    std::printf("time:   LumivaneCLI %.2f s (rendering included), ffmpeg %.2f s (from PNGs)\n",
+                oursSeconds, theirsSeconds);
     std::printf("size:   LumivaneCLI %.1f KB, ffmpeg %.1f KB (%+.1f %%)\n", oursBytes / 1000,
                 theirsBytes / 1000, 100 * (oursBytes / theirsBytes - 1));
     std::printf(

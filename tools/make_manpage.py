@@ -37,8 +37,45 @@ def option_entries(help_text):
     return entries
 
 
-def codec_entries(codec_text):
-    return re.findall(r'use "([^"]+)" for (.+)', codec_text)
+def codec_sections(codec_text):
+    """The codec list as (heading, [(code, name)]) per container; the first
+    list, under the plain heading, is QuickTime's."""
+    sections = []
+    for line in codec_text.splitlines():
+        entry = re.match(r'\s+\* use "([^"]+)" for (.+)', line)
+        if entry and sections:
+            sections[-1][1].append(entry.groups())
+        elif line.startswith("Available codecs:"):
+            sections.append(("QuickTime movies (.mov, and any other name)", []))
+        elif line.startswith("Available codecs in "):
+            sections.append((line[len("Available codecs in "):].rstrip(":"), []))
+        elif line.startswith("Available"):
+            sections.append(("Image sequences (a directory)", []))
+    return sections
+
+
+CONTAINERS = r"""
+.SH CONTAINERS
+The extension of the
+.B \-o
+name picks the movie's container; a codec the container cannot hold is
+refused at the start (status 255) with the containers that can.
+.TP
+.BR .mov " (and any other name)"
+QuickTime: every codec below, alpha with ProRes 4444, Animation, PNG and the
+lossless codecs. Editing suites, QuickTime Player, VLC, mpv, ffmpeg.
+.TP
+.BR .mp4 ", " .m4v
+ISO MP4 with its index in front (it streams): H.264, HEVC, VP9, AV1, MPEG\-4.
+No alpha. Browsers, phones, every player.
+.TP
+.B .mkv
+Matroska: H.264, HEVC, VP9, AV1, ProRes (alpha in 4444), FFV1 and more.
+VLC, mpv, ffmpeg, game engines; not QuickTime Player. Times in milliseconds.
+.TP
+.B .webm
+WebM: VP9, AV1, VP8. No alpha. Browsers, VLC, mpv. Times in milliseconds.
+"""
 
 
 SECTIONS_AFTER_OPTIONS = r"""
@@ -165,7 +202,7 @@ def renderer_page(program, version, date):
     lines = [
         title("LumivaneCLI", version, date),
         ".SH NAME",
-        "LumivaneCLI \\- render a composition to a QuickTime movie or an image sequence",
+        "LumivaneCLI \\- render a composition to a movie or an image sequence",
         ".SH SYNOPSIS",
         ".B LumivaneCLI",
         "[\\fIoptions\\fR] [\\fIComposition File\\fR]",
@@ -182,13 +219,16 @@ def renderer_page(program, version, date):
         lines.append("\\fB" + roff(flag) + "\\fR" + (" \\fI" + roff(argument) + "\\fR" if argument else ""))
         lines.append(roff(description))
     lines.append(".SH CODECS")
-    lines.append("Movie codecs of this build, by the code given to")
-    lines.append(".BR \\-c :")
-    for code, name in codec_entries(codec_text):
-        lines.append(".TP")
-        lines.append('.B "' + roff(code) + '"')
-        lines.append(roff(name))
-    return "\n".join(lines) + SECTIONS_AFTER_OPTIONS
+    lines.append("Codecs of this build, by the code given to")
+    lines.append(".BR \\-c ,")
+    lines.append("for each container:")
+    for heading, entries in codec_sections(codec_text):
+        lines.append(".SS " + roff(heading))
+        for code, name in entries:
+            lines.append(".TP")
+            lines.append('.B "' + roff(code) + '"')
+            lines.append(roff(name))
+    return "\n".join(lines) + CONTAINERS + SECTIONS_AFTER_OPTIONS
 
 
 def main():

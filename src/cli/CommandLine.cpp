@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include <cerrno>
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -14,6 +15,8 @@
 #include "cli/RenderPlan.h"
 #include "cli/RendererState.h"
 #include "cli/StoppableWait.h"
+#include "platform/media/ImageSequence.h"
+#include "platform/media/MovieContainer.h"
 #include "shared/RecordedEvents.h"
 
 namespace lumivane {
@@ -93,6 +96,8 @@ struct Scan {
     FILE* out;
     FILE* err;
     const char* programPath;
+    // The -o value wherever it stands, so "-c help" can list its container's codecs.
+    std::optional<std::string> namedOutput;
     double explicitDuration = 0;
     double recordingLength = 0;
     bool haveComposition = false;
@@ -182,7 +187,7 @@ std::optional<int> Scan::apply(Option option, const char* argument, const char* 
         case Option::Codec:
             if (strncmp(value, "help", 4) == 0) {
                 // The list is the whole answer: stop the scan, exit with success.
-                printCodecList(out);
+                printCodecList(out, namedOutput);
                 fflush(out);
                 return 0;
             }
@@ -273,6 +278,30 @@ std::optional<int> Scan::finish(bool durationFromRecording) {
     return std::nullopt;
 }
 
+// A codec the output's container cannot hold is refused before anything is
+// written. An unknown codec is the render's to report, as it always was.
+std::optional<int> refuseContainer(Scan& scan) {
+    const std::string codec = scan.settings.codec().value_or("");
+    if (isImageSequenceType(codec)) return std::nullopt;
+    if (auto refusal = containerRefusal(scan.settings.moviePath().value_or(""), codec)) {
+        refusal->front() = char(std::toupper(static_cast<unsigned char>(refusal->front())));
+        return scan.fail(*refusal + "\n");
+    }
+    return std::nullopt;
+}
+
+// The last -o value, found as the scan will find it.
+std::optional<std::string> outputNamed(int argc, const char* const* argv) {
+    std::optional<std::string> named;
+    for (int i = 1; i < argc; ++i) {
+        const OptionSpec* spec = matchOption(argv[i], i + 1 < argc);
+        if (!spec || !spec->takesValue) continue;
+        if (spec->option == Option::Output) named = argv[i + 1];
+        ++i;
+    }
+    return named;
+}
+
 }  // namespace
 
 void applyRendererDefaults(RenderSettings& settings) {
@@ -291,7 +320,7 @@ void applyRendererDefaults(RenderSettings& settings) {
 
 std::optional<int> scanCommandLine(int argc, const char* const* argv, RenderSettings& settings,
                                    FILE* out, FILE* err) {
-    Scan scan{settings, out, err, argv[0]};
+    Scan scan{settings, out, err, argv[0], outputNamed(argc, argv)};
     setVerbosityLevel(0);
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
@@ -324,6 +353,7 @@ std::optional<int> scanCommandLine(int argc, const char* const* argv, RenderSett
         printHelp(out, argv[0]);
         return -1;
     }
+    if (auto refused = refuseContainer(scan)) return refused;
     return scan.finish(durationFromRecording);
 }
 

@@ -5,6 +5,7 @@
 
 #include "base/Version.h"
 #include "platform/media/CodecRegistry.h"
+#include "platform/media/MovieContainer.h"
 
 namespace lumivane {
 namespace {
@@ -41,6 +42,13 @@ constexpr const char* kOptionList =
     "   * --opaque\t\timage sequences without alpha: RGB over black.  Default keeps alpha\n"
     "   * -v\t\t\tincreases verbosity.  Default is 0 (no output).";
 
+void printCodecs(FILE* out, const char* heading, const MovieContainer& container) {
+    fputs(heading, out);
+    for (const CodecInfo& codec : offeredCodecs(container.muxer)) {
+        fprintf(out, "   * use \"%s\" for %s\n", codec.fourcc.c_str(), codec.name.c_str());
+    }
+}
+
 }  // namespace
 
 void printBanner(FILE* out) {
@@ -54,10 +62,16 @@ void printHelp(FILE* out, const char* programPath) {
     fprintf(out, "%s\n", kOptionList);
 }
 
-void printCodecList(FILE* out) {
-    fputs("Available codecs:\n", out);
-    for (const CodecInfo& codec : offeredCodecs()) {
-        fprintf(out, "   * use \"%s\" for %s\n", codec.fourcc.c_str(), codec.name.c_str());
+void printCodecList(FILE* out, const std::optional<std::string>& output) {
+    // The output's container (QuickTime when none is named) comes first, under
+    // the heading the list always had.
+    const MovieContainer& first = containerForPath(output.value_or(""));
+    printCodecs(out, "Available codecs:\n", first);
+    for (const MovieContainer& container : movieContainers()) {
+        if (output || std::string(container.muxer) == first.muxer) continue;
+        const std::string heading = "Available codecs in " + std::string(container.name) +
+                                    " movies (-o names ending " + container.extensions + "):\n";
+        printCodecs(out, heading.c_str(), container);
     }
     fputs("Available Image Sequence formats:\n", out);
     fputs("   * use \"public.jpeg\" for JPEG sequences\n", out);

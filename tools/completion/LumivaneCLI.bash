@@ -4,7 +4,8 @@
 
 _lumivanecli_codecs() {
     local program=$1
-    "$program" -c help 2>/dev/null | sed -n 's/^ *\* use "\([^"]*\)" for .*/\1/p'
+    # A code listed under several containers is offered once.
+    "$program" -c help 2>/dev/null | sed -n 's/^ *\* use "\([^"]*\)" for .*/\1/p' | awk '!seen[$0]++'
 }
 
 _lumivanecli() {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/media/FFmpegHandles.h"
+#include "platform/media/MovieContainer.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -24,7 +25,7 @@ const std::map<AVCodecID, std::string>& preferredEncoders() {
     static const std::map<AVCodecID, std::string> preferred = {
         {AV_CODEC_ID_H264, "libx264"},     {AV_CODEC_ID_HEVC, "libx265"},
         {AV_CODEC_ID_PRORES, "prores_ks"}, {AV_CODEC_ID_MPEG4, "mpeg4"},
-        {AV_CODEC_ID_MJPEG, "mjpeg"},      {AV_CODEC_ID_AV1, "libaom-av1"},
+        {AV_CODEC_ID_MJPEG, "mjpeg"},      {AV_CODEC_ID_AV1, "libsvtav1"},
         {AV_CODEC_ID_VP9, "libvpx-vp9"},
     };
     return preferred;
@@ -96,22 +97,29 @@ AVCodecID readBackCodec(const AVOutputFormat* mov, const std::string& fourcc) {
     return av_codec_get_id(riff, tag);
 }
 
-bool muxerTakes(const AVOutputFormat* mov, AVCodecID id) {
-    return avformat_query_codec(mov, id, FF_COMPLIANCE_NORMAL) == 1 || !movFourCC(mov, id).empty();
+bool isQuickTimeFamily(const AVOutputFormat* format) {
+    const std::string name = format->name;
+    return name == "mov" || name == "mp4";
 }
 
-// The muxer's table lists some formats that its QuickTime mode then refuses
-// (VP9, for one); starting a movie in memory is the only reliable test.
-bool muxerStarts(const AVOutputFormat* mov, const AVCodec* codec, const std::string& fourcc) {
+// QuickTime's muxer takes the AVI code for formats it has none for; the others
+// say what they take.
+bool muxerTakes(const AVOutputFormat* format, const AVOutputFormat* mov, AVCodecID id) {
+    if (avformat_query_codec(format, id, FF_COMPLIANCE_NORMAL) == 1) return true;
+    return format == mov && !movFourCC(mov, id).empty();
+}
+
+// The muxers' tables list some formats that they then refuse (QuickTime's
+// lists VP9, for one); starting a movie in memory is the only reliable test.
+bool muxerStarts(const AVOutputFormat* format, const AVCodec* codec, const std::string& fourcc) {
     AVFormatContext* raw = nullptr;
-    if (avformat_alloc_output_context2(&raw, mov, nullptr, nullptr) < 0) return false;
+    if (avformat_alloc_output_context2(&raw, format, nullptr, nullptr) < 0) return false;
     AVOutputFormatContextUPtr context(raw);
     AVStream* stream = avformat_new_stream(context.get(), nullptr);
     if (!stream) return false;
     stream->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
     stream->codecpar->codec_id = codec->id;
-    stream->codecpar->codec_tag =
-        codec->id == AV_CODEC_ID_RAWVIDEO ? 0 : MKTAG(fourcc[0], fourcc[1], fourcc[2], fourcc[3]);
+    stream->codecpar->codec_tag = movieStreamTag(format, codec->id, 0, fourcc);
     // A size every format takes, DV's NTSC frame among them.
     stream->codecpar->width = 720;
     stream->codecpar->height = 480;
@@ -122,7 +130,7 @@ bool muxerStarts(const AVOutputFormat* mov, const AVCodec* codec, const std::str
     AVIODynamicBufferUPtr buffer(rawBuffer);
     context->pb = buffer.get();
     AVOptions options;
-    options.set("movflags", "empty_moov+frag_keyframe");
+    if (isQuickTimeFamily(format)) options.set("movflags", "empty_moov+frag_keyframe");
     const int rc = avformat_init_output(context.get(), options.get());
     // The buffer goes before the context, which must not close it as a file.
     context->pb = nullptr;
@@ -130,12 +138,11 @@ bool muxerStarts(const AVOutputFormat* mov, const AVCodec* codec, const std::str
 }
 
 // The chosen encoder per format: the preferred one, else the first software one.
-std::map<AVCodecID, const AVCodec*> chooseEncoders(const AVOutputFormat* mov) {
+std::map<AVCodecID, const AVCodec*> chooseEncoders() {
     std::map<AVCodecID, const AVCodec*> chosen;
     void* state = nullptr;
     while (const AVCodec* codec = av_codec_iterate(&state)) {
         if (!usableEncoder(codec)) continue;
-        if (!muxerTakes(mov, codec->id)) continue;
         auto preferred = preferredEncoders().find(codec->id);
         const bool isPreferred =
             preferred != preferredEncoders().end() && preferred->second == codec->name;
@@ -156,27 +163,58 @@ private:
     int m_level;
 };
 
+// The muxers of every container, QuickTime's first.
+std::vector<const AVOutputFormat*> containerMuxers() {
+    std::vector<const AVOutputFormat*> muxers;
+    for (const MovieContainer& container : movieContainers()) {
+        if (const AVOutputFormat* format = av_guess_format(container.muxer, nullptr, nullptr))
+            muxers.push_back(format);
+    }
+    return muxers;
+}
+
+std::vector<std::string> containersTaking(const std::vector<const AVOutputFormat*>& muxers,
+                                          const AVCodec* codec, const std::string& fourcc) {
+    std::vector<std::string> taking;
+    const AVOutputFormat* mov = muxers.front();
+    for (const AVOutputFormat* format : muxers) {
+        // In QuickTime the code is what the reader goes by: one read back as
+        // another format would make an unreadable movie.
+        if (format == mov && codec->id != AV_CODEC_ID_PRORES &&
+            readBackCodec(mov, fourcc) != codec->id)
+            continue;
+        if (muxerTakes(format, mov, codec->id) && muxerStarts(format, codec, fourcc))
+            taking.push_back(format->name);
+    }
+    return taking;
+}
+
 std::vector<CodecInfo> scanCodecs() {
     QuietLog quiet;
     std::vector<CodecInfo> codecs;
-    const AVOutputFormat* mov = av_guess_format("mov", nullptr, nullptr);
-    if (!mov) return codecs;
-    for (const auto& [id, codec] : chooseEncoders(mov)) {
+    const std::vector<const AVOutputFormat*> muxers = containerMuxers();
+    if (muxers.empty() || std::string(muxers.front()->name) != "mov") return codecs;
+    const AVOutputFormat* mov = muxers.front();
+    for (const auto& [id, codec] : chooseEncoders()) {
         const std::string longName = codec->long_name ? codec->long_name : codec->name;
         if (id == AV_CODEC_ID_PRORES && std::string(codec->name) == "prores_ks") {
             for (const ProResProfile& profile : kProResProfiles) {
-                codecs.push_back({profile.fourcc, longName + ", " + profile.name, codec->name});
+                auto containers = containersTaking(muxers, codec, profile.fourcc);
+                if (containers.empty()) continue;
+                codecs.push_back({profile.fourcc, longName + ", " + profile.name, codec->name,
+                                  std::move(containers)});
             }
             continue;
         }
+        // Users name every codec by the code QuickTime (or AVI) gives it.
         const std::string fourcc = movFourCC(mov, id);
-        // A code read back as another format would make an unreadable movie.
-        if (fourcc.empty() || readBackCodec(mov, fourcc) != id) continue;
-        if (!muxerStarts(mov, codec, fourcc)) continue;
+        if (fourcc.empty()) continue;
+        auto containers = containersTaking(muxers, codec, fourcc);
+        if (containers.empty()) continue;
         const bool taken = std::any_of(codecs.begin(), codecs.end(), [&](const CodecInfo& info) {
             return info.fourcc == fourcc;
         });
-        if (!taken) codecs.push_back({fourcc, longName, codec->name});
+        if (!taken) codecs.push_back({fourcc, longName, codec->name, std::move(containers)});
     }
     std::sort(codecs.begin(), codecs.end(),
               [](const CodecInfo& a, const CodecInfo& b) { return a.fourcc < b.fourcc; });
@@ -197,7 +235,7 @@ std::optional<CodecInfo> codecForFourCC(const std::string& fourcc) {
     return std::nullopt;
 }
 
-std::vector<CodecInfo> offeredCodecs() {
+std::vector<CodecInfo> offeredCodecs(const std::string& muxer) {
     // QuickTime's codes; the registry writes some of them in other case
     // (FFmpeg's QuickTime tag for H.261 is "H261"), so case does not count.
     static constexpr std::array<std::string_view, 8> kLeftOut = {"yuv2", "tga ", "smc ", "h261",
@@ -214,9 +252,24 @@ std::vector<CodecInfo> offeredCodecs() {
         const bool leftOut =
             std::any_of(kLeftOut.begin(), kLeftOut.end(),
                         [&](std::string_view code) { return sameCode(code, codec.fourcc); });
-        if (!leftOut) offered.push_back(codec);
+        if (!leftOut && (muxer.empty() || codec.takes(muxer))) offered.push_back(codec);
     }
     return offered;
+}
+
+unsigned movieStreamTag(const AVOutputFormat* format, AVCodecID id, unsigned encoderTag,
+                        const std::string& fourcc) {
+    if (id == AV_CODEC_ID_RAWVIDEO) return 0;  // the muxer picks it from the pixel format
+    const unsigned tag = MKTAG(fourcc[0], fourcc[1], fourcc[2], fourcc[3]);
+    if (!isQuickTimeFamily(format)) {
+        // Matroska names formats by its own codec IDs; ProRes alone keeps the
+        // code, which says the profile.
+        return id == AV_CODEC_ID_PRORES ? tag : 0;
+    }
+    unsigned quickTimeTag = 0;
+    const bool quickTimeCode = av_codec_get_tag2(format->codec_tag, id, &quickTimeTag);
+    if (!quickTimeCode && encoderTag != 0) return encoderTag;
+    return tag;
 }
 
 int qualityLevel(int quality) {

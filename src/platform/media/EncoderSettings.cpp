@@ -40,6 +40,24 @@ const QualityRow kQualityTable[] = {
     {"libx265",
      AV_PIX_FMT_YUV420P,
      {"crf=38", "crf=33", "crf=28", "crf=23", "crf=18", "x265-params=lossless=1"}},
+    // The web codecs: constant quality (CRF, 0-63, no bit-rate cap), stepped
+    // as x264's levels are, each level about the look of the x264 one.
+    // libvpx threads by tile rows only when asked.
+    {"libvpx-vp9",
+     AV_PIX_FMT_YUV420P,
+     {"crf=48:b=0:row-mt=1", "crf=40:b=0:row-mt=1", "crf=33:b=0:row-mt=1", "crf=27:b=0:row-mt=1",
+      "crf=20:b=0:row-mt=1", "lossless=1:row-mt=1"}},
+    // SVT-AV1 has no lossless mode; its finest level is CRF 8.
+    {"libsvtav1", AV_PIX_FMT_YUV420P, {"crf=50", "crf=42", "crf=35", "crf=29", "crf=22", "crf=8"}},
+    {"libaom-av1",
+     AV_PIX_FMT_YUV420P,
+     {"crf=50:b=0", "crf=42:b=0", "crf=35:b=0", "crf=29:b=0", "crf=22:b=0",
+      "aom-params=lossless=1"}},
+    // VP8's CRF needs a cap; one no frame reaches leaves the quality in charge.
+    {"libvpx",
+     AV_PIX_FMT_YUV420P,
+     {"crf=50:b=100M", "crf=40:b=100M", "crf=30:b=100M", "crf=20:b=100M", "crf=10:b=100M",
+      "crf=4:b=100M"}},
     // MPEG-4 part 2 and Motion JPEG: a constant quantiser, 31 coarsest to 1
     // finest; neither has a lossless mode, so level 5 is the finest quantiser.
     {"mpeg4",
@@ -151,8 +169,16 @@ struct MinimumSize {
     int width;
     int height;
 };
-// DNxHR's smallest frame is 256x120.
-constexpr MinimumSize kMinimumSizes[] = {{"libx265", 32, 32}, {"rpza", 4, 4}, {"dnxhd", 256, 120}};
+// DNxHR's smallest frame is 256x120; SVT-AV1's 64x64.
+constexpr MinimumSize kMinimumSizes[] = {
+    {"libx265", 32, 32}, {"rpza", 4, 4}, {"dnxhd", 256, 120}, {"libsvtav1", 64, 64}};
+
+// SVT-AV1 is the fast AV1 encoder, but frames below its minimum go to libaom.
+void chooseAv1Encoder(EncoderSettings& settings, int width, int height) {
+    if (settings.encoder != "libsvtav1" || (width >= 64 && height >= 64)) return;
+    if (!avcodec_find_encoder_by_name("libaom-av1")) return;
+    settings.encoder = "libaom-av1";
+}
 
 Result<void> checkMinimumSize(const std::string& encoder, int width, int height) {
     for (const MinimumSize& minimum : kMinimumSizes) {
@@ -321,9 +347,10 @@ Result<EncoderSettings> encoderSettings(const CodecInfo& codec, int quality, int
                                         int height) {
     EncoderSettings settings;
     settings.encoder = codec.encoder;
+    chooseAv1Encoder(settings, width, height);
     const int level = qualityLevel(quality);
-    const QualityRow* row = qualityRow(codec.encoder);
-    if (!hasNoQualityControl(codec.encoder)) {
+    const QualityRow* row = qualityRow(settings.encoder);
+    if (!hasNoQualityControl(settings.encoder)) {
         applyLevel(row ? row->levels[level] : kDefaultLevels[level], settings);
     }
 

@@ -105,9 +105,9 @@ Result<AVOutputFormatContextUPtr> MovieRewriter::openOutput(const std::string& p
                                                             const AVFormatContext& input,
                                                             int timescale,
                                                             const AVCodecParameters* known,
-                                                            bool keepChunk) {
+                                                            bool keepChunk, const char* muxer) {
     AVFormatContext* raw = nullptr;
-    if (int rc = avformat_alloc_output_context2(&raw, nullptr, "mov", fileUrl(path).c_str());
+    if (int rc = avformat_alloc_output_context2(&raw, nullptr, muxer, fileUrl(path).c_str());
         rc < 0) {
         return errorAt(path, avErrorText(rc));
     }
@@ -324,7 +324,7 @@ Result<void> MovieRewriter::replace(const std::string& path,
 }
 
 Result<void> MovieRewriter::rewrite(const std::string& path, int timescale, int frameDuration,
-                                    const AVCodecParameters* known) {
+                                    const AVCodecParameters* known, const char* muxer) {
     auto input = openInput(path, known == nullptr);
     if (!input) return Error{input.error()};
     AVPacketUPtr packet(av_packet_alloc());
@@ -335,7 +335,7 @@ Result<void> MovieRewriter::rewrite(const std::string& path, int timescale, int 
     if (first == AVERROR_EOF) return {};
     if (first < 0) return errorAt(path, avErrorText(first));
     return replace(path, [&](const std::string& built) -> Result<void> {
-        auto output = openOutput(built, **input, timescale, known, true);
+        auto output = openOutput(built, **input, timescale, known, true, muxer);
         if (!output) return Error{output.error()};
         if (auto copied = copyPackets(**input, **output, *packet, frameDuration); !copied) {
             return copied;

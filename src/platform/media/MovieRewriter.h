@@ -22,8 +22,10 @@ public:
     // `known`: the stream's parameters as the writer had them; they fill in
     // what the file's header leaves open (pixel format, range) instead of
     // probing the file, which decodes frames.
+    // `muxer`: the movie's container, QuickTime ("mov") or MP4 ("mp4").
     static Result<void> rewrite(const std::string& path, int timescale, int frameDuration,
-                                const AVCodecParameters* known = nullptr);
+                                const AVCodecParameters* known = nullptr,
+                                const char* muxer = "mov");
 
     // Called with the number of packets copied so far, after each packet;
     // fault-injection tests stop the process there. Empty by default.
@@ -57,7 +59,7 @@ public:
     static Result<AVOutputFormatContextUPtr> openOutput(const std::string& path,
                                                         const AVFormatContext& input, int timescale,
                                                         const AVCodecParameters* known,
-                                                        bool keepChunk);
+                                                        bool keepChunk, const char* muxer = "mov");
     // Writes the trailer of an output openOutput() made and closes its file.
     static Result<void> finishOutput(AVFormatContext& output, const std::string& built);
 };

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 
 #include "platform/media/CodecRegistry.h"
 #include "platform/media/MediaLog.h"
+#include "platform/media/MovieContainer.h"
 #include "platform/media/MovieRewriter.h"
 
 namespace lumivane {
@@ -14,27 +16,12 @@ namespace {
 constexpr int kFrameDuration = 600;  // in the track's time scale
 constexpr int kFragmentMicroseconds = 1000000;
 
-unsigned fourccTag(const std::string& fourcc) {
-    return MKTAG(fourcc[0], fourcc[1], fourcc[2], fourcc[3]);
-}
-
 Result<int> timescaleFor(double framerate) {
     const double scale = std::trunc(framerate * kFrameDuration);
     if (!(scale >= 1.0) || scale > INT_MAX) {
         return Error{"frame rate " + std::to_string(framerate) + " is out of range"};
     }
     return static_cast<int>(scale);
-}
-
-// QuickTime has no code for some formats (Ut Video, SpeedHQ); their movies
-// carry the AVI code, and where the encoder named the one for the layout it
-// wrote, the decoder needs that one.
-unsigned streamTag(const AVOutputFormat* mov, const AVCodecContext& encoder,
-                   const std::string& fourcc) {
-    unsigned quickTimeTag = 0;
-    const bool quickTimeCode = av_codec_get_tag2(mov->codec_tag, encoder.codec_id, &quickTimeTag);
-    if (!quickTimeCode && encoder.codec_tag != 0) return encoder.codec_tag;
-    return fourccTag(fourcc);
 }
 
 }  // namespace
@@ -48,6 +35,7 @@ MovieWriter::MovieWriter(std::string path, CodecInfo codec, EncoderSettings sett
       m_width(width),
       m_height(height),
       m_chunk(chunk),
+      m_container(containerForPath(m_path)),
       m_packet(av_packet_alloc()),
       m_converter(width, height, m_settings) {}
 
@@ -81,6 +69,7 @@ Result<Prepared> prepare(const std::string& path, const std::string& fourcc, int
                          const std::optional<MovieChunk>& chunk) {
     const std::optional<CodecInfo> codec = codecForFourCC(fourcc);
     if (!codec) return Error{"'" + fourcc + "' is not an installed codec"};
+    if (auto refusal = containerRefusal(path, fourcc)) return Error{*refusal};
     if (chunk) {
         if (auto problem = movieChunkProblem(*chunk)) return errorAt(path, *problem);
     }
@@ -125,6 +114,9 @@ Result<std::unique_ptr<MovieWriter>> MovieWriter::create(const std::string& path
 }
 
 Result<void> MovieWriter::openEncoder() {
+    // SVT-AV1 writes its banner to the console unless its own variable says
+    // otherwise; a user's setting stands.
+    if (m_settings.encoder == "libsvtav1") ::setenv("SVT_LOG", "1", 0);
     const AVCodec* codec = avcodec_find_encoder_by_name(m_settings.encoder.c_str());
     if (!codec) return Error{failure("encoder '" + m_settings.encoder + "' is not available")};
     m_encoder.reset(avcodec_alloc_context3(codec));
@@ -159,7 +151,8 @@ Result<void> MovieWriter::openEncoder() {
 
 Result<void> MovieWriter::openMuxer() {
     AVFormatContext* raw = nullptr;
-    if (int rc = avformat_alloc_output_context2(&raw, nullptr, "mov", fileUrl(m_path).c_str());
+    if (int rc = avformat_alloc_output_context2(&raw, nullptr, m_container.muxer,
+                                                fileUrl(m_path).c_str());
         rc < 0) {
         return Error{failure(avErrorText(rc))};
     }
@@ -169,35 +162,46 @@ Result<void> MovieWriter::openMuxer() {
     if (int rc = avcodec_parameters_from_context(m_stream->codecpar, m_encoder.get()); rc < 0) {
         return Error{failure(avErrorText(rc))};
     }
-    // The muxer picks raw video's code from the pixel format itself.
-    if (m_encoder->codec_id != AV_CODEC_ID_RAWVIDEO) {
-        m_stream->codecpar->codec_tag = streamTag(m_muxer->oformat, *m_encoder, m_codec.fourcc);
-    }
+    // QuickTime has no code for some formats (Ut Video, SpeedHQ); their movies
+    // carry the AVI code, and where the encoder named the one for the layout it
+    // wrote, the decoder needs that one.
+    m_stream->codecpar->codec_tag =
+        movieStreamTag(m_muxer->oformat, m_encoder->codec_id, m_encoder->codec_tag, m_codec.fourcc);
     m_stream->time_base = AVRational{1, m_timescale};
     m_stream->avg_frame_rate = AVRational{m_timescale, kFrameDuration};
     if (int rc = avio_open(&m_muxer->pb, fileUrl(m_path).c_str(), AVIO_FLAG_WRITE); rc < 0) {
         return Error{failure("cannot create the file (" + avErrorText(rc) + ")")};
     }
     AVOptions options;
-    // A fragment needs no keyframe of its own: the frames run on from the
-    // one before, and a reader decodes them in order from the first.
-    options.set("movflags", "empty_moov");
-    options.set("frag_duration", std::to_string(kFragmentMicroseconds));
-    // Without it the muxer doubles time scales below 10000.
-    options.set("video_track_timescale", std::to_string(m_timescale));
-    if (m_chunk) {
-        // Only keys of the movie's own kind ('mdta') take a name of ours.
-        options.set("movflags", "empty_moov+use_metadata_tags");
-        av_dict_set(&m_muxer->metadata, kMovieChunkKey, movieChunkText(*m_chunk).c_str(), 0);
-        if (!m_chunk->origin.empty()) {
-            av_dict_set(&m_muxer->metadata, kMovieOriginKey, m_chunk->origin.c_str(), 0);
-        }
-    }
+    setMuxerOptions(options);
     if (int rc = avformat_write_header(m_muxer.get(), options.get()); rc < 0) {
         return Error{failure("cannot start the movie (" + avErrorText(rc) + ")")};
     }
     avio_flush(m_muxer->pb);
     return {};
+}
+
+void MovieWriter::setMuxerOptions(AVOptions& options) {
+    // A chunk of a split render says which; the join needs it.
+    if (m_chunk) {
+        av_dict_set(&m_muxer->metadata, kMovieChunkKey, movieChunkText(*m_chunk).c_str(), 0);
+        if (!m_chunk->origin.empty()) {
+            av_dict_set(&m_muxer->metadata, kMovieOriginKey, m_chunk->origin.c_str(), 0);
+        }
+    }
+    if (!m_container.fragmented) {
+        // Matroska holds a cluster in memory until it is cut; cut at most every
+        // second, as the fragments are, so a killed render keeps all but that.
+        options.set("cluster_time_limit", std::to_string(kFragmentMicroseconds / 1000));
+        return;
+    }
+    // A fragment needs no keyframe of its own: the frames run on from the
+    // one before, and a reader decodes them in order from the first.
+    // Only keys of the movie's own kind ('mdta') take a name of ours.
+    options.set("movflags", m_chunk ? "empty_moov+use_metadata_tags" : "empty_moov");
+    options.set("frag_duration", std::to_string(kFragmentMicroseconds));
+    // Without it the muxer doubles time scales below 10000.
+    options.set("video_track_timescale", std::to_string(m_timescale));
 }
 
 // Sends one frame (nullptr: end of stream) and writes every packet it yields.
@@ -273,9 +277,11 @@ Result<void> MovieWriter::finishFragments() {
 Result<void> MovieWriter::updateMovieFile() {
     if (m_updated) return *m_updated;
     auto finished = finishFragments();
-    m_updated =
-        finished ? MovieRewriter::rewrite(m_path, m_timescale, kFrameDuration, m_parameters.get())
-                 : finished;
+    // Matroska's trailer (cues, duration) already made it an ordinary file.
+    m_updated = finished && m_container.fragmented
+                    ? MovieRewriter::rewrite(m_path, m_timescale, kFrameDuration,
+                                             m_parameters.get(), m_container.muxer)
+                    : finished;
     return *m_updated;
 }
 

@@ -1,9 +1,10 @@
-// Writes frames into a QuickTime movie. While frames arrive the movie is
-// fragmented (at most one second per fragment, each flushed to the file), so a
-// process killed mid-render leaves a movie that plays every finished fragment.
-// Finishing takes two steps: finishFragments() completes the fragmented file,
-// updateMovieFile() then rewrites it as an ordinary movie with its index in
-// front.
+// Writes frames into a movie in the container the path's extension names
+// (QuickTime by default). While frames arrive a QuickTime or MP4 movie is
+// fragmented, a Matroska or WebM one cut into clusters (at most one second
+// each, each flushed to the file), so a process killed mid-render leaves a
+// movie that plays every finished fragment. Finishing takes two steps:
+// finishFragments() completes the file, updateMovieFile() then rewrites a
+// fragmented one as an ordinary movie with its index in front.
 #pragma once
 
 #include <memory>
@@ -17,6 +18,7 @@
 #include "platform/media/FFmpegHandles.h"
 #include "platform/media/FrameConverter.h"
 #include "platform/media/MovieChunk.h"
+#include "platform/media/MovieContainer.h"
 
 namespace lumivane {
 
@@ -24,8 +26,8 @@ class MovieWriter {
 public:
     // Every frame lasts 600 in a time scale of framerate x 600 (truncated).
     // Fails when the code is no installed codec ("'xxxx' is not an installed
-    // codec"), the encoder refuses the settings, or the file cannot be created.
-    // A movie that holds a chunk of a split render carries it in its metadata
+    // codec"), the container cannot hold it, the encoder refuses the settings, or the file cannot
+    // be created. A movie that holds a chunk of a split render carries it in its metadata
     // (kMovieChunkKey) for the join; one without is the whole render.
     static Result<std::unique_ptr<MovieWriter>> create(
         const std::string& path, const std::string& fourcc, int quality, double framerate,
@@ -68,6 +70,7 @@ private:
                 int width, int height, std::optional<MovieChunk> chunk);
     Result<void> openEncoder();
     Result<void> openMuxer();
+    void setMuxerOptions(AVOptions& options);
     Result<void> encode(const AVFrame* frame);
     void repairDecodingTime(AVPacket& packet);
     std::string failure(const std::string& what) const;
@@ -79,6 +82,7 @@ private:
     int m_width;
     int m_height;
     std::optional<MovieChunk> m_chunk;
+    MovieContainer m_container;  // by the path's extension
     AVCodecContextUPtr m_encoder;
     AVOutputFormatContextUPtr m_muxer;
     AVStream* m_stream = nullptr;        // owned by m_muxer

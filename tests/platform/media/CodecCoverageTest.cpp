@@ -101,7 +101,7 @@ TEST(CodecCoverage, EveryListedCodecWritesWhatFfprobeReadsAtEachSize) {
 TEST(CodecCoverage, LowestAndHighestQualityDifferWhereTheCodecHasAControl) {
     TempDir scratch;
     int controlled = 0;
-    for (const CodecInfo& codec : offeredCodecs()) {
+    for (const CodecInfo& codec : offeredCodecs("")) {
         SCOPED_TRACE(codec.fourcc + " (" + codec.encoder + ")");
         const Size size = codec.fourcc == "H261"       ? Size{176, 144}
                           : exceptionFor(codec.fourcc) ? Size{720, 480}
@@ -111,13 +111,15 @@ TEST(CodecCoverage, LowestAndHighestQualityDifferWhereTheCodecHasAControl) {
         ASSERT_TRUE(lowest && highest);
         if (sameSettings(*lowest, *highest)) continue;
         ++controlled;
-        auto low = writeMovie(scratch.file("q0.mov"), codec.fourcc, 0, size);
-        auto high = writeMovie(scratch.file("q5.mov"), codec.fourcc, 5, size);
+        const std::string extension = test::movieExtensionFor(codec);
+        auto low = writeMovie(scratch.file("q0" + extension), codec.fourcc, 0, size);
+        auto high = writeMovie(scratch.file("q5" + extension), codec.fourcc, 5, size);
         if (!low || !high) {
             ADD_FAILURE() << (low ? high.error() : low.error());
             continue;
         }
-        EXPECT_FALSE(fileBytes(scratch.file("q0.mov")) == fileBytes(scratch.file("q5.mov")))
+        EXPECT_FALSE(fileBytes(scratch.file("q0" + extension)) ==
+                     fileBytes(scratch.file("q5" + extension)))
             << "quality 0 and 5 wrote the same movie";
     }
     EXPECT_GT(controlled, 10);

@@ -48,10 +48,22 @@ TEST(CodecRegistry, CodesAreUniqueFourCharactersSortedAndSoftwareOnly) {
     }
 }
 
-TEST(CodecRegistry, FormatsTheQuickTimeMuxerRefusesAreNotListed) {
-    // The muxer's table names formats that its QuickTime mode refuses (VP9, AV1).
-    EXPECT_FALSE(codecForFourCC("vp09"));
-    EXPECT_FALSE(codecForFourCC("av01"));
+TEST(CodecRegistry, ContainersAreTheOnesTheirMuxersTake) {
+    // QuickTime's table names formats that its muxer then refuses (VP9, AV1);
+    // WebM takes nothing but the web codecs.
+    for (const CodecInfo& codec : installedCodecs()) {
+        const bool web = codec.fourcc == "vp08" || codec.fourcc == "vp09" || codec.fourcc == "av01";
+        EXPECT_EQ(codec.takes("webm"), web) << codec.fourcc;
+        if (web) {
+            EXPECT_FALSE(codec.takes("mov")) << codec.fourcc;
+        }
+    }
+    for (const char* code : {"avc1", "hvc1"}) {
+        const auto codec = codecForFourCC(code);
+        if (!codec) continue;
+        for (const char* muxer : {"mov", "mp4", "matroska"}) EXPECT_TRUE(codec->takes(muxer));
+    }
+    EXPECT_FALSE(codecForFourCC("rle ")->takes("mp4")) << "MP4 has no code for Animation";
 }
 
 TEST(CodecRegistry, LookupIsExact) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "ProcessRunner.h"
+#include "platform/media/MovieContainer.h"
 
 namespace lumivane::test {
 
@@ -92,6 +93,12 @@ Difference compareRGBA(const std::vector<ImageRGBA8>& expected, const std::vecto
     }
     difference.mean = samples ? total / samples : 0;
     return difference;
+}
+
+std::string movieExtensionFor(const CodecInfo& codec) {
+    if (codec.takes("mov") || codec.containers.empty()) return ".mov";
+    const std::string shown = containerForMuxer(codec.containers.front())->extensions;
+    return shown.substr(0, shown.find(','));
 }
 
 }  // namespace lumivane::test

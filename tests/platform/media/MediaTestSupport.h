@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/Image.h"
+#include "platform/media/CodecInfo.h"
 
 namespace lumivane::test {
 
@@ -19,6 +20,9 @@ ImageRGBA8 gradientFrame(int width, int height, int index, bool translucent = fa
 ImageRGBAF toFloat(const ImageRGBA8& image);
 // Every pixel the one straight-alpha colour.
 ImageRGBA8 solidFrame(int width, int height, std::array<uint8_t, 4> rgba);
+
+// An extension whose container takes the codec, QuickTime's where it can.
+std::string movieExtensionFor(const CodecInfo& codec);
 
 // ffprobe's view of the first video stream, with nb_read_packets counted.
 nlohmann::json probeStream(const std::string& path);

@@ -301,7 +301,7 @@ TEST(MovieWriter, EveryListedCodecWritesOrRefusesTinyFrames) {
     // process down.
     TempDir scratch;
     for (const CodecInfo& codec : installedCodecs()) {
-        const std::string path = scratch.file("tiny.mov");
+        const std::string path = scratch.file("tiny" + test::movieExtensionFor(codec));
         auto writer = MovieWriter::create(path, codec.fourcc, 3, 30.0, 2, 2);
         if (!writer) {
             EXPECT_FALSE(writer.error().empty());
