@@ -10,6 +10,7 @@
 #include "platform/media/FFmpegHandles.h"
 #include "platform/media/MediaLog.h"
 #include "platform/media/MovieChunk.h"
+#include "platform/media/MovieContainer.h"
 #include "platform/media/MovieRewriter.h"
 #include "platform/media/MovieVerifier.h"
 
@@ -387,14 +388,15 @@ Result<void> copyPiece(const Piece& piece, int64_t delay, AVFormatContext& outpu
     return {};
 }
 
-Result<void> writeJoined(const std::vector<Piece>& pieces, const std::string& built, bool verify) {
+Result<void> writeJoined(const std::vector<Piece>& pieces, const std::string& built,
+                         const MovieContainer& container, bool verify) {
     const Piece& model = pieces.front();
     // The stream as the first piece's header has it, completed as the writer
     // completes a single render's.
     auto header = MovieRewriter::openInput(model.path, false);
     if (!header) return Error{header.error()};
     auto output = MovieRewriter::openOutput(built, **header, model.timeBase.den,
-                                            model.parameters.get(), false);
+                                            model.parameters.get(), false, container.muxer);
     if (!output) return Error{output.error()};
     int64_t delay = 0;
     for (const Piece& piece : pieces) delay = std::max(delay, piece.delay);
@@ -417,6 +419,10 @@ Result<void> checkOutput(const std::string& output) {
     const auto status = std::filesystem::status(target, error);
     if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
         return errorAt(output, "is no file a movie can replace");
+    }
+    // Pieces are joined by their index, which QuickTime and MP4 keep.
+    if (!containerForPath(output).fragmented) {
+        return errorAt(output, "joined movies are QuickTime (.mov) or MP4 (.mp4, .m4v)");
     }
     const std::filesystem::path directory =
         target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
@@ -442,7 +448,9 @@ Result<void> MovieJoiner::join(const std::vector<std::string>& paths, const std:
     }
     MovieRewriter::removeStaleTemporaries(output);
     return MovieRewriter::replace(
-        output, [&](const std::string& built) { return writeJoined(*pieces, built, verify); });
+        output, [&](const std::string& built) {
+            return writeJoined(*pieces, built, containerForPath(output), verify);
+        });
 }
 
 }  // namespace lumivane
