@@ -1,7 +1,7 @@
 #include "cli/CommandLine.h"
 
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>

@@ -106,6 +106,7 @@ Times packetTimes(const std::string& path) {
 struct Lossless {
     std::string fourcc;
     bool intraOnly;  // FFV1 carries its coder's state from frame to frame
+    std::string extension = ".mov";
 };
 
 class LosslessJoin : public testing::TestWithParam<Lossless> {};
@@ -117,30 +118,33 @@ TEST_P(LosslessJoin, GivesTheWholeRendersMovie) {
     TempDir scratch;
     Recipe recipe;
     recipe.fourcc = GetParam().fourcc;
-    writeMovie(scratch.file("whole.mov"), 1, 30, std::nullopt, recipe);
-    writeChunk(scratch.file("c.mov"), {26, 30, 30}, recipe);
-    writeChunk(scratch.file("a.mov"), {1, 1, 30}, recipe);
-    writeChunk(scratch.file("b.mov"), {2, 25, 30}, recipe);
-    const auto joined =
-        join(scratch.file("joined.mov"),
-             {scratch.file("c.mov"), scratch.file("a.mov"), scratch.file("b.mov")}, true);
+    const auto file = [&](const std::string& name) {
+        return scratch.file(name + GetParam().extension);
+    };
+    writeMovie(file("whole"), 1, 30, std::nullopt, recipe);
+    writeChunk(file("c"), {26, 30, 30}, recipe);
+    writeChunk(file("a"), {1, 1, 30}, recipe);
+    writeChunk(file("b"), {2, 25, 30}, recipe);
+    const auto joined = join(file("joined"), {file("c"), file("a"), file("b")}, true);
     ASSERT_EQ(joined.status, 0) << joined.err;
     EXPECT_EQ(joined.err, "");
-    EXPECT_EQ(containerTiming(scratch.file("joined.mov")),
-              containerTiming(scratch.file("whole.mov")));
-    const auto whole = test::decodeRGBA(scratch.file("whole.mov"));
+    EXPECT_EQ(containerTiming(file("joined")), containerTiming(file("whole")));
+    const auto whole = test::decodeRGBA(file("whole"));
     ASSERT_EQ(whole.size(), size_t(30) * kWidth * kHeight * 4);
-    EXPECT_TRUE(whole == test::decodeRGBA(scratch.file("joined.mov")));
+    EXPECT_TRUE(whole == test::decodeRGBA(file("joined")));
     if (GetParam().intraOnly) {
-        EXPECT_TRUE(test::readFile(scratch.file("whole.mov")) ==
-                    test::readFile(scratch.file("joined.mov")));
+        // Byte for byte, container included.
+        EXPECT_TRUE(test::readFile(file("whole")) == test::readFile(file("joined")));
     }
-    EXPECT_TRUE(test::isFinishedMovie(scratch.file("joined.mov")));
+    EXPECT_TRUE(test::isFinishedMovie(file("joined")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, LosslessJoin,
-                         testing::Values(Lossless{"png ", true}, Lossless{"FFV1", false}),
-                         [](const auto& info) { return info.param.fourcc.substr(0, 3); });
+                         testing::Values(Lossless{"png ", true}, Lossless{"FFV1", false},
+                                         Lossless{"png ", true, ".mp4"}),
+                         [](const auto& info) {
+                             return info.param.fourcc.substr(0, 3) + info.param.extension.substr(1);
+                         });
 
 // H.264 with B-frames: every piece is encoded on its own, so the bytes differ,
 // but the frames sit and decode where the whole render's do, with the whole
@@ -389,6 +393,12 @@ std::vector<Refusal> refusals() {
                                              s.file("b.mov"), s.file("c.mov")};
          },
          "out.mov.d\": is no file a movie can replace"},
+        {"OutputInAContainerWithoutAnIndex",
+         [](const TempDir& s) {
+             return std::vector<std::string>{"-o", s.file("out.webm"), s.file("a.mov"),
+                                             s.file("b.mov"), s.file("c.mov")};
+         },
+         "out.webm\": joined movies are QuickTime (.mov) or MP4 (.mp4, .m4v)"},
         {"OutputDirectoryMissing",
          [](const TempDir& s) {
              return std::vector<std::string>{"-o", s.file("none/out.mov"), s.file("a.mov"),

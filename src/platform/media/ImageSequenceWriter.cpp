@@ -18,9 +18,9 @@
 #include "platform/media/ImageSequence.h"
 #include "platform/media/Jpeg2000Encoder.h"
 #include "platform/media/PngFilter.h"
+#include "platform/media/SequenceManifest.h"
 #include "platform/media/SequencePixels.h"
 #include "platform/media/StillImageEncoder.h"
-#include "platform/media/SequenceManifest.h"
 
 namespace lumivane {
 namespace {

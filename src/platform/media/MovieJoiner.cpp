@@ -447,10 +447,9 @@ Result<void> MovieJoiner::join(const std::vector<std::string>& paths, const std:
         return errorAt(pieces->front().path, "its time base is no time scale (1/n)");
     }
     MovieRewriter::removeStaleTemporaries(output);
-    return MovieRewriter::replace(
-        output, [&](const std::string& built) {
-            return writeJoined(*pieces, built, containerForPath(output), verify);
-        });
+    return MovieRewriter::replace(output, [&](const std::string& built) {
+        return writeJoined(*pieces, built, containerForPath(output), verify);
+    });
 }
 
 }  // namespace lumivane
