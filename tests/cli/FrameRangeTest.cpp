@@ -42,7 +42,7 @@ std::string saveGesture(const std::string& path) {
         at(0.3, {0.5f, 0.75f},
            OBEvent::keyEventWithType(NSKeyDown, {}, 0, 0, 0, "a", "a", false, 0)),
     };
-    RecordedEvents::saveRecordedEventsArray(take, 0.4, path);
+    EXPECT_TRUE(RecordedEvents::saveRecordedEventsArray(take, 0.4, path));
     return path;
 }
 
