@@ -66,6 +66,7 @@ private:
     bool createRenderer();
     std::unique_ptr<OffscreenRenderer> tryRenderer(ColorSpace colorSpace);
     std::optional<std::string> setPublishedInputs();
+    std::optional<std::string> loadImageInputs();
     void setFixedInput(const char* key, const PlistValue& value);
     void startAtFirstFrame();
     std::string carriedState() const;
@@ -135,8 +136,6 @@ bool Render::createRenderer() {
 std::optional<std::string> Render::setPublishedInputs() {
     auto inputValues = m_settings.inputValues();
     const PlistDict* values = inputValues ? inputValues->asDict() : nullptr;
-    // Only the command line gives text where an image belongs; said, not ignored.
-    const bool fromCommandLine = !m_settings.appController();
     if (values) {
         PlistDict attributes = m_renderer->attributes();
         for (const std::string& key : m_renderer->inputKeys()) {
@@ -155,8 +154,6 @@ std::optional<std::string> Render::setPublishedInputs() {
                 m_renderer->setValue(PlistValue(value->intValue()), key);
             } else if (portType == QCPortTypeNumber) {
                 m_renderer->setValue(PlistValue(value->doubleValue()), key);
-            } else if (portType == QCPortTypeImage && fromCommandLine) {
-                return "image inputs take no value on the command line [" + key + "]";
             }
         }
     }
@@ -164,6 +161,28 @@ std::optional<std::string> Render::setPublishedInputs() {
     setFixedInput("LumivaneRender", PlistValue(true));
     setFixedInput("LumivaneAntialias", PlistValue(m_plan.downscale));
     setFixedInput("LumivaneMotionBlur", PlistValue(static_cast<double>(m_plan.extraSubframes)));
+    return std::nullopt;
+}
+
+// Image inputs take a file, relative to the working directory; one that
+// cannot be drawn stops the render before anything is written.
+std::optional<std::string> Render::loadImageInputs() {
+    auto inputValues = m_settings.inputValues();
+    const PlistDict* values = inputValues ? inputValues->asDict() : nullptr;
+    if (!values) return std::nullopt;
+    for (const CompositionInput& input : m_composition->inputs()) {
+        const PlistValue* value = values->find(input.name);
+        if (input.type != InputType::Image || !value || !value->isString()) continue;
+        try {
+            // A large image, or one slow to arrive over the network.
+            runStoppable([&] {
+                m_renderer->setValue(*value, input.name);
+                return true;
+            });
+        } catch (const EngineError& error) {
+            return error.what();
+        }
+    }
     return std::nullopt;
 }
 
@@ -362,6 +381,8 @@ int Render::run() {
     }
 
     if (auto problem = setPublishedInputs()) return refuse(*problem);
+    if (auto problem = loadImageInputs())
+        return fail("LumivaneCLI: " + *problem, "Failed to load an image input");
     // A text input that cannot be drawn would render as nothing.
     if (auto problem = m_renderer->inputProblem())
         return fail("LumivaneCLI: " + *problem, "Failed to create offscreen renderer");

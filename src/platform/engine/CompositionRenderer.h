@@ -17,6 +17,7 @@
 #include "platform/engine/FullScreenQuad.h"
 #include "platform/engine/GLContext.h"
 #include "platform/engine/GLObjects.h"
+#include "platform/engine/ImageSizeUniforms.h"
 #include "platform/engine/PassSizeExpression.h"
 #include "platform/engine/UserInputState.h"
 
@@ -74,7 +75,7 @@ private:
         GLTexture texture;
         std::array<float, 2> size{};
         GLint location = -1;
-        GLint sizeLocation = -1;
+        ImageSizeUniforms sizeUniforms;
         int unit = -1;
     };
     void drawText(InputSlot& slot, const CompositionInput& input, const std::string& text);
@@ -83,7 +84,7 @@ private:
         GLTexture texture;
         std::array<float, 2> size{};
         GLint location = -1;
-        GLint sizeLocation = -1;
+        ImageSizeUniforms sizeUniforms;
         int unit = -1;
     };
     struct TargetSlot {
@@ -96,7 +97,7 @@ private:
         int width = 0;
         int height = 0;
         GLint location = -1;
-        GLint sizeLocation = -1;
+        ImageSizeUniforms sizeUniforms;
         int unit = -1;
     };
     struct PassSlot {
