@@ -10,6 +10,7 @@
 #include "base/Log.h"
 #include "cli/EventReplay.h"
 #include "cli/FrameOutput.h"
+#include "cli/MovieInputs.h"
 #include "cli/ProgressReporter.h"
 #include "cli/RenderFingerprint.h"
 #include "cli/RenderPlan.h"
@@ -78,7 +79,13 @@ private:
     int addFrameInFlight();
     void checkpoint();
     void renderAt(double time) {
+        auto shown = m_movies.showAt(*m_renderer, time);
+        if (!shown && !m_movieProblem) m_movieProblem = shown.error();
         renderAtTimeWithEvents(*m_renderer, m_events.get(), m_cursor, time);
+    }
+    int failMovie(const std::string& when) {
+        return fail("LumivaneCLI: " + *m_movieProblem,
+                    "Failed to read an image input's movie " + when);
     }
 
     RenderSettings& m_settings;
@@ -91,6 +98,9 @@ private:
     size_t m_cursor = 0;
     // The frame on its way back from the GPU while the next one renders.
     std::optional<std::pair<int, ReadbackTicket>> m_inFlight;
+    MovieInputs m_movies;
+    // A movie that broke while rendering: the render fails at the frame.
+    std::optional<std::string> m_movieProblem;
 };
 
 bool Render::loadComposition() {
@@ -173,12 +183,16 @@ std::optional<std::string> Render::loadImageInputs() {
     for (const CompositionInput& input : m_composition->inputs()) {
         const PlistValue* value = values->find(input.name);
         if (input.type != InputType::Image || !value || !value->isString()) continue;
+        const std::string& path = *value->asString();
         try {
             // A large image, or one slow to arrive over the network.
-            runStoppable([&] {
-                m_renderer->setValue(*value, input.name);
-                return true;
+            auto problem = runStoppable([&]() -> std::optional<std::string> {
+                auto movie = m_movies.take(input.name, path);
+                if (!movie) return movie.error();
+                if (!movie.value()) m_renderer->setValue(*value, input.name);
+                return std::nullopt;
             });
+            if (problem) return problem;
         } catch (const EngineError& error) {
             return error.what();
         }
@@ -341,6 +355,7 @@ int Render::renderFrames() {
             // The frame goes on with whatever the renderer holds.
         }
         if (!direct) accumulateFrame(frameTime);
+        if (m_movieProblem) return failMovie("at frame " + std::to_string(i + 1));
         if (int result = readBackFrame(i); result != 0) return result;
         runLoopPass();
     }
@@ -394,6 +409,7 @@ int Render::run() {
     if (auto failure = m_output->check(m_settings, m_plan.frameCount, frameWidth, frameHeight))
         return failOutput(*failure);
     startAtFirstFrame();
+    if (m_movieProblem) return failMovie("before the first frame");
 
     if (auto failure = m_output->open(m_settings, m_plan.frameCount, frameWidth, frameHeight))
         return failOutput(*failure);

@@ -227,14 +227,9 @@ TEST_F(RenderPipeline, ImageInputsTakeAFileFromTheWorkingDirectory) {
         << "an imported image has the uniforms too";
 
     fs::remove_all(m_dir.file("frames"));
-    ASSERT_EQ(runProcess({test::cliPath(), "-w", "32", "-h", "24", "-d", "0.2", "-o",
-                          m_dir.file("clip.mov"), dataFile("checker.qtz")})
-                  .status,
-              0);
     const std::pair<const char*, const char*> bad[] = {
         {"missing.png", "\"missing.png\": no such file"},
         {"empty.png", "\"empty.png\": is empty"},
-        {"clip.mov", "\"clip.mov\": is a movie; image inputs and imported images take still"},
         {"garbage.png", "\"garbage.png\": "},
         {"folder.png", "\"folder.png\": is not a regular file but a directory"},
     };
@@ -244,6 +239,38 @@ TEST_F(RenderPipeline, ImageInputsTakeAFileFromTheWorkingDirectory) {
         EXPECT_NE(refused.err.find(std::string("LumivaneCLI: ") + message), std::string::npos)
             << refused.err;
         EXPECT_FALSE(fs::exists(m_dir.file("frames"))) << file;
+    }
+}
+
+// A source whose frame k shows k: each output frame must show the source
+// frame whose interval holds its composition time, the last one after the end.
+TEST_F(RenderPipeline, MovieInputsShowTheFrameAtEachTime) {
+    const std::string source = m_dir.file("counted.mov");
+    ASSERT_EQ(runProcess({test::cliPath(), "-w", "16", "-h", "8", "-f", "10", "-d", "1", "-c",
+                          "FFV1", "-o", source, dataFile("counters.qtz")})
+                  .status,
+              0);
+    struct Case {
+        std::vector<std::string> options;
+        std::vector<int> shown;
+    };
+    const Case cases[] = {
+        {{"-f", "10", "-d", "1.2"}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 9, 9}},
+        {{"-f", "20", "-d", "0.5"}, {0, 0, 1, 1, 2, 2, 3, 3, 4, 4}},
+        {{"-f", "7", "-d", "1"}, {0, 1, 2, 4, 5, 7, 8}},
+        {{"-f", "10", "-d", "0.3", "-s", "0.35", "-l", "0.5"}, {3, 4, 4}},
+        {{"-f", "10", "-d", "0.4", "-s", "0.9", "-l", "-1"}, {9, 8, 7, 6}},
+        {{"-f", "10", "-d", "1", "--frames", "5-7"}, {4, 5, 6}},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(m_dir.file("frames"));
+        std::vector<std::string> options = c.options;
+        options.insert(options.end(), {"-p", "inputImage=" + source});
+        ASSERT_EQ(render("filter.qtz", options).status, 0) << c.options[1];
+        std::vector<int> shown;
+        for (const std::string& name : frames())
+            if (name.front() != '.') shown.push_back(pixel(name).r);
+        EXPECT_EQ(shown, c.shown) << c.options[1] << " " << c.options.back();
     }
 }
 

@@ -237,6 +237,15 @@ void CompositionRenderer::setValue(const PlistValue& value, const std::string& k
     slot.value = std::move(*coerced);
 }
 
+void CompositionRenderer::setImagePixels(const std::string& key, TexturePixels pixels) {
+    const auto& inputs = m_composition->inputs();
+    auto it = std::find_if(inputs.begin(), inputs.end(), [&](const CompositionInput& in) {
+        return in.name == key && in.type == InputType::Image;
+    });
+    if (it == inputs.end()) throw EngineError("no image input named \"" + key + "\"");
+    m_inputs[size_t(it - inputs.begin())].pendingPixels = std::move(pixels);
+}
+
 std::optional<PlistValue> CompositionRenderer::valueForInputKey(const std::string& key) const {
     const auto& inputs = m_composition->inputs();
     for (size_t i = 0; i < inputs.size(); ++i) {

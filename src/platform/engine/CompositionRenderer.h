@@ -39,6 +39,9 @@ public:
     std::optional<PlistValue> valueForInputKey(const std::string& key) const;
     // Throws EngineError for an unknown key or a value that does not fit.
     void setValue(const PlistValue& value, const std::string& key);
+    // An image input's pixels from elsewhere (a movie's frame); its value,
+    // the file's name, stays. Throws EngineError unless `key` is an image input.
+    void setImagePixels(const std::string& key, TexturePixels pixels);
     PlistDict propertyListFromInputValues() const;
     // Why an input is drawn as nothing though it has a value (a text input
     // whose text cannot be drawn), or nothing when every input is as set.

@@ -41,7 +41,7 @@ bool readImage(const std::string& path, const AcceptHeader& accept, DecodedImage
     }
     // Its first frame would stand for the whole movie without a word.
     if (std::string(input->format_name()).rfind("FFmpeg", 0) == 0) {
-        error = "is a movie; image inputs and imported images take still pictures";
+        error = "is a movie, not a still picture";
         return false;
     }
     const OIIO::ImageSpec& spec = input->spec();
