@@ -84,7 +84,7 @@ private:
         renderAtTimeWithEvents(*m_renderer, m_events.get(), m_cursor, time);
     }
     int failMovie(const std::string& when) {
-        return fail("LumivaneCLI: " + *m_movieProblem,
+        return fail("LumivaneCLI: " + *m_movieProblem + " (" + when + ")",
                     "Failed to read an image input's movie " + when);
     }
 
