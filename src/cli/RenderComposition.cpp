@@ -10,6 +10,7 @@
 #include "base/Log.h"
 #include "cli/EventReplay.h"
 #include "cli/FrameOutput.h"
+#include "cli/MovieInputs.h"
 #include "cli/ProgressReporter.h"
 #include "cli/RenderFingerprint.h"
 #include "cli/RenderPlan.h"
@@ -66,6 +67,7 @@ private:
     bool createRenderer();
     std::unique_ptr<OffscreenRenderer> tryRenderer(ColorSpace colorSpace);
     std::optional<std::string> setPublishedInputs();
+    std::optional<std::string> loadImageInputs();
     void setFixedInput(const char* key, const PlistValue& value);
     void startAtFirstFrame();
     std::string carriedState() const;
@@ -77,7 +79,13 @@ private:
     int addFrameInFlight();
     void checkpoint();
     void renderAt(double time) {
+        auto shown = m_movies.showAt(*m_renderer, time);
+        if (!shown && !m_movieProblem) m_movieProblem = shown.error();
         renderAtTimeWithEvents(*m_renderer, m_events.get(), m_cursor, time);
+    }
+    int failMovie(const std::string& when) {
+        return fail("LumivaneCLI: " + *m_movieProblem + " (" + when + ")",
+                    "Failed to read an image input's movie " + when);
     }
 
     RenderSettings& m_settings;
@@ -90,6 +98,9 @@ private:
     size_t m_cursor = 0;
     // The frame on its way back from the GPU while the next one renders.
     std::optional<std::pair<int, ReadbackTicket>> m_inFlight;
+    MovieInputs m_movies;
+    // A movie that broke while rendering: the render fails at the frame.
+    std::optional<std::string> m_movieProblem;
 };
 
 bool Render::loadComposition() {
@@ -135,8 +146,6 @@ bool Render::createRenderer() {
 std::optional<std::string> Render::setPublishedInputs() {
     auto inputValues = m_settings.inputValues();
     const PlistDict* values = inputValues ? inputValues->asDict() : nullptr;
-    // Only the command line gives text where an image belongs; said, not ignored.
-    const bool fromCommandLine = !m_settings.appController();
     if (values) {
         PlistDict attributes = m_renderer->attributes();
         for (const std::string& key : m_renderer->inputKeys()) {
@@ -155,8 +164,6 @@ std::optional<std::string> Render::setPublishedInputs() {
                 m_renderer->setValue(PlistValue(value->intValue()), key);
             } else if (portType == QCPortTypeNumber) {
                 m_renderer->setValue(PlistValue(value->doubleValue()), key);
-            } else if (portType == QCPortTypeImage && fromCommandLine) {
-                return "image inputs take no value on the command line [" + key + "]";
             }
         }
     }
@@ -164,6 +171,32 @@ std::optional<std::string> Render::setPublishedInputs() {
     setFixedInput("LumivaneRender", PlistValue(true));
     setFixedInput("LumivaneAntialias", PlistValue(m_plan.downscale));
     setFixedInput("LumivaneMotionBlur", PlistValue(static_cast<double>(m_plan.extraSubframes)));
+    return std::nullopt;
+}
+
+// Image inputs take a file, relative to the working directory; one that
+// cannot be drawn stops the render before anything is written.
+std::optional<std::string> Render::loadImageInputs() {
+    auto inputValues = m_settings.inputValues();
+    const PlistDict* values = inputValues ? inputValues->asDict() : nullptr;
+    if (!values) return std::nullopt;
+    for (const CompositionInput& input : m_composition->inputs()) {
+        const PlistValue* value = values->find(input.name);
+        if (input.type != InputType::Image || !value || !value->isString()) continue;
+        const std::string& path = *value->asString();
+        try {
+            // A large image, or one slow to arrive over the network.
+            auto problem = runStoppable([&]() -> std::optional<std::string> {
+                auto movie = m_movies.take(input.name, path);
+                if (!movie) return movie.error();
+                if (!movie.value()) m_renderer->setValue(*value, input.name);
+                return std::nullopt;
+            });
+            if (problem) return problem;
+        } catch (const EngineError& error) {
+            return error.what();
+        }
+    }
     return std::nullopt;
 }
 
@@ -322,6 +355,7 @@ int Render::renderFrames() {
             // The frame goes on with whatever the renderer holds.
         }
         if (!direct) accumulateFrame(frameTime);
+        if (m_movieProblem) return failMovie("at frame " + std::to_string(i + 1));
         if (int result = readBackFrame(i); result != 0) return result;
         runLoopPass();
     }
@@ -362,6 +396,8 @@ int Render::run() {
     }
 
     if (auto problem = setPublishedInputs()) return refuse(*problem);
+    if (auto problem = loadImageInputs())
+        return fail("LumivaneCLI: " + *problem, "Failed to load an image input");
     // A text input that cannot be drawn would render as nothing.
     if (auto problem = m_renderer->inputProblem())
         return fail("LumivaneCLI: " + *problem, "Failed to create offscreen renderer");
@@ -373,6 +409,7 @@ int Render::run() {
     if (auto failure = m_output->check(m_settings, m_plan.frameCount, frameWidth, frameHeight))
         return failOutput(*failure);
     startAtFirstFrame();
+    if (m_movieProblem) return failMovie("before the first frame");
 
     if (auto failure = m_output->open(m_settings, m_plan.frameCount, frameWidth, frameHeight))
         return failOutput(*failure);

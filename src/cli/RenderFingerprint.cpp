@@ -1,5 +1,6 @@
 #include "cli/RenderFingerprint.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -29,6 +30,13 @@ std::string valueText(const PlistValue& value) {
     return value.stringValue();
 }
 
+bool isImageFile(const Composition& composition, const std::string& key, const PlistValue& value) {
+    const auto& inputs = composition.inputs();
+    auto it = std::find_if(inputs.begin(), inputs.end(),
+                           [&](const CompositionInput& input) { return input.name == key; });
+    return it != inputs.end() && it->type == InputType::Image && value.isString();
+}
+
 std::string recordingDigest(const EventArray* events) {
     if (!events || events->empty()) return "none";
     PlistArray entries;
@@ -53,9 +61,12 @@ std::string inputLines(const RenderSettings& settings, const Composition& compos
     if (!dict) return lines;
     // Only keys the composition has reach its frames; in its own order.
     for (const std::string& key : composition.inputKeys()) {
-        if (const PlistValue* value = dict->find(key)) {
-            lines += originLine("input." + key, valueText(*value));
-        }
+        const PlistValue* value = dict->find(key);
+        if (!value) continue;
+        // An image's pixels matter, not where each machine keeps the file.
+        lines += originLine("input." + key, isImageFile(composition, key, *value)
+                                                ? "file:" + fileDigest(*value->asString())
+                                                : valueText(*value));
     }
     return lines;
 }

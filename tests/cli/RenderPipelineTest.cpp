@@ -179,6 +179,101 @@ TEST_F(RenderPipeline, PublishedInputsConvertByPortType) {
     EXPECT_NEAR(fixed.b, 64, 1);   // LumivaneMotionBlur = 2, shown as 2/8
 }
 
+// A picture whose every pixel differs, written where the renderer runs.
+void writePicture(const std::string& path, int width, int height) {
+    OIIO::ImageBuf picture(OIIO::ImageSpec(width, height, 3, OIIO::TypeDesc::UINT8));
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const float rgb[3] = {x * 20 / 255.0f, y * 30 / 255.0f, (x * 7 + y * 11) / 255.0f};
+            picture.setpixel(x, y, rgb, 3);
+        }
+    }
+    ASSERT_TRUE(picture.write(path)) << picture.geterror();
+}
+
+TEST_F(RenderPipeline, ImageInputsTakeAFileFromTheWorkingDirectory) {
+    writePicture(m_dir.file("photo.png"), 12, 8);
+    writePicture(m_dir.file("wide.png"), 30, 20);
+    test::writeFile(m_dir.file("empty.png"), "");
+    test::writeFile(m_dir.file("garbage.png"), std::string(4096, '\x5a'));
+    fs::create_directory(m_dir.file("folder.png"));
+    test::ProcessOptions inDir = test::withTimeout(120);
+    inDir.workingDirectory = m_dir.path();
+    const auto run = [&](const std::string& value, const std::string& show) {
+        return runProcess(
+            {test::cliPath(), "-w", "12", "-h", "8", "-d", "0.034", "-c", "public.png", "-o",
+             "frames", "-p", "inputImage=" + value, "-p", "show=" + show, dataFile("filter.qtz")},
+            inDir);
+    };
+
+    auto through = run("photo.png", "0");
+    ASSERT_EQ(through.status, 0) << through.err;
+    for (auto [x, y] : {std::pair{0, 0}, {11, 0}, {5, 3}, {0, 7}, {11, 7}}) {
+        Pixel p = pixel("Image-1.png", x, y);
+        EXPECT_NEAR(p.r, x * 20, 1) << x << "," << y;
+        EXPECT_NEAR(p.g, y * 30, 1) << x << "," << y;
+        EXPECT_NEAR(p.b, x * 7 + y * 11, 1) << x << "," << y;
+    }
+    // The image's own size, not the render's.
+    ASSERT_EQ(run("wide.png", "1").status, 0);
+    Pixel sizes = pixel("Image-1.png");
+    EXPECT_EQ(std::vector<int>({sizes.r, sizes.g, sizes.b}), std::vector<int>({30, 20, 30}));
+    ASSERT_EQ(run("wide.png", "2").status, 0);
+    Pixel rect = pixel("Image-1.png");
+    EXPECT_EQ(std::vector<int>({rect.r, rect.g, rect.b}), std::vector<int>({20, 30, 20}));
+    ASSERT_EQ(run("wide.png", "3").status, 0);
+    Pixel stamp = pixel("Image-1.png");
+    EXPECT_EQ(std::vector<int>({stamp.r, stamp.g, stamp.b}), std::vector<int>({3, 2, 3}))
+        << "an imported image has the uniforms too";
+
+    fs::remove_all(m_dir.file("frames"));
+    const std::pair<const char*, const char*> bad[] = {
+        {"missing.png", "\"missing.png\": no such file"},
+        {"empty.png", "\"empty.png\": is empty"},
+        {"garbage.png", "\"garbage.png\": "},
+        {"folder.png", "\"folder.png\": is not a regular file but a directory"},
+    };
+    for (auto [file, message] : bad) {
+        auto refused = run(file, "0");
+        EXPECT_EQ(refused.status, 254) << file;
+        EXPECT_NE(refused.err.find(std::string("LumivaneCLI: ") + message), std::string::npos)
+            << refused.err;
+        EXPECT_FALSE(fs::exists(m_dir.file("frames"))) << file;
+    }
+}
+
+// A source whose frame k shows k: each output frame must show the source
+// frame whose interval holds its composition time, the last one after the end.
+TEST_F(RenderPipeline, MovieInputsShowTheFrameAtEachTime) {
+    const std::string source = m_dir.file("counted.mov");
+    ASSERT_EQ(runProcess({test::cliPath(), "-w", "16", "-h", "8", "-f", "10", "-d", "1", "-c",
+                          "FFV1", "-o", source, dataFile("counters.qtz")})
+                  .status,
+              0);
+    struct Case {
+        std::vector<std::string> options;
+        std::vector<int> shown;
+    };
+    const Case cases[] = {
+        {{"-f", "10", "-d", "1.2"}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 9, 9}},
+        {{"-f", "20", "-d", "0.5"}, {0, 0, 1, 1, 2, 2, 3, 3, 4, 4}},
+        {{"-f", "7", "-d", "1"}, {0, 1, 2, 4, 5, 7, 8}},
+        {{"-f", "10", "-d", "0.3", "-s", "0.35", "-l", "0.5"}, {3, 4, 4}},
+        {{"-f", "10", "-d", "0.4", "-s", "0.9", "-l", "-1"}, {9, 8, 7, 6}},
+        {{"-f", "10", "-d", "1", "--frames", "5-7"}, {4, 5, 6}},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(m_dir.file("frames"));
+        std::vector<std::string> options = c.options;
+        options.insert(options.end(), {"-p", "inputImage=" + source});
+        ASSERT_EQ(render("filter.qtz", options).status, 0) << c.options[1];
+        std::vector<int> shown;
+        for (const std::string& name : frames())
+            if (name.front() != '.') shown.push_back(pixel(name).r);
+        EXPECT_EQ(shown, c.shown) << c.options[1] << " " << c.options.back();
+    }
+}
+
 TEST_F(RenderPipeline, DurationShorterThanAFrameRendersNothing) {
     auto result = render("timecode.qtz", {"-d", "0.01", "-v"});
     EXPECT_EQ(result.status, 0) << result.err;

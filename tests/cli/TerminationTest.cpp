@@ -327,7 +327,6 @@ protected:
         if (argument == "RECORDING") return recording("endless", "inf");
         if (argument == "LONGRECORDING") return recording("long", "1e300");
         if (argument == "TRAILS") return compositionNamed("trails.qtz");
-        if (argument == "IMAGEINPUT") return composition("picture", "image", "");
         if (argument == "TEXTINPUT") return composition("caption", "text", "Greetings");
         if (argument.rfind("PLAINFILE", 0) == 0) {
             test::writeFile(m_dir.file("plain.txt"), "not a directory");
@@ -407,10 +406,6 @@ INSTANTIATE_TEST_SUITE_P(
                     255,
                     "Too many pre-roll renders: a start time of 1e+09 s is 30000000000 renders"},
         RefusalCase{"StatelessStartsAtOnce", {"-s", "1e9", "-d", "1"}, 0, ""},
-        RefusalCase{"ImageInputValue",
-                    {"-p", "picture=badge.png", "IMAGEINPUT"},
-                    255,
-                    "image inputs take no value on the command line [picture]"},
         RefusalCase{"TextWithoutImageModule",
                     {"TEXTINPUT"},
                     254,

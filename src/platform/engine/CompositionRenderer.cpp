@@ -86,7 +86,7 @@ void CompositionRenderer::buildProgram() {
         slot.value = input.defaultValue;
         slot.location = at(input.name);
         if (input.isImageLike()) {
-            slot.sizeLocation = at("_isf_size_" + input.name);
+            slot.sizeUniforms.locate(id, input.name);
             slot.unit = assignUnit(slot.location);
             if (input.type == InputType::Text)
                 drawText(slot, input, *input.defaultValue.asString());
@@ -99,7 +99,7 @@ void CompositionRenderer::buildProgram() {
     for (const ImportedImage& image : m_composition->importedImages()) {
         ImageSlot slot;
         slot.location = at(image.name);
-        slot.sizeLocation = at("_isf_size_" + image.name);
+        slot.sizeUniforms.locate(id, image.name);
         slot.unit = assignUnit(slot.location);
         slot.size = {float(image.pixels.width), float(image.pixels.height)};
         m_imported.push_back(std::move(slot));
@@ -158,8 +158,7 @@ void CompositionRenderer::buildPasses() {
                 target.persistent = pass.persistent;
                 target.isFloat = pass.floatTarget;
                 target.location = glGetUniformLocation(m_program.id(), pass.target.c_str());
-                target.sizeLocation =
-                    glGetUniformLocation(m_program.id(), ("_isf_size_" + pass.target).c_str());
+                target.sizeUniforms.locate(m_program.id(), pass.target);
                 target.unit = assignUnit(target.location);
                 m_targets.push_back(std::move(target));
                 it = m_targets.end() - 1;
@@ -236,6 +235,15 @@ void CompositionRenderer::setValue(const PlistValue& value, const std::string& k
     }
     if (input.type == InputType::Event) slot.eventPending = coerced->boolValue();
     slot.value = std::move(*coerced);
+}
+
+void CompositionRenderer::setImagePixels(const std::string& key, TexturePixels pixels) {
+    const auto& inputs = m_composition->inputs();
+    auto it = std::find_if(inputs.begin(), inputs.end(), [&](const CompositionInput& in) {
+        return in.name == key && in.type == InputType::Image;
+    });
+    if (it == inputs.end()) throw EngineError("no image input named \"" + key + "\"");
+    m_inputs[size_t(it - inputs.begin())].pendingPixels = std::move(pixels);
 }
 
 std::optional<PlistValue> CompositionRenderer::valueForInputKey(const std::string& key) const {
@@ -353,12 +361,12 @@ void CompositionRenderer::setInputUniforms() {
                 break;
             }
             default:
-                glUniform2f(slot.sizeLocation, slot.size[0], slot.size[1]);
+                slot.sizeUniforms.set(slot.size[0], slot.size[1]);
                 break;
         }
     }
     for (const ImageSlot& image : m_imported) {
-        glUniform2f(image.sizeLocation, image.size[0], image.size[1]);
+        image.sizeUniforms.set(image.size[0], image.size[1]);
     }
 }
 
@@ -459,7 +467,7 @@ void CompositionRenderer::bindTextures() {
     for (const TargetSlot& target : m_targets) {
         bind(target.unit, target.textures[target.front] ? target.textures[target.front].id()
                                                         : m_emptyTexture.id());
-        glUniform2f(target.sizeLocation, float(target.width), float(target.height));
+        target.sizeUniforms.set(float(target.width), float(target.height));
     }
     bind(m_keyboardUnit, m_keyboardTexture.id());
     glActiveTexture(GL_TEXTURE0);

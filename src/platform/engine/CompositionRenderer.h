@@ -17,6 +17,7 @@
 #include "platform/engine/FullScreenQuad.h"
 #include "platform/engine/GLContext.h"
 #include "platform/engine/GLObjects.h"
+#include "platform/engine/ImageSizeUniforms.h"
 #include "platform/engine/PassSizeExpression.h"
 #include "platform/engine/UserInputState.h"
 
@@ -38,6 +39,9 @@ public:
     std::optional<PlistValue> valueForInputKey(const std::string& key) const;
     // Throws EngineError for an unknown key or a value that does not fit.
     void setValue(const PlistValue& value, const std::string& key);
+    // An image input's pixels from elsewhere (a movie's frame); its value,
+    // the file's name, stays. Throws EngineError unless `key` is an image input.
+    void setImagePixels(const std::string& key, TexturePixels pixels);
     PlistDict propertyListFromInputValues() const;
     // Why an input is drawn as nothing though it has a value (a text input
     // whose text cannot be drawn), or nothing when every input is as set.
@@ -74,7 +78,7 @@ private:
         GLTexture texture;
         std::array<float, 2> size{};
         GLint location = -1;
-        GLint sizeLocation = -1;
+        ImageSizeUniforms sizeUniforms;
         int unit = -1;
     };
     void drawText(InputSlot& slot, const CompositionInput& input, const std::string& text);
@@ -83,7 +87,7 @@ private:
         GLTexture texture;
         std::array<float, 2> size{};
         GLint location = -1;
-        GLint sizeLocation = -1;
+        ImageSizeUniforms sizeUniforms;
         int unit = -1;
     };
     struct TargetSlot {
@@ -96,7 +100,7 @@ private:
         int width = 0;
         int height = 0;
         GLint location = -1;
-        GLint sizeLocation = -1;
+        ImageSizeUniforms sizeUniforms;
         int unit = -1;
     };
     struct PassSlot {

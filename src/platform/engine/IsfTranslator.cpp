@@ -4,6 +4,8 @@
 #include <cctype>
 #include <map>
 
+#include "platform/engine/ImageSizeUniforms.h"
+
 namespace lumivane {
 namespace {
 
@@ -95,8 +97,8 @@ const char* glslType(InputType type) {
     }
 }
 
-std::string imageDeclaration(const std::string& name) {
-    return "uniform sampler2D " + name + ";\nuniform vec2 _isf_size_" + name + ";\n";
+std::string imageDeclaration(const std::string& name, const std::string& body) {
+    return "uniform sampler2D " + name + ";\n" + ImageSizeUniforms::declarations(name, body);
 }
 
 const char* kMacros =
@@ -126,8 +128,18 @@ const BuiltinUniform kBuiltinUniforms[] = {
     {"MODIFIERS", "uniform int MODIFIERS;\n", false},
 };
 
+int countLines(const std::string& text) {
+    return int(std::count(text.begin(), text.end(), '\n'));
+}
+
+}  // namespace
+
+IsfTranslator::IsfTranslator(const std::vector<CompositionInput>& inputs,
+                             const std::vector<std::string>& imageNames)
+    : m_inputs(inputs), m_imageNames(imageNames) {}
+
 // Whether the shader declares "uniform [precision] <type> name" itself.
-bool declaresUniform(const std::string& text, const std::string& name) {
+bool IsfTranslator::declaresUniform(const std::string& text, const std::string& name) {
     for (size_t pos = text.find("uniform"); pos != std::string::npos;
          pos = text.find("uniform", pos + 1)) {
         if ((pos > 0 && isIdentifierChar(text[pos - 1])) ||
@@ -146,16 +158,6 @@ bool declaresUniform(const std::string& text, const std::string& name) {
     return false;
 }
 
-int countLines(const std::string& text) {
-    return int(std::count(text.begin(), text.end(), '\n'));
-}
-
-}  // namespace
-
-IsfTranslator::IsfTranslator(const std::vector<CompositionInput>& inputs,
-                             const std::vector<std::string>& imageNames)
-    : m_inputs(inputs), m_imageNames(imageNames) {}
-
 bool IsfTranslator::usesIdentifier(const std::string& text, const std::string& identifier) {
     for (size_t pos = text.find(identifier); pos != std::string::npos;
          pos = text.find(identifier, pos + 1)) {
@@ -167,16 +169,16 @@ bool IsfTranslator::usesIdentifier(const std::string& text, const std::string& i
     return false;
 }
 
-std::string IsfTranslator::inputDeclarations() const {
+std::string IsfTranslator::inputDeclarations(const std::string& body) const {
     std::string out;
     for (const CompositionInput& input : m_inputs) {
         if (input.isImageLike()) {
-            out += imageDeclaration(input.name);
+            out += imageDeclaration(input.name, body);
         } else {
             out += std::string("uniform ") + glslType(input.type) + " " + input.name + ";\n";
         }
     }
-    for (const std::string& name : m_imageNames) out += imageDeclaration(name);
+    for (const std::string& name : m_imageNames) out += imageDeclaration(name, body);
     return out;
 }
 
@@ -202,7 +204,7 @@ std::string IsfTranslator::prelude(Stage stage, const std::string& body) const {
         out += "in vec2 isf_VertPos;\nout vec2 isf_FragNormCoord;\n";
     }
     out += builtinDeclarations(body);
-    out += inputDeclarations();
+    out += inputDeclarations(body);
     out += kMacros;
     if (stage == Stage::Vertex) {
         out +=

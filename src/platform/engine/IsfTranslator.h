@@ -27,10 +27,12 @@ public:
     // Whether `text` uses the identifier (outside of nothing cleverer than a
     // whole-word match).
     static bool usesIdentifier(const std::string& text, const std::string& identifier);
+    // Whether `text` declares "uniform [precision] <type> name" itself.
+    static bool declaresUniform(const std::string& text, const std::string& name);
 
 private:
     std::string prelude(Stage stage, const std::string& body) const;
-    std::string inputDeclarations() const;
+    std::string inputDeclarations(const std::string& body) const;
     std::string builtinDeclarations(const std::string& body) const;
 
     const std::vector<CompositionInput>& m_inputs;

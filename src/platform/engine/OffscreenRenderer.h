@@ -60,6 +60,9 @@ public:
     void setValue(const PlistValue& value, const std::string& key) {
         m_renderer->setValue(value, key);
     }
+    void setImagePixels(const std::string& key, TexturePixels pixels) {
+        m_renderer->setImagePixels(key, std::move(pixels));
+    }
     PlistDict propertyListFromInputValues() const {
         return m_renderer->propertyListFromInputValues();
     }

@@ -84,6 +84,9 @@ Result<TexturePixels> loadTexturePixels(const std::string& path) {
     // A FIFO or a device would block the render or never end; only files are images.
     auto file = openBoundedFile(path, kMaxImageFileSize);
     if (!file) return Error{file.error()};
+    struct stat info {};
+    // A decoder would call it a damaged file of its kind, which says less.
+    if (::fstat(file->get(), &info) == 0 && info.st_size == 0) return errorAt(path, "is empty");
     // A few bytes of header can claim any size; refuse before allocating.
     const auto accept = [](const imagefiles::ImageHeader& header, std::string& why) {
         if (header.width <= 0 || header.height <= 0 || header.channels <= 0) {

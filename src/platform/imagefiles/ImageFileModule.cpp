@@ -39,6 +39,11 @@ bool readImage(const std::string& path, const AcceptHeader& accept, DecodedImage
         error = OIIO::geterror();
         return false;
     }
+    // Its first frame would stand for the whole movie without a word.
+    if (std::string(input->format_name()).rfind("FFmpeg", 0) == 0) {
+        error = "is a movie, not a still picture";
+        return false;
+    }
     const OIIO::ImageSpec& spec = input->spec();
     ImageHeader& header = image.header;
     header.width = spec.width;
