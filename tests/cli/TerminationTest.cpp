@@ -165,8 +165,9 @@ TEST(TerminationFault, OwnFaultEndsTheProcessByItsSignal) {
     PrivateRenderer renderer(true);
     test::TempDir dir;
     const std::string errors = dir.file("stderr.txt");
+    // TIFF frames go through the module (PNG frames do not).
     test::ChildProcess cli({renderer.cli(), "-vv", "-w", "64", "-h", "48", "-d", "60", "-c",
-                            "public.png", "-o", dir.file("frames"), demo()},
+                            "public.tiff", "-o", dir.file("frames"), demo()},
                            errors);
     ASSERT_TRUE(cli.waitForLine("Frame 5 of", 60)) << cli.out();
     std::filesystem::resize_file(renderer.module(), 0);
