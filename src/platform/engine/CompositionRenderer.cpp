@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "base/Log.h"
 #include "platform/engine/EngineError.h"
@@ -540,7 +541,9 @@ Result<void> CompositionRenderer::render(double time, const RenderArguments* arg
     }
     for (InputSlot& slot : m_inputs) slot.eventPending = false;
     m_lastTime = time;
-    ++m_frameIndex;
+    // FRAMEINDEX is a GLSL int: a render that starts past its range (a late
+    // start without a pre-roll) stays at its largest value.
+    if (m_frameIndex < std::numeric_limits<int>::max()) ++m_frameIndex;
     return drawn;
 }
 
