@@ -39,18 +39,7 @@ trap 'rm -rf "$TMP"' EXIT
 RATE=24
 DURATION=$(awk -v f="$FRAMES" -v r="$RATE" 'BEGIN { printf "%.6f", f / r }')
 
-# Prints "WALL CPU" in seconds for one command and every process it starts.
-measure() {
-    local start end before after me=$BASHPID
-    # Children's times count once waited for.
-    before=$(awk '{ print $14 + $15 + $16 + $17 }' "/proc/$me/stat")
-    start=$(date +%s.%N)
-    "$@" >/dev/null
-    end=$(date +%s.%N)
-    after=$(awk '{ print $14 + $15 + $16 + $17 }' "/proc/$me/stat")
-    awk -v s="$start" -v e="$end" -v b="$before" -v a="$after" -v hz="$(getconf CLK_TCK)" \
-        'BEGIN { printf "%.2f %.2f\n", e - s, (a - b) / hz }'
-}
+. "$ROOT/bench/measure.sh"
 
 RENDER=(-w "${SIZE%x*}" -h "${SIZE#*x}" -f "$RATE" -d "$DURATION" -m "$BLUR" -c avc1)
 split_render() {

@@ -35,17 +35,7 @@ DURATION=$(awk -v f="$FRAMES" -v r="$RATE" 'BEGIN { printf "%.6f", f / r }')
 RENDER=(-w "${SIZE%x*}" -h "${SIZE#*x}" -f "$RATE" -d "$DURATION")
 COMPOSITION=$ROOT/resources/compositions/demo.qtz
 
-# "WALL CPU" in seconds for one command, its children included.
-measure() {
-    local start end before after me=$BASHPID
-    before=$(awk '{ print $14 + $15 + $16 + $17 }' "/proc/$me/stat")
-    start=$(date +%s.%N)
-    "$@" >/dev/null
-    end=$(date +%s.%N)
-    after=$(awk '{ print $14 + $15 + $16 + $17 }' "/proc/$me/stat")
-    awk -v s="$start" -v e="$end" -v b="$before" -v a="$after" -v hz="$(getconf CLK_TCK)" \
-        'BEGIN { printf "%.2f %.2f\n", e - s, (a - b) / hz }'
-}
+. "$ROOT/bench/measure.sh"
 
 # The median run of RUNS.
 median() {
