@@ -14,7 +14,7 @@ BUILD_DIR=${LUMIVANE_BUILD_DIR:-build}
 PACKAGES=(
     build-essential cmake ninja-build pkg-config python3 man-db
     libepoxy-dev libegl-dev libegl-mesa0 libgl1-mesa-dri libgbm1
-    libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
+    libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libavfilter-dev libswresample-dev ffmpeg
     libopenimageio-dev libplist-dev nlohmann-json3-dev libmuparser-dev
     libfontconfig-dev fonts-dejavu-core
     libgtest-dev clang libclang-rt-14-dev clang-format
