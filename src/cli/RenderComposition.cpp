@@ -187,7 +187,7 @@ std::optional<std::string> Render::loadImageInputs() {
         try {
             // A large image, or one slow to arrive over the network.
             auto problem = runStoppable([&]() -> std::optional<std::string> {
-                auto movie = m_movies.take(input.name, path);
+                auto movie = m_movies.take(input.name, path, *values, *m_renderer, *m_composition);
                 if (!movie) return movie.error();
                 if (!movie.value()) m_renderer->setValue(*value, input.name);
                 return std::nullopt;

@@ -6,6 +6,7 @@
 
 #include "platform/media/ContentDigest.h"
 #include "platform/media/MovieChunk.h"
+#include "platform/media/MovieDecoder.h"
 #include "shared/EventPropertyList.h"
 
 namespace lumivane {
@@ -22,6 +23,14 @@ std::string number(double value) {
 std::string fileDigest(const std::string& path) {
     auto digest = ContentDigest::ofFile(path);
     return digest ? *digest : "unreadable";
+}
+
+// A sequence pattern names many files: its text stands for them.
+std::string imageDigest(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::exists(path, error) && MovieDecoder::isSequencePattern(path))
+        return "sequence:" + path;
+    return "file:" + fileDigest(path);
 }
 
 std::string valueText(const PlistValue& value) {
@@ -64,9 +73,14 @@ std::string inputLines(const RenderSettings& settings, const Composition& compos
         const PlistValue* value = dict->find(key);
         if (!value) continue;
         // An image's pixels matter, not where each machine keeps the file.
-        lines += originLine("input." + key, isImageFile(composition, key, *value)
-                                                ? "file:" + fileDigest(*value->asString())
-                                                : valueText(*value));
+        const bool image = isImageFile(composition, key, *value);
+        lines +=
+            originLine("input." + key, image ? imageDigest(*value->asString()) : valueText(*value));
+        // How an image's movie plays changes the frames too.
+        for (const char* option : {".loop", ".rate"}) {
+            const PlistValue* given = image ? dict->find(key + option) : nullptr;
+            if (given) lines += originLine("input." + key + option, valueText(*given));
+        }
     }
     return lines;
 }

@@ -46,6 +46,7 @@ public:
     // Why an input is drawn as nothing though it has a value (a text input
     // whose text cannot be drawn), or nothing when every input is as set.
     std::optional<std::string> inputProblem() const;
+    int maxTextureSize() const { return m_maxTextureSize; }
 
     // Draws the composition at `time` into `framebuffer` (width x height).
     // Fails when the context cannot be made current or a pass target cannot

@@ -68,6 +68,8 @@ public:
     }
     // See CompositionRenderer::inputProblem.
     std::optional<std::string> inputProblem() const { return m_renderer->inputProblem(); }
+    // The largest side an image input's texture may have.
+    int maxTextureSize() const { return m_renderer->maxTextureSize(); }
 
     // arguments may be nullptr. Fails when the context is lost or a pass
     // target cannot be made.
