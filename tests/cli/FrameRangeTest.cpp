@@ -65,11 +65,29 @@ protected:
         const SplitCase& split = GetParam();
         std::vector<std::string> argv = {test::cliPath(), "-w", "16",     "-h", "8", "-c",
                                          "public.png",    "-o", directory};
-        for (const std::string& option : split.options)
-            argv.push_back(option == "TAKE" ? saveGesture(m_dir.file("take.qtz")) : option);
+        for (const std::string& option : split.options) {
+            if (option == "TAKE") {
+                argv.push_back(saveGesture(m_dir.file("take.qtz")));
+            } else if (option == "MOVIE") {
+                argv.push_back("inputImage=" + countedMovie());
+            } else {
+                argv.push_back(option);
+            }
+        }
         argv.insert(argv.end(), extra.begin(), extra.end());
         argv.push_back(dataFile(split.composition));
         return runProcess(argv, test::withTimeout(120));
+    }
+
+    // A movie whose frame k shows k, made once per case.
+    std::string countedMovie() {
+        const std::string path = m_dir.file("counted.mkv");
+        if (std::filesystem::exists(path)) return path;
+        EXPECT_EQ(runProcess({test::cliPath(), "-w", "16", "-h", "8", "-f", "10", "-d", "1", "-c",
+                              "FFV1", "-o", path, dataFile("counters.qtz")})
+                      .status,
+                  0);
+        return path;
     }
 
     test::TempDir m_dir;
@@ -121,6 +139,12 @@ INSTANTIATE_TEST_SUITE_P(
                   {"4-10", "1-3"},
                   "no state between frames, so no pre-roll",
                   10},
+        SplitCase{"MovieSourceWithBlurAtAnotherRate",
+                  "filter.qtz",
+                  {"-f", "7", "-d", "1.2", "-s", "0.35", "-m", "2", "-p", "MOVIE"},
+                  {"5-8", "1-4"},
+                  "Frames 5-8 of 8: the composition keeps no state between frames, so no pre-roll",
+                  8},
         SplitCase{"RecordedInput",
                   "inputstate.qtz",
                   {"-e", "TAKE", "-m", "2"},

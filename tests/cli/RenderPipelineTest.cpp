@@ -197,6 +197,10 @@ TEST_F(RenderPipeline, ImageInputsTakeAFileFromTheWorkingDirectory) {
     test::writeFile(m_dir.file("empty.png"), "");
     test::writeFile(m_dir.file("garbage.png"), std::string(4096, '\x5a'));
     fs::create_directory(m_dir.file("folder.png"));
+    ASSERT_EQ(runProcess({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i",
+                          "sine=duration=0.2", m_dir.file("tone.wav")})
+                  .status,
+              0);
     test::ProcessOptions inDir = test::withTimeout(120);
     inDir.workingDirectory = m_dir.path();
     const auto run = [&](const std::string& value, const std::string& show) {
@@ -232,6 +236,8 @@ TEST_F(RenderPipeline, ImageInputsTakeAFileFromTheWorkingDirectory) {
         {"empty.png", "\"empty.png\": is empty"},
         {"garbage.png", "\"garbage.png\": "},
         {"folder.png", "\"folder.png\": is not a regular file but a directory"},
+        {"tone.wav", "\"tone.wav\": has no video stream"},
+        {"shots/frame-%04d.png", "\"shots/frame-%04d.png\": no file matches the pattern"},
     };
     for (auto [file, message] : bad) {
         auto refused = run(file, "0");
@@ -242,36 +248,105 @@ TEST_F(RenderPipeline, ImageInputsTakeAFileFromTheWorkingDirectory) {
     }
 }
 
-// A source whose frame k shows k: each output frame must show the source
-// frame whose interval holds its composition time, the last one after the end.
+// A source whose frame k shows k, as a movie and as an image sequence: each
+// output frame must show the source frame whose interval holds its
+// composition time, the last one held after the end unless it loops.
 TEST_F(RenderPipeline, MovieInputsShowTheFrameAtEachTime) {
-    const std::string source = m_dir.file("counted.mov");
-    ASSERT_EQ(runProcess({test::cliPath(), "-w", "16", "-h", "8", "-f", "10", "-d", "1", "-c",
-                          "FFV1", "-o", source, dataFile("counters.qtz")})
-                  .status,
-              0);
+    const std::string movie = m_dir.file("counted.mov");
+    const std::string sequence = m_dir.file("counted/Image-%02d.png");
+    for (auto [codec, path] : {std::pair{"FFV1", movie}, {"public.png", m_dir.file("counted")}}) {
+        ASSERT_EQ(runProcess({test::cliPath(), "-w", "16", "-h", "8", "-f", "10", "-d", "1", "-c",
+                              codec, "-o", path, dataFile("counters.qtz")})
+                      .status,
+                  0);
+    }
     struct Case {
+        std::string source;
         std::vector<std::string> options;
         std::vector<int> shown;
     };
     const Case cases[] = {
-        {{"-f", "10", "-d", "1.2"}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 9, 9}},
-        {{"-f", "20", "-d", "0.5"}, {0, 0, 1, 1, 2, 2, 3, 3, 4, 4}},
-        {{"-f", "7", "-d", "1"}, {0, 1, 2, 4, 5, 7, 8}},
-        {{"-f", "10", "-d", "0.3", "-s", "0.35", "-l", "0.5"}, {3, 4, 4}},
-        {{"-f", "10", "-d", "0.4", "-s", "0.9", "-l", "-1"}, {9, 8, 7, 6}},
-        {{"-f", "10", "-d", "1", "--frames", "5-7"}, {4, 5, 6}},
+        {movie, {"-f", "10", "-d", "1.2"}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 9, 9}},
+        {movie, {"-f", "20", "-d", "0.5"}, {0, 0, 1, 1, 2, 2, 3, 3, 4, 4}},
+        {movie, {"-f", "7", "-d", "1"}, {0, 1, 2, 4, 5, 7, 8}},
+        {movie, {"-f", "10", "-d", "0.3", "-s", "0.35", "-l", "0.5"}, {3, 4, 4}},
+        {movie, {"-f", "10", "-d", "0.4", "-s", "0.9", "-l", "-1"}, {9, 8, 7, 6}},
+        {movie, {"-f", "10", "-d", "1", "--frames", "5-7"}, {4, 5, 6}},
+        {movie,
+         {"-f", "10", "-d", "1.3", "-p", "inputImage.loop=1"},
+         {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 1, 2}},
+        {movie,
+         {"-f", "10", "-d", "0.4", "-s", "0.1", "-l", "-1", "-p", "inputImage.loop=1"},
+         {1, 0, 9, 8}},
+        // FFmpeg's 25 a second unless told.
+        {sequence, {"-f", "25", "-d", "0.48"}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 9, 9}},
+        {sequence,
+         {"-f", "20", "-d", "0.3", "-s", "0.8", "-p", "inputImage.rate=10"},
+         {8, 8, 9, 9, 9, 9}},
     };
     for (const Case& c : cases) {
         fs::remove_all(m_dir.file("frames"));
         std::vector<std::string> options = c.options;
-        options.insert(options.end(), {"-p", "inputImage=" + source});
-        ASSERT_EQ(render("filter.qtz", options).status, 0) << c.options[1];
+        options.insert(options.end(), {"-p", "inputImage=" + c.source});
+        const std::string name =
+            fs::path(c.source).filename().string() + " " + c.options[1] + " " + c.options.back();
+        ASSERT_EQ(render("filter.qtz", options).status, 0) << name;
         std::vector<int> shown;
-        for (const std::string& name : frames())
-            if (name.front() != '.') shown.push_back(pixel(name).r);
-        EXPECT_EQ(shown, c.shown) << c.options[1] << " " << c.options.back();
+        for (const std::string& frame : frames())
+            if (frame.front() != '.') shown.push_back(pixel(frame).r);
+        EXPECT_EQ(shown, c.shown) << name;
     }
+}
+
+// ProRes 4444 with alpha, tagged BT.709: through a filter, every pixel is the
+// filter applied to what FFmpeg's own player decodes, within 1/255, alpha kept.
+TEST_F(RenderPipeline, AlphaMovieKeepsItsColoursThroughAFilter) {
+    const int width = 32, height = 16;
+    // PNG alpha as it is stored, never multiplied in.
+    OIIO::ImageSpec straight(width, height, 4, OIIO::TypeDesc::UINT8);
+    straight.attribute("oiio:UnassociatedAlpha", 1);
+    OIIO::ImageBuf picture(straight);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const float rgba[4] = {x / 31.0f, y / 15.0f, (x + y) % 7 / 6.0f, (40 + 6 * x) / 255.0f};
+            picture.setpixel(x, y, rgba, 4);
+        }
+    }
+    ASSERT_TRUE(picture.write(m_dir.file("plate.png")));
+    const std::string source = m_dir.file("plate.mov");
+    ASSERT_EQ(runProcess({"/usr/bin/ffmpeg", "-v", "error", "-i", m_dir.file("plate.png"), "-vf",
+                          "scale=out_color_matrix=bt709:out_range=tv,format=yuva444p10le,"
+                          "setparams=colorspace=bt709:range=tv",
+                          "-c:v", "prores_ks", "-profile:v", "4444", source})
+                  .status,
+              0);
+    auto decoded =
+        runProcess({"/usr/bin/ffmpeg", "-v", "error", "-i", source, "-vf",
+                    "scale=in_color_matrix=bt709:in_range=tv,format=rgba", "-f", "rawvideo", "-"});
+    ASSERT_EQ(decoded.out.size(), size_t(width * height * 4)) << decoded.err;
+
+    auto result = render("invert.qtz", {"-w", std::to_string(width), "-h", std::to_string(height),
+                                        "-d", "0.034", "-p", "inputImage=" + source});
+    ASSERT_EQ(result.status, 0) << result.err;
+    OIIO::ImageBuf rendered(m_dir.file("frames/Image-1.png"), 0, 0, nullptr, &straight);
+    std::vector<uint8_t> pixels(size_t(width * height * 4));
+    ASSERT_TRUE(rendered.get_pixels(OIIO::ROI(0, width, 0, height, 0, 1, 0, 4),
+                                    OIIO::TypeDesc::UINT8, pixels.data()))
+        << rendered.geterror();
+    int worst = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const size_t at = 4 * size_t(y * width + x);
+            const auto* expected = reinterpret_cast<const uint8_t*>(decoded.out.data()) + at;
+            const uint8_t* got = pixels.data() + at;
+            for (int c = 0; c < 4; ++c) {
+                const int want = c < 3 ? 255 - expected[c] : expected[c];
+                worst = std::max(worst, std::abs(got[c] - want));
+                EXPECT_NEAR(got[c], want, 1) << x << "," << y << " channel " << c;
+            }
+        }
+    }
+    RecordProperty("worst", worst);
 }
 
 TEST_F(RenderPipeline, DurationShorterThanAFrameRendersNothing) {
