@@ -448,7 +448,11 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Images (*.png *.jpg *.jpeg *.tif *.tiff *.exr *.jp2 *.bmp)</source>
+        <source>Images and movies (*.png *.jpg *.jpeg *.tif *.tiff *.exr *.jp2 *.bmp *.mov *.mp4 *.m4v *.mkv *.webm *.avi *.mxf)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>All files (*)</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -96,6 +96,7 @@ bool CompositionDropView::loadCompositionFromFile(const QString& path, QString* 
 
 bool CompositionDropView::loadComposition(const QString& path, QString* error) {
     releaseRenderer();
+    m_movies.clear();
     m_composition.reset();
     m_compositionPath.clear();
     m_pendingInput.clear();
@@ -150,6 +151,7 @@ bool CompositionDropView::buildRenderer(const PlistDict& values, QString* error)
             logLine(failure.what());
         }
     }
+    m_movies.restart();
     m_renderedSinceBuild = false;
     return true;
 }
@@ -233,6 +235,7 @@ void CompositionDropView::paintGL() {
         input = std::move(m_pendingInput.front());
         m_pendingInput.pop_front();
     }
+    m_movies.showAt(*m_renderer, currentTime());
     const auto drawn = m_renderer->render(currentTime(), input ? &*input : nullptr,
                                           defaultFramebufferObject(), size.width(), size.height());
     m_renderedSinceBuild = true;
@@ -363,7 +366,31 @@ PlistDict CompositionDropView::attributes() const {
 }
 
 std::optional<PlistValue> CompositionDropView::valueForInputKey(const std::string& key) const {
-    return m_renderer ? m_renderer->valueForInputKey(key) : std::nullopt;
+    if (!m_renderer) return std::nullopt;
+    if (auto movie = m_movies.pathFor(key)) return PlistValue(*movie);
+    return m_renderer->valueForInputKey(key);
+}
+
+bool CompositionDropView::isImageInput(const std::string& key) const {
+    if (!m_composition) return false;
+    const auto& inputs = m_composition->inputs();
+    return std::any_of(inputs.begin(), inputs.end(), [&](const CompositionInput& input) {
+        return input.name == key && input.type == InputType::Image;
+    });
+}
+
+// The movie plays from the preview's current time on; one that cannot be
+// played leaves the input as it was.
+bool CompositionDropView::setMovie(const std::string& key, const std::string& path,
+                                   QString* error) {
+    if (auto taken = m_movies.take(key, path, m_renderer->maxTextureSize()); !taken) {
+        if (error) *error = QString::fromStdString(taken.error());
+        return false;
+    }
+    m_redrawRequested = true;
+    update();
+    emit inputValuesChanged();
+    return true;
 }
 
 bool CompositionDropView::setValue(const PlistValue& value, const std::string& key,
@@ -372,23 +399,30 @@ bool CompositionDropView::setValue(const PlistValue& value, const std::string& k
         if (error) *error = tr("No composition is open.");
         return false;
     }
-    const std::optional<PlistValue> before = m_renderer->valueForInputKey(key);
+    const bool image = isImageInput(key) && value.isString();
+    if (image && PreviewMovies::isMovie(*value.asString()))
+        return setMovie(key, *value.asString(), error);
+    const std::optional<PlistValue> before = valueForInputKey(key);
     try {
         m_renderer->setValue(value, key);
     } catch (const std::exception& failure) {
         if (error) *error = QString::fromStdString(failure.what());
         return false;
     }
+    if (image) m_movies.remove(key);
     // A new image from the same path or a fired event shows on the next frame
     // even while paused.
     m_redrawRequested = true;
     update();
-    if (m_renderer->valueForInputKey(key) != before) emit inputValuesChanged();
+    if (valueForInputKey(key) != before) emit inputValuesChanged();
     return true;
 }
 
 PlistDict CompositionDropView::propertyListFromInputValues() const {
-    return m_renderer ? m_renderer->propertyListFromInputValues() : PlistDict{};
+    if (!m_renderer) return {};
+    PlistDict values = m_renderer->propertyListFromInputValues();
+    m_movies.addPaths(values);
+    return values;
 }
 
 QString CompositionDropView::compositionPath() const {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/view/CompositionDropViewDelegate.h"
+#include "app/view/PreviewMovies.h"
 #include "app/view/WidgetGLContext.h"
 #include "base/PlistValue.h"
 #include "platform/engine/EngineKeys.h"
@@ -128,6 +129,8 @@ private:
     lumivane::Point normalizedPosition(const QPointF& position) const;
     void queueInput(std::shared_ptr<const lumivane::Event> event,
                     std::optional<lumivane::Point> location, bool coalesce);
+    bool isImageInput(const std::string& key) const;
+    bool setMovie(const std::string& key, const std::string& path, QString* error);
 
     CompositionDropViewDelegate* m_delegate = nullptr;
     lumivane::WidgetGLContext m_widgetContext;
@@ -138,6 +141,8 @@ private:
     lumivane::GLContext* m_rendererContext = nullptr;
     std::shared_ptr<lumivane::Composition> m_composition;
     std::unique_ptr<lumivane::CompositionRenderer> m_renderer;
+    // Image inputs given a movie; the renderer keeps what they had before.
+    PreviewMovies m_movies;
     bool m_widgetContextDying = false;
     QString m_compositionPath;
 

@@ -4,12 +4,14 @@
 #include <QColorDialog>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScrollArea>
@@ -179,7 +181,8 @@ void ParameterView::addRow(const std::string& key, const PlistDict& attributes) 
     const QString type = stringAttribute(attributes, QCPortAttributeTypeKey);
     QString label = stringAttribute(attributes, QCPortAttributeNameKey);
     if (label.isEmpty()) label = QString::fromStdString(key);
-    Row row{key, {}};
+    Row row;
+    row.key = key;
     QWidget* editor = nullptr;
     if (type == QLatin1String(QCPortTypeNumber)) {
         editor = numberEditor(key, attributes, row);
@@ -407,6 +410,33 @@ QWidget* ParameterView::pointEditor(const std::string& key, Row& row) {
     return editor;
 }
 
+namespace {
+
+// The one local file a drag carries, or nothing.
+QString droppedFile(const QMimeData* mime) {
+    if (!mime || !mime->hasUrls() || mime->urls().size() != 1) return {};
+    const QUrl url = mime->urls().front();
+    return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+}  // namespace
+
+// A picture or movie dropped on an image editor is taken as if chosen.
+bool ParameterView::eventFilter(QObject* watched, QEvent* event) {
+    const bool enter = event->type() == QEvent::DragEnter;
+    if (!enter && event->type() != QEvent::Drop) return QWidget::eventFilter(watched, event);
+    for (const Row& row : m_rows) {
+        if (row.dropTarget != watched) continue;
+        auto* drop = static_cast<QDropEvent*>(event);
+        const QString path = droppedFile(drop->mimeData());
+        if (path.isEmpty()) return false;
+        drop->acceptProposedAction();
+        if (!enter) row.takeFile(path);
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 QWidget* ParameterView::imageEditor(const std::string& key, const QString& label, Row& row) {
     auto* editor = new QWidget;
     auto* layout = new QHBoxLayout(editor);
@@ -435,11 +465,17 @@ QWidget* ParameterView::imageEditor(const std::string& key, const QString& label
             file->setToolTip(error);
         }
     };
+    editor->setAcceptDrops(true);
+    editor->installEventFilter(this);
+    row.dropTarget = editor;
+    row.takeFile = take;
     connect(choose, &QPushButton::clicked, this, [this, key, label, take] {
         auto* dialog = new QFileDialog(this, label);
         dialog->setObjectName(editorName(key, "dialog"));
         dialog->setFileMode(QFileDialog::ExistingFile);
-        dialog->setNameFilter(tr("Images (*.png *.jpg *.jpeg *.tif *.tiff *.exr *.jp2 *.bmp)"));
+        dialog->setNameFilters({tr("Images and movies (*.png *.jpg *.jpeg *.tif *.tiff *.exr "
+                                   "*.jp2 *.bmp *.mov *.mp4 *.m4v *.mkv *.webm *.avi *.mxf)"),
+                                tr("All files (*)")});
         dialog->setOption(QFileDialog::DontUseNativeDialog);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         connect(dialog, &QFileDialog::fileSelected, this, take);

@@ -33,8 +33,14 @@ private:
         std::string key;
         std::function<void(const lumivane::PlistValue&)> show;  // editor <- value
         QLabel* problem = nullptr;                              // why the last edit was refused
+        QWidget* dropTarget = nullptr;                          // an image editor takes files
+        std::function<void(const QString&)> takeFile;
     };
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
     void rebuild();
     void refreshValues();
     void addRow(const std::string& key, const lumivane::PlistDict& attributes);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QColorDialog>
 #include <QComboBox>
 #include <QDir>
@@ -8,11 +9,14 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <functional>
 
@@ -227,6 +231,70 @@ TEST(ParameterView, AnUnreadableImageIsRefusedAndSaysWhy) {
     auto* problem = editing.editor<QLabel>("picture.problem");
     EXPECT_FALSE(problem->isHidden());
     EXPECT_TRUE(problem->text().contains("notes.png")) << problem->text().toStdString();
+}
+
+// Drops a local file on a widget as a file manager would.
+void dropFile(QWidget* target, const QString& path) {
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path)});
+    const QPoint at = target->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+}
+
+// A movie dropped on the image editor plays in the preview at the preview's
+// time and goes to the render job; a file that cannot play changes nothing.
+TEST(ParameterView, AMovieDroppedOnTheImageEditorPlaysInStep) {
+    QTemporaryDir folder;
+    const QString movie = folder.filePath("red then blue.mkv");
+    const QString sound = folder.filePath("tone.wav");
+    for (const QStringList& arguments :
+         {QStringList{"-f", "lavfi", "-i", "color=c=red:s=16x16:r=10:d=1", "-f", "lavfi", "-i",
+                      "color=c=blue:s=16x16:r=10:d=1", "-filter_complex", "[0][1]concat=n=2",
+                      "-c:v", "ffv1", movie},
+          QStringList{"-f", "lavfi", "-i", "sine=duration=0.2", sound}}) {
+        QProcess ffmpeg;
+        ffmpeg.start(QStringLiteral("/usr/bin/ffmpeg"), QStringList{"-v", "error"} + arguments);
+        ASSERT_TRUE(ffmpeg.waitForFinished(30000));
+        ASSERT_EQ(ffmpeg.exitCode(), 0) << ffmpeg.readAllStandardError().toStdString();
+    }
+
+    Editing editing;
+    ASSERT_TRUE(editing.shown.exposed);
+    CompositionDropView& view = *editing.shown.view;
+    ASSERT_TRUE(view.loadCompositionFromFile(testData("inputs.qtz")));
+    editing.parameters->setCompositionRenderer(&view);
+    view.startRendering();
+    view.pauseRendering();
+    (void)view.grabRenderedFrame();  // the erase that loading asked for
+    QWidget* editor = editing.editor<QWidget>("picture");
+    dropFile(editor, movie);
+    EXPECT_EQ(editing.editor<QLabel>("picture.file")->text(), "red then blue.mkv");
+    EXPECT_EQ(view.valueForInputKey("picture")->stringValue(), movie.toStdString());
+    const lumivane::PlistValue* handed = view.propertyListFromInputValues().find("picture");
+    ASSERT_NE(handed, nullptr);
+    EXPECT_EQ(handed->stringValue(), movie.toStdString());
+    // The picture fills the lowest quarter of the preview.
+    const auto bottom = [&view] {
+        const QImage frame = view.grabRenderedFrame();
+        return QColor(frame.pixel(frame.width() / 2, frame.height() - 4));
+    };
+    EXPECT_GT(bottom().red(), 200) << "the first second is red";
+    view.resumeRendering();
+    QTest::qWait(1300);
+    view.pauseRendering();
+    EXPECT_GT(bottom().blue(), 200) << "past 1 s the movie shows blue";
+
+    dropFile(editor, sound);
+    EXPECT_EQ(view.valueForInputKey("picture")->stringValue(), movie.toStdString());
+    EXPECT_EQ(editing.editor<QLabel>("picture.file")->text(), "Cannot read this image");
+    auto* problem = editing.editor<QLabel>("picture.problem");
+    EXPECT_FALSE(problem->isHidden());
+    EXPECT_TRUE(problem->text().contains("has no video stream")) << problem->text().toStdString();
+    EXPECT_GT(bottom().blue(), 200) << "the movie still plays";
 }
 
 // A picture of the window for people to look at, at the scale the run uses.
