@@ -349,6 +349,35 @@ TEST_F(RenderPipeline, AlphaMovieKeepsItsColoursThroughAFilter) {
     RecordProperty("worst", worst);
 }
 
+// A 10-bit grey ramp one code a pixel (a third of an 8-bit step) into float
+// frames: each pixel keeps its own value rather than 8 bits' nearest.
+TEST_F(RenderPipeline, DeepSourcesKeepTheirPrecisionInFloatFrames) {
+    const std::string source = m_dir.file("ramp.mkv");
+    ASSERT_EQ(runProcess({"/usr/bin/ffmpeg", "-v", "error", "-f", "lavfi", "-i",
+                          "color=c=gray:s=64x2:d=0.1", "-vf",
+                          "format=yuv444p10le,geq=lum='64+X':cb=512:cr=512,"
+                          "setparams=colorspace=bt709:range=tv",
+                          "-c:v", "ffv1", source})
+                  .status,
+              0);
+    auto result = render("filter.qtz", {"-w", "64", "-h", "2", "-d", "0.034", "-c",
+                                        "com.ilm.openexr-image", "-p", "inputImage=" + source});
+    ASSERT_EQ(result.status, 0) << result.err;
+    OIIO::ImageBuf frame(m_dir.file("frames/Image-1.exr"));
+    ASSERT_TRUE(frame.read(0, 0, true, OIIO::TypeDesc::FLOAT)) << frame.geterror();
+    // OpenEXR frames are linear; the ramp is sRGB-encoded.
+    const auto encoded = [](float linear) {
+        return linear <= 0.0031308f ? 12.92f * linear
+                                    : 1.055f * std::pow(linear, 1 / 2.4f) - 0.055f;
+    };
+    for (int x = 0; x < 64; ++x) {
+        float rgba[4] = {};
+        frame.getpixel(x, 0, rgba, 4);
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(encoded(rgba[c]), x / 876.0f, 1 / 2000.0f) << x << " channel " << c;
+    }
+}
+
 TEST_F(RenderPipeline, DurationShorterThanAFrameRendersNothing) {
     auto result = render("timecode.qtz", {"-d", "0.01", "-v"});
     EXPECT_EQ(result.status, 0) << result.err;
