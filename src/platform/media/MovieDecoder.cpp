@@ -1,8 +1,10 @@
 #include "platform/media/MovieDecoder.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 
 #include "base/Log.h"
 
@@ -68,7 +70,9 @@ Result<std::unique_ptr<MovieDecoder>> MovieDecoder::open(const std::string& path
 }
 
 Result<void> MovieDecoder::openInput(const MovieSourceOptions& options) {
-    const bool sequence = isSequencePattern(m_path);
+    // A file may have a % in its name and still be one movie.
+    std::error_code error;
+    const bool sequence = isSequencePattern(m_path) && !std::filesystem::exists(m_path, error);
     const AVInputFormat* demuxer = sequence ? av_find_input_format("image2") : nullptr;
     AVOptions demuxerOptions;
     if (sequence) {
