@@ -7,6 +7,7 @@
 #include <cmath>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ProcessRunner.h"
@@ -254,8 +255,12 @@ TEST_F(RenderPipeline, ImageInputsTakeAFileFromTheWorkingDirectory) {
 TEST_F(RenderPipeline, MovieInputsShowTheFrameAtEachTime) {
     const std::string movie = m_dir.file("counted.mov");
     const std::string sequence = m_dir.file("counted/Image-%02d.png");
-    for (auto [codec, path] : {std::pair{"FFV1", movie}, {"public.png", m_dir.file("counted")}}) {
-        ASSERT_EQ(runProcess({test::cliPath(), "-w", "16", "-h", "8", "-f", "10", "-d", "1", "-c",
+    // Matroska's millisecond clock stores frame 2 of 30 a second at 67 ms.
+    const std::string matroska = m_dir.file("counted30.mkv");
+    for (auto [codec, path, rate] : {std::tuple{"FFV1", movie, "10"},
+                                     {"public.png", m_dir.file("counted"), "10"},
+                                     {"FFV1", matroska, "30"}}) {
+        ASSERT_EQ(runProcess({test::cliPath(), "-w", "16", "-h", "8", "-f", rate, "-d", "1", "-c",
                               codec, "-o", path, dataFile("counters.qtz")})
                       .status,
                   0);
@@ -278,6 +283,7 @@ TEST_F(RenderPipeline, MovieInputsShowTheFrameAtEachTime) {
         {movie,
          {"-f", "10", "-d", "0.4", "-s", "0.1", "-l", "-1", "-p", "inputImage.loop=1"},
          {1, 0, 9, 8}},
+        {matroska, {"-f", "30", "-d", "0.3"}, {0, 1, 2, 3, 4, 5, 6, 7, 8}},
         // FFmpeg's 25 a second unless told.
         {sequence, {"-f", "25", "-d", "0.48"}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 9, 9}},
         {sequence,

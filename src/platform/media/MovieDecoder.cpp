@@ -111,6 +111,12 @@ Result<void> MovieDecoder::openDecoder() {
     if (int rc = avcodec_open2(m_decoder.get(), codec, nullptr); rc < 0)
         return failure("its video cannot be decoded: " + avErrorText(rc));
     m_timeBase = av_q2d(stream->time_base);
+    if (const double rate = av_q2d(stream->avg_frame_rate); rate > 0) {
+        const double ticksPerFrame = 1 / (rate * m_timeBase);
+        // Never more than a tenth of a frame, so no sample moves to a neighbour.
+        if (std::abs(ticksPerFrame - std::round(ticksPerFrame)) > 1e-3)
+            m_timeRounding = std::min(m_timeBase / 2, 0.1 / rate);
+    }
     m_firstPts = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
     if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
         m_length = double(stream->duration) * m_timeBase;

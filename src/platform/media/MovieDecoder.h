@@ -57,6 +57,10 @@ public:
     double firstStart() const { return m_firstStart; }
     // From the first frame's start to the end of the last; 0 when unknown.
     double length() const { return m_length; }
+    // How far a frame's stored start may lie from its true one: half a tick
+    // of a clock that cannot count whole frames (Matroska's millisecond at
+    // 30 frames a second), else 0.
+    double timeRounding() const { return m_timeRounding; }
     // Size of the converted frames.
     int width() const { return m_outWidth; }
     int height() const { return m_outHeight; }
@@ -81,6 +85,7 @@ private:
     int64_t m_firstPts = 0;
     double m_firstStart = 0;
     double m_length = 0;
+    double m_timeRounding = 0;
     int m_outWidth = 0;
     int m_outHeight = 0;
     bool m_float = false;

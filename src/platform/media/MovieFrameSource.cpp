@@ -10,7 +10,10 @@ namespace {
 
 // A jump further ahead than this seeks rather than decoding every frame between.
 constexpr double kSeekAheadSeconds = 10;
-// A frame time computed as i / rate may fall an ulp short of the frame that starts there.
+// A frame time computed as i / rate may fall an ulp short of the frame that
+// starts there, or, where the container's clock is coarse, up to half a tick
+// short of the rounded time it gives that frame (frame 2 of 30 a second at
+// 67 ms in Matroska).
 constexpr double kTimeTolerance = 1e-6;
 // Enough to cover a slow frame; bounded in bytes too, for huge sources.
 constexpr size_t kAheadFrames = 4;
@@ -45,6 +48,7 @@ MovieFrameSource::MovieFrameSource(std::unique_ptr<MovieDecoder> decoder, bool l
       m_loop(loop),
       m_firstStart(m_decoder->firstStart()),
       m_length(m_decoder->length()),
+      m_tolerance(kTimeTolerance + m_decoder->timeRounding()),
       m_capacity(std::clamp<size_t>(
           size_t(kAheadBytes / (16LL * m_decoder->width() * m_decoder->height())), 1,
           kAheadFrames)) {
@@ -121,7 +125,7 @@ bool MovieFrameSource::waitForNext(std::unique_lock<std::mutex>& lock) {
 }
 
 double MovieFrameSource::sourceTime(double seconds) const {
-    double at = seconds + kTimeTolerance;
+    double at = seconds + m_tolerance;
     if (!m_loop) return at;
     at -= std::floor(at / m_length) * m_length;
     return at >= m_length || at < 0 ? 0 : at;

@@ -57,6 +57,7 @@ private:
     const bool m_loop;
     const double m_firstStart;
     const double m_length;
+    const double m_tolerance;
     const size_t m_capacity;
 
     std::mutex m_mutex;
