@@ -64,6 +64,7 @@ public:
     // Size of the converted frames.
     int width() const { return m_outWidth; }
     int height() const { return m_outHeight; }
+    long long frameBytes() const { return (m_float ? 16LL : 4LL) * m_outWidth * m_outHeight; }
     const std::string& path() const { return m_path; }
 
 private:

@@ -49,9 +49,8 @@ MovieFrameSource::MovieFrameSource(std::unique_ptr<MovieDecoder> decoder, bool l
       m_firstStart(m_decoder->firstStart()),
       m_length(m_decoder->length()),
       m_tolerance(kTimeTolerance + m_decoder->timeRounding()),
-      m_capacity(std::clamp<size_t>(
-          size_t(kAheadBytes / (16LL * m_decoder->width() * m_decoder->height())), 1,
-          kAheadFrames)) {
+      m_capacity(
+          std::clamp<size_t>(size_t(kAheadBytes / m_decoder->frameBytes()), 1, kAheadFrames)) {
     m_thread = std::thread([this] { decodeAhead(); });
 }
 
