@@ -311,6 +311,39 @@ void CompositionRenderer::uploadPendingTextures() {
     }
 }
 
+void CompositionRenderer::setAudioSource(std::shared_ptr<AudioSampleSource> source) {
+    m_audioSource = std::move(source);
+    if (m_audioSource && !m_audioImage) m_audioImage = std::make_unique<AudioInputImage>();
+    if (m_audioSource) return;
+    const auto& inputs = m_composition->inputs();
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        if (inputs[i].type != InputType::Audio && inputs[i].type != InputType::AudioFFT) continue;
+        m_inputs[i].texture.reset();
+        m_inputs[i].size = {1, 1};
+    }
+}
+
+void CompositionRenderer::updateAudioInputs(double time) {
+    if (!m_audioSource) return;
+    const auto& inputs = m_composition->inputs();
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        const CompositionInput& input = inputs[i];
+        if (input.type != InputType::Audio && input.type != InputType::AudioFFT) continue;
+        InputSlot& slot = m_inputs[i];
+        if (slot.unit < 0) continue;  // the shader never reads it
+        auto pixels = input.type == InputType::Audio
+                          ? m_audioImage->waveform(*m_audioSource, time, input.maximum)
+                          : m_audioImage->spectrum(*m_audioSource, time, input.maximum);
+        if (!pixels) {
+            slot.texture.reset();
+            slot.size = {1, 1};
+            continue;
+        }
+        upload(slot.texture, pixels.value());
+        slot.size = {float(pixels->width), float(pixels->height)};
+    }
+}
+
 void CompositionRenderer::setFrameUniforms(double time) {
     const BuiltinLocations& b = m_builtins;
     const double delta = m_frameIndex == 0 ? 0.0 : time - m_lastTime;
@@ -522,6 +555,7 @@ Result<void> CompositionRenderer::render(double time, const RenderArguments* arg
         return errorAt(m_composition->path(), "the OpenGL context cannot be made current");
     m_userInput.apply(arguments);
     uploadPendingTextures();
+    updateAudioInputs(time);
     glUseProgram(m_program.id());
     m_quad.bind();
     glDisable(GL_BLEND);
