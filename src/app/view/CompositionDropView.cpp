@@ -150,6 +150,7 @@ bool CompositionDropView::buildRenderer(const PlistDict& values, QString* error)
             logLine(failure.what());
         }
     }
+    m_renderer->setAudioSource(m_audioSource);
     m_renderedSinceBuild = false;
     return true;
 }
@@ -233,6 +234,7 @@ void CompositionDropView::paintGL() {
         input = std::move(m_pendingInput.front());
         m_pendingInput.pop_front();
     }
+    m_renderer->setAudioTime(audioTime());
     const auto drawn = m_renderer->render(currentTime(), input ? &*input : nullptr,
                                           defaultFramebufferObject(), size.width(), size.height());
     m_renderedSinceBuild = true;
@@ -389,6 +391,13 @@ bool CompositionDropView::setValue(const PlistValue& value, const std::string& k
 
 PlistDict CompositionDropView::propertyListFromInputValues() const {
     return m_renderer ? m_renderer->propertyListFromInputValues() : PlistDict{};
+}
+
+void CompositionDropView::setAudioSource(std::shared_ptr<AudioSampleSource> source) {
+    m_audioSource = std::move(source);
+    if (m_renderer) m_renderer->setAudioSource(m_audioSource);
+    m_redrawRequested = true;
+    update();
 }
 
 QString CompositionDropView::compositionPath() const {

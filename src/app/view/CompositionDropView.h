@@ -22,6 +22,7 @@
 class QMimeData;
 
 namespace lumivane {
+class AudioSampleSource;
 class Composition;
 class CompositionRenderer;
 class HeadlessGLContext;
@@ -74,6 +75,9 @@ public:
     bool setValue(const lumivane::PlistValue& value, const std::string& key,
                   QString* error = nullptr);
     lumivane::PlistDict propertyListFromInputValues() const;
+    // The sound the composition's audio inputs hear, at the view's time;
+    // none leaves them silent. Kept across compositions.
+    void setAudioSource(std::shared_ptr<lumivane::AudioSampleSource> source);
 
     // Empty while the idle composition or nothing is shown.
     QString compositionPath() const;
@@ -111,6 +115,9 @@ protected:
     // input handlers do, if the forwarding mask lets its type through.
     void deliverEvent(std::shared_ptr<const lumivane::Event> event,
                       std::optional<lumivane::Point> location);
+    // Where in the sound the audio inputs listen when that is not the
+    // view's own clock; none: the clock.
+    virtual std::optional<double> audioTime() const { return std::nullopt; }
 
 private:
     bool loadComposition(const QString& path, QString* error);
@@ -138,6 +145,7 @@ private:
     lumivane::GLContext* m_rendererContext = nullptr;
     std::shared_ptr<lumivane::Composition> m_composition;
     std::unique_ptr<lumivane::CompositionRenderer> m_renderer;
+    std::shared_ptr<lumivane::AudioSampleSource> m_audioSource;
     bool m_widgetContextDying = false;
     QString m_compositionPath;
 

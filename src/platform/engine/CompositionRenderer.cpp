@@ -555,7 +555,7 @@ Result<void> CompositionRenderer::render(double time, const RenderArguments* arg
         return errorAt(m_composition->path(), "the OpenGL context cannot be made current");
     m_userInput.apply(arguments);
     uploadPendingTextures();
-    updateAudioInputs(time);
+    updateAudioInputs(m_audioTime.value_or(time));
     glUseProgram(m_program.id());
     m_quad.bind();
     glDisable(GL_BLEND);

@@ -48,6 +48,9 @@ public:
     // without one they read as silence. A part of the sound that cannot be
     // read is drawn as silence too: the source keeps the failure for its owner.
     void setAudioSource(std::shared_ptr<AudioSampleSource> source);
+    // The time audio inputs hear from now on, where it is not the render's
+    // own (a preview whose sound follows a playhead); none: the render's.
+    void setAudioTime(std::optional<double> time) { m_audioTime = time; }
     PlistDict propertyListFromInputValues() const;
     // Why an input is drawn as nothing though it has a value (a text input
     // whose text cannot be drawn), or nothing when every input is as set.
@@ -156,6 +159,7 @@ private:
     UserInputState m_userInput;
     std::shared_ptr<AudioSampleSource> m_audioSource;
     std::unique_ptr<AudioInputImage> m_audioImage;
+    std::optional<double> m_audioTime;
     double m_lastTime = 0;
     int m_frameIndex = 0;
 };
