@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# What a soundtrack costs a render: the demo at 640x480 without and with a
+# soundtrack (muxing alone: the demo has no audio inputs), and the spectrum
+# ring without and with one (muxing, plus decoding, the FFT and the texture
+# uploads of its audio inputs at every render). Wall and CPU seconds, the
+# median of RUNS runs each, and the extra wall time in per cent.
+#
+#   bench/audio_inputs_bench.sh [--build DIR] [--frames N] [--size WxH] [--runs R]
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=$ROOT/build
+FRAMES=300
+SIZE=640x480
+RUNS=3
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --build) BUILD=$2; shift ;;
+        --frames) FRAMES=$2; shift ;;
+        --size) SIZE=$2; shift ;;
+        --runs) RUNS=$2; shift ;;
+        *) echo "usage: $0 [--build DIR] [--frames N] [--size WxH] [--runs R]" >&2; exit 2 ;;
+    esac
+    shift
+done
+CLI=$BUILD/bin/LumivaneCLI
+COMPOSITIONS=$BUILD/share/lumivane/compositions
+TMP=$(mktemp -d)
+trap 'rm -rf "$TMP"' EXIT
+RATE=30
+DURATION=$(awk -v f="$FRAMES" -v r="$RATE" 'BEGIN { printf "%.6f", f / r }')
+RENDER=(-w "${SIZE%x*}" -h "${SIZE#*x}" -f "$RATE" -d "$DURATION")
+
+. "$ROOT/bench/measure.sh"
+
+median() {
+    local i
+    for ((i = 0; i < RUNS; i++)); do (measure "$@"); done | sort -n | sed -n "$(((RUNS + 1) / 2))p"
+}
+
+# A song-like soundtrack as long as the render: a rising tone and a beat, stereo 44.1 kHz.
+python3 - "$TMP/song.wav" "$DURATION" <<'PY'
+import math, struct, sys, wave
+rate, seconds = 44100, float(sys.argv[2])
+with wave.open(sys.argv[1], "wb") as out:
+    out.setnchannels(2)
+    out.setsampwidth(2)
+    out.setframerate(rate)
+    frames = bytearray()
+    for i in range(int(rate * seconds)):
+        t = i / rate
+        tone = 0.4 * math.sin(2 * math.pi * (110 * t + 40 * t * t))
+        beat = 0.4 * math.exp(-20 * (t % 0.5)) * math.sin(2 * math.pi * 60 * t)
+        frames += struct.pack("<hh", int(32767 * tone), int(32767 * (tone + beat) / 1.5))
+    out.writeframes(bytes(frames))
+PY
+
+row() {
+    local name=$1 without with
+    shift
+    without=$(median "$CLI" "${RENDER[@]}" -o "$TMP/$name.mov" "$@")
+    with=$(median "$CLI" "${RENDER[@]}" --audio "$TMP/song.wav" -o "$TMP/$name-audio.mov" "$@")
+    awk -v n="$name" -v a="$without" -v b="$with" 'BEGIN {
+        split(a, x, " "); split(b, y, " ");
+        printf "%-14s without %6.2f s wall %6.2f s CPU   with %6.2f s wall %6.2f s CPU   %+5.1f %% wall\n",
+               n, x[1], x[2], y[1], y[2], 100 * (y[1] - x[1]) / x[1] }'
+}
+
+echo "rendering $FRAMES frames at $SIZE, H.264, median of $RUNS" >&2
+row demo "$COMPOSITIONS/demo.qtz"
+row spectrum-ring "$COMPOSITIONS/spectrum-ring.qtz"
