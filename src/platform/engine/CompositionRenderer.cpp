@@ -44,6 +44,19 @@ void upload(GLTexture& texture, const TexturePixels& original, const std::string
     setSampling(GL_LINEAR);
 }
 
+// Audio images are grey: one float channel, read back as grey with alpha 1,
+// filters far faster in a software rasterizer than four.
+void uploadGrey(GLTexture& texture, const TexturePixels& pixels) {
+    if (!texture) texture = GLTexture::create();
+    glBindTexture(GL_TEXTURE_2D, texture.id());
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_R32F, pixels.width, pixels.height, 0, GL_RGBA, GL_FLOAT,
+                 pixels.floats.data());
+    const GLint grey[4] = {GL_RED, GL_RED, GL_RED, GL_ONE};
+    glTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_RGBA, grey);
+    setSampling(GL_LINEAR);
+}
+
 bool isScalarLike(const PlistValue& value) {
     using T = PlistValue::Type;
     const T type = value.type();
@@ -339,7 +352,7 @@ void CompositionRenderer::updateAudioInputs(double time) {
             slot.size = {1, 1};
             continue;
         }
-        upload(slot.texture, pixels.value());
+        uploadGrey(slot.texture, pixels.value());
         slot.size = {float(pixels->width), float(pixels->height)};
     }
 }
