@@ -2,8 +2,11 @@
 # What a soundtrack costs a render: the demo at 640x480 without and with a
 # soundtrack (muxing alone: the demo has no audio inputs), and the spectrum
 # ring without and with one (muxing, plus decoding, the FFT and the texture
-# uploads of its audio inputs at every render). Wall and CPU seconds, the
-# median of RUNS runs each, and the extra wall time in per cent.
+# uploads of its audio inputs at every render). The ring is timed with a
+# silent soundtrack too: its frames then stay as simple to encode as without
+# one, so the difference is what hearing costs; with the song the moving
+# picture also costs the encoder more. Wall and CPU seconds, the median of
+# RUNS runs each, and the extra wall and CPU time in per cent.
 #
 #   bench/audio_inputs_bench.sh [--build DIR] [--frames N] [--size WxH] [--runs R]
 set -euo pipefail
@@ -38,34 +41,41 @@ median() {
     for ((i = 0; i < RUNS; i++)); do (measure "$@"); done | sort -n | sed -n "$(((RUNS + 1) / 2))p"
 }
 
-# A song-like soundtrack as long as the render: a rising tone and a beat, stereo 44.1 kHz.
-python3 - "$TMP/song.wav" "$DURATION" <<'PY'
+# Soundtracks as long as the render, stereo 44.1 kHz: a song-like rising
+# tone and beat, and silence.
+python3 - "$TMP" "$DURATION" <<'PY'
 import math, struct, sys, wave
 rate, seconds = 44100, float(sys.argv[2])
-with wave.open(sys.argv[1], "wb") as out:
-    out.setnchannels(2)
-    out.setsampwidth(2)
-    out.setframerate(rate)
-    frames = bytearray()
-    for i in range(int(rate * seconds)):
-        t = i / rate
-        tone = 0.4 * math.sin(2 * math.pi * (110 * t + 40 * t * t))
-        beat = 0.4 * math.exp(-20 * (t % 0.5)) * math.sin(2 * math.pi * 60 * t)
-        frames += struct.pack("<hh", int(32767 * tone), int(32767 * (tone + beat) / 1.5))
-    out.writeframes(bytes(frames))
+song, silence = bytearray(), bytearray()
+for i in range(int(rate * seconds)):
+    t = i / rate
+    tone = 0.4 * math.sin(2 * math.pi * (110 * t + 40 * t * t))
+    beat = 0.4 * math.exp(-20 * (t % 0.5)) * math.sin(2 * math.pi * 60 * t)
+    song += struct.pack("<hh", int(32767 * tone), int(32767 * (tone + beat) / 1.5))
+    silence += bytes(4)
+for name, frames in (("song", song), ("silence", silence)):
+    with wave.open(f"{sys.argv[1]}/{name}.wav", "wb") as out:
+        out.setnchannels(2)
+        out.setsampwidth(2)
+        out.setframerate(rate)
+        out.writeframes(bytes(frames))
 PY
 
+# One composition without a soundtrack, then with each one named.
 row() {
-    local name=$1 without with
+    local composition=$1 without with sound
     shift
-    without=$(median "$CLI" "${RENDER[@]}" -o "$TMP/$name.mov" "$@")
-    with=$(median "$CLI" "${RENDER[@]}" --audio "$TMP/song.wav" -o "$TMP/$name-audio.mov" "$@")
-    awk -v n="$name" -v a="$without" -v b="$with" 'BEGIN {
-        split(a, x, " "); split(b, y, " ");
-        printf "%-14s without %6.2f s wall %6.2f s CPU   with %6.2f s wall %6.2f s CPU   %+5.1f %% wall\n",
-               n, x[1], x[2], y[1], y[2], 100 * (y[1] - x[1]) / x[1] }'
+    without=$(median "$CLI" "${RENDER[@]}" -o "$TMP/out.mov" "$COMPOSITIONS/$composition")
+    for sound in "$@"; do
+        with=$(median "$CLI" "${RENDER[@]}" --audio "$TMP/$sound.wav" -o "$TMP/out.mov" \
+            "$COMPOSITIONS/$composition")
+        awk -v n="$composition + $sound" -v a="$without" -v b="$with" 'BEGIN {
+            split(a, x, " "); split(b, y, " ");
+            printf "%-26s without %6.2f s wall %6.2f s CPU, with %6.2f s wall %6.2f s CPU: %+5.1f %% wall %+5.1f %% CPU\n",
+                   n, x[1], x[2], y[1], y[2], 100 * (y[1] - x[1]) / x[1], 100 * (y[2] - x[2]) / x[2] }'
+    done
 }
 
 echo "rendering $FRAMES frames at $SIZE, H.264, median of $RUNS" >&2
-row demo "$COMPOSITIONS/demo.qtz"
-row spectrum-ring "$COMPOSITIONS/spectrum-ring.qtz"
+row demo.qtz song
+row spectrum-ring.qtz silence song
