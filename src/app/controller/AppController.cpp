@@ -168,6 +168,7 @@ void AppController::applicationWillFinishLaunching() {
     m_compositionFile.clear();
     view->setDelegate(this);
     view->setEventForwardingMask(0);
+    m_previewSoundtrack.addView(view);
     view->startRendering();
 
     m_settings->setUpFormatters();
@@ -384,6 +385,7 @@ void AppController::setCompositionFile(const QString& path) {
         m_recordInputWindow = std::make_unique<RecordInputWindow>(m_window.get());
         connect(m_recordInputWindow.get(), &RecordInputWindow::closeRequested, this,
                 &AppController::closeRecordInput);
+        m_previewSoundtrack.addView(m_recordInputWindow->inputView());
         outputSizeChanged();
     }
     // Loads the composition's recording.

@@ -14,6 +14,7 @@
 
 #include <memory>
 
+#include "app/controller/PreviewSoundtrack.h"
 #include "app/view/CompositionDropViewDelegate.h"
 #include "shared/RenderSettings.h"
 
@@ -205,6 +206,7 @@ private:
     AspectRatioFrame* m_previewFrame = nullptr;
     QString m_compositionFile;
     std::unique_ptr<RecordInputWindow> m_recordInputWindow;
+    PreviewSoundtrack m_previewSoundtrack;
     DockIcon* m_dockIcon = nullptr;
     RenderJobController* m_jobs = nullptr;
     // The drawer was open when a job or the Record Input sheet closed it.
