@@ -101,11 +101,10 @@ void fillIn(AVCodecParameters& parameters, const AVCodecParameters& known) {
 
 }  // namespace
 
-Result<AVOutputFormatContextUPtr> MovieRewriter::openOutput(const std::string& path,
-                                                            const AVFormatContext& input,
-                                                            int timescale,
-                                                            const AVCodecParameters* known,
-                                                            bool keepChunk, const char* muxer) {
+Result<AVOutputFormatContextUPtr> MovieRewriter::openOutput(
+    const std::string& path, const AVFormatContext& input, int timescale,
+    const AVCodecParameters* known, bool keepChunk, const char* muxer,
+    const std::function<Result<void>(AVFormatContext&)>& addSound) {
     AVFormatContext* raw = nullptr;
     if (int rc = avformat_alloc_output_context2(&raw, nullptr, muxer, fileUrl(path).c_str());
         rc < 0) {
@@ -113,6 +112,7 @@ Result<AVOutputFormatContextUPtr> MovieRewriter::openOutput(const std::string& p
     }
     AVOutputFormatContextUPtr output(raw);
     for (unsigned i = 0; i < input.nb_streams; ++i) {
+        if (addSound && input.streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) continue;
         AVStream* stream = avformat_new_stream(output.get(), nullptr);
         if (!stream) return errorAt(path, "out of memory");
         if (int rc = avcodec_parameters_copy(stream->codecpar, input.streams[i]->codecpar);
@@ -124,6 +124,9 @@ Result<AVOutputFormatContextUPtr> MovieRewriter::openOutput(const std::string& p
         if (known && i == 0 && !audio) fillIn(*stream->codecpar, *known);
         stream->time_base = AVRational{1, audio ? stream->codecpar->sample_rate : timescale};
         stream->avg_frame_rate = input.streams[i]->avg_frame_rate;
+    }
+    if (addSound) {
+        if (auto added = addSound(*output); !added) return Error{added.error()};
     }
     if (int rc = avio_open(&output->pb, fileUrl(path).c_str(), AVIO_FLAG_WRITE); rc < 0) {
         return errorAt(path, avErrorText(rc));
