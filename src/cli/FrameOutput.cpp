@@ -134,6 +134,9 @@ std::optional<FrameOutputFailure> FrameOutput::check(const RenderSettings& setti
             return FrameOutputFailure{kSequencePathLine, *unwritable};
         return std::nullopt;
     }
+    // Link mode passes no command line: the same refusal as the option's.
+    if (settings.soundtrack() && settings.timeScale() != 1.0)
+        return movieFailure("a soundtrack plays at time scale 1 only");
     if (auto checked = MovieWriter::check(path, m_codec, settings.quality(), settings.framerate(),
                                           width, height, movieChunk(settings, frameCount, m_origin),
                                           soundtrackRequest(settings));

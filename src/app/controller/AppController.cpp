@@ -23,6 +23,7 @@
 #include "app/controller/OutputPreflight.h"
 #include "app/controller/QuitQuestion.h"
 #include "app/controller/SettingsControls.h"
+#include "app/controller/SoundtrackField.h"
 #include "app/controller/StatusLine.h"
 #include "app/controller/UserDefaults.h"
 #include "app/job/DockIcon.h"
@@ -71,6 +72,7 @@ AppController::AppController(QObject* parent)
     m_status = std::make_unique<StatusLine>(m_ui->statusText);
     m_settings = std::make_unique<SettingsControls>(m_ui.get(), m_defaults);
     m_outputPath = std::make_unique<OutputPath>(m_ui->moviePath);
+    m_soundtrack = new SoundtrackField(m_ui->soundtrack, m_ui->soundtrackButton, m_defaults, this);
     m_previewFrame = AspectRatioFrame::wrap(m_ui->dropView);
     // The two progress indicators keep their room while hidden, so the window
     // does not jump when a render starts.

@@ -33,6 +33,7 @@ class RenderJob;
 class RenderJobController;
 class RecordInputWindow;
 class OutputPath;
+class SoundtrackField;
 class SettingsControls;
 class StatusLine;
 class UserDefaults;
@@ -203,6 +204,7 @@ private:
     std::unique_ptr<StatusLine> m_status;
     std::unique_ptr<SettingsControls> m_settings;
     std::unique_ptr<OutputPath> m_outputPath;
+    SoundtrackField* m_soundtrack = nullptr;  // a child of this controller
     AspectRatioFrame* m_previewFrame = nullptr;
     QString m_compositionFile;
     std::unique_ptr<RecordInputWindow> m_recordInputWindow;
