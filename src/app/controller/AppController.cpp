@@ -171,6 +171,7 @@ void AppController::applicationWillFinishLaunching() {
     view->setDelegate(this);
     view->setEventForwardingMask(0);
     m_previewSoundtrack.addView(view);
+    connectPreviewSoundtrack();
     view->startRendering();
 
     m_settings->setUpFormatters();
@@ -403,6 +404,25 @@ void AppController::setCompositionFile(const QString& path) {
         m_ui->noParametersLabel->show();
         setDrawerOpen(false);
     }
+}
+
+void AppController::connectPreviewSoundtrack() {
+    m_soundtrackSettle = new QTimer(this);
+    m_soundtrackSettle->setSingleShot(true);
+    m_soundtrackSettle->setInterval(300);
+    // A drop, the file dialog and the clear button change the text as typing does.
+    connect(m_ui->soundtrack, &QLineEdit::textChanged, m_soundtrackSettle,
+            qOverload<>(&QTimer::start));
+    connect(m_soundtrackSettle, &QTimer::timeout, this, &AppController::previewSoundtrackChanged);
+    previewSoundtrackChanged();
+}
+
+void AppController::previewSoundtrackChanged() {
+    const QString path = m_soundtrack->path();
+    if (path == m_previewSoundtrack.path()) return;
+    // The render refuses such a file with its reason; the preview stays silent.
+    if (auto problem = m_previewSoundtrack.setPath(path))
+        lumivane::logLine("The preview cannot hear the soundtrack: " + problem->toStdString());
 }
 
 void AppController::openRecordInput(QObject* /*sender*/) {

@@ -193,6 +193,9 @@ private:
     // the reason shown) when it cannot.
     bool outputCanBeMade(const QString& path);
     void outputSizeChanged();
+    // The previews hear the Soundtrack field's file once typing pauses.
+    void connectPreviewSoundtrack();
+    void previewSoundtrackChanged();
     void chooseCompositionToOpen();
     void cancelRendering();
 
@@ -209,6 +212,7 @@ private:
     QString m_compositionFile;
     std::unique_ptr<RecordInputWindow> m_recordInputWindow;
     PreviewSoundtrack m_previewSoundtrack;
+    QTimer* m_soundtrackSettle = nullptr;  // a child of this controller
     DockIcon* m_dockIcon = nullptr;
     RenderJobController* m_jobs = nullptr;
     // The drawer was open when a job or the Record Input sheet closed it.
