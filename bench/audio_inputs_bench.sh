@@ -2,11 +2,11 @@
 # What audio inputs cost a render (soundtrack_bench.sh times the muxing alone,
 # on the demo): the spectrum ring at 640x480 without and with a soundtrack
 # (muxing, plus decoding, the FFT and the texture uploads of its audio inputs
-# at every render). The ring is timed with a
-# silent soundtrack too: its frames then stay as simple to encode as without
-# one, so the difference is what hearing costs; with the song the moving
-# picture also costs the encoder more. Wall and CPU seconds, the median of
-# RUNS runs each, and the extra wall and CPU time in per cent.
+# at every render). The ring is timed with a silent soundtrack too: its frames
+# then stay as simple to encode as without one, so the difference is what
+# hearing costs; with the song the moving picture also costs the encoder
+# more. Wall and CPU seconds, the median of RUNS runs each, and the extra
+# wall and CPU time in per cent.
 #
 #   bench/audio_inputs_bench.sh [--build DIR] [--frames N] [--size WxH] [--runs R]
 set -euo pipefail
