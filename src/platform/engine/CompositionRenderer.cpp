@@ -327,27 +327,25 @@ void CompositionRenderer::uploadPendingTextures() {
 void CompositionRenderer::setAudioSource(std::shared_ptr<AudioSampleSource> source) {
     m_audioSource = std::move(source);
     if (m_audioSource && !m_audioImage) m_audioImage = std::make_unique<AudioInputImage>();
-    if (m_audioSource) return;
-    const auto& inputs = m_composition->inputs();
-    for (size_t i = 0; i < inputs.size(); ++i) {
-        if (inputs[i].type != InputType::Audio && inputs[i].type != InputType::AudioFFT) continue;
-        m_inputs[i].texture.reset();
-        m_inputs[i].size = {1, 1};
-    }
 }
 
+// Called with the context current: a source set or removed between renders
+// changes the textures here, never where another context may be current.
 void CompositionRenderer::updateAudioInputs(double time) {
-    if (!m_audioSource) return;
     const auto& inputs = m_composition->inputs();
     for (size_t i = 0; i < inputs.size(); ++i) {
         const CompositionInput& input = inputs[i];
         if (input.type != InputType::Audio && input.type != InputType::AudioFFT) continue;
         InputSlot& slot = m_inputs[i];
         if (slot.unit < 0) continue;  // the shader never reads it
-        auto pixels = input.type == InputType::Audio
-                          ? m_audioImage->waveform(*m_audioSource, time, input.maximum)
-                          : m_audioImage->spectrum(*m_audioSource, time, input.maximum);
+        Result<TexturePixels> pixels = Error{"silence"};
+        if (m_audioSource) {
+            pixels = input.type == InputType::Audio
+                         ? m_audioImage->waveform(*m_audioSource, time, input.maximum)
+                         : m_audioImage->spectrum(*m_audioSource, time, input.maximum);
+        }
         if (!pixels) {
+            // Silence, as without a source: the source keeps why it failed.
             slot.texture.reset();
             slot.size = {1, 1};
             continue;
