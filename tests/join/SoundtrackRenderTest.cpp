@@ -91,6 +91,18 @@ TEST(SoundtrackRender, PcmIsTheSongsSamplesAndChunksJoinBitForBit) {
     const size_t offset = size_t(std::lround(kStart * kRate));
     EXPECT_TRUE(std::equal(movie.begin(), movie.end(), source.begin() + long(offset)));
     expectJoinedEqualsWhole(dir, "png ", song, 0);
+    // A chunk rendered to another song is a piece of another render.
+    const std::string other = dir.file("other.wav");
+    ASSERT_TRUE(test::runShell("ffmpeg -v error -i " + shellQuoted(song) + " -af volume=0.5 " +
+                               shellQuoted(other))
+                    .ok());
+    render(dir.file("c.mov"), "png ", other, {"--frames", "18-60"});
+    const auto foreign = runProcess(
+        {LUMIVANE_JOIN_PROGRAM, "-o", dir.file("x.mov"), dir.file("a.mov"), dir.file("c.mov")});
+    EXPECT_EQ(foreign.status, 1);
+    EXPECT_NE(foreign.err.find("is a chunk of another render: rendered with soundtrack=file:"),
+              std::string::npos)
+        << foreign.err;
 }
 
 TEST(SoundtrackRender, AacFollowsTheSongAndItsClicksTheirFrames) {
