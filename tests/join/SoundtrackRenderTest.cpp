@@ -2,9 +2,11 @@
 // in step with its frames; chunks joined carry the whole render's.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
+#include "MovieProbe.h"
 #include "ProcessRunner.h"
 
 namespace lumivane {
@@ -91,6 +93,18 @@ TEST(SoundtrackRender, PcmIsTheSongsSamplesAndChunksJoinBitForBit) {
     const size_t offset = size_t(std::lround(kStart * kRate));
     EXPECT_TRUE(std::equal(movie.begin(), movie.end(), source.begin() + long(offset)));
     expectJoinedEqualsWhole(dir, "png ", song, 0);
+    // A chunk rendered to another song is a piece of another render.
+    const std::string other = dir.file("other.wav");
+    ASSERT_TRUE(test::runShell("ffmpeg -v error -i " + shellQuoted(song) + " -af volume=0.5 " +
+                               shellQuoted(other))
+                    .ok());
+    render(dir.file("c.mov"), "png ", other, {"--frames", "18-60"});
+    const auto foreign = runProcess(
+        {LUMIVANE_JOIN_PROGRAM, "-o", dir.file("x.mov"), dir.file("a.mov"), dir.file("c.mov")});
+    EXPECT_EQ(foreign.status, 1);
+    EXPECT_NE(foreign.err.find("is a chunk of another render: rendered with soundtrack=file:"),
+              std::string::npos)
+        << foreign.err;
 }
 
 TEST(SoundtrackRender, AacFollowsTheSongAndItsClicksTheirFrames) {
@@ -119,6 +133,34 @@ TEST(SoundtrackRender, AacFollowsTheSongAndItsClicksTheirFrames) {
             << at;
     }
     expectJoinedEqualsWhole(dir, "avc1", song, 0.25);
+}
+
+// A killed render's movie plays its sound up to where its frames end, the
+// song's own samples from the start time on.
+TEST(SoundtrackRender, KilledRenderKeepsTheSoundInStep) {
+    TempDir dir;
+    const std::string song = makeSource(dir);
+    const std::string movie = dir.file("killed.mov");
+    const auto killed =
+        runProcess({test::cliPath(), "-w", "64", "-h", "48", "-d", "600", "-s", "0.3", "-c", "png ",
+                    "-o", movie, "--audio", song,
+                    std::string(LUMIVANE_SOURCE_DIR) + "/resources/compositions/demo.qtz"},
+                   test::withTimeout(5));
+    ASSERT_TRUE(killed.timedOut);
+    const int frames = test::decodedFrames(movie);
+    ASSERT_GE(frames, 30) << "no whole fragment in 5 s";
+    const auto sound = decodeSound(movie);
+    const auto source = decodeSound(song);
+    // Fragments are cut by the frames' time; the sound of a frame or two may
+    // wait for the next one.
+    EXPECT_NEAR(double(sound.size()), frames * 1600.0, 2 * 1600.0);
+    const size_t offset = size_t(std::lround(kStart * kRate));
+    // The song is shorter than what the render reached: silence after it.
+    const size_t compared = std::min(sound.size(), source.size() - offset);
+    EXPECT_TRUE(std::all_of(sound.begin() + long(compared), sound.end(),
+                            [](float sample) { return sample == 0.f; }));
+    EXPECT_TRUE(
+        std::equal(sound.begin(), sound.begin() + long(compared), source.begin() + long(offset)));
 }
 
 // What the renderer refuses, at the start, in one line each.

@@ -410,8 +410,8 @@ void AppController::connectPreviewSoundtrack() {
     m_soundtrackSettle = new QTimer(this);
     m_soundtrackSettle->setSingleShot(true);
     m_soundtrackSettle->setInterval(300);
-    // A drop, the file dialog and the clear button change the text as typing does.
-    connect(m_ui->soundtrack, &QLineEdit::textChanged, m_soundtrackSettle,
+    // A drop, the file dialog and the clear button change it as typing does.
+    connect(m_soundtrack, &SoundtrackField::changed, m_soundtrackSettle,
             qOverload<>(&QTimer::start));
     connect(m_soundtrackSettle, &QTimer::timeout, this, &AppController::previewSoundtrackChanged);
     previewSoundtrackChanged();

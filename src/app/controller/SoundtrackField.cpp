@@ -35,17 +35,13 @@ SoundtrackField::SoundtrackField(QLineEdit* field, QAbstractButton* chooseButton
             m_defaults->remove(kSoundtrackKey);
         else
             m_defaults->setValue(kSoundtrackKey, text);
+        emit changed(path());
     });
     connect(m_chooseButton, &QAbstractButton::clicked, this, &SoundtrackField::choose);
 }
 
 QString SoundtrackField::path() const {
     return OutputPath::expandingTilde(m_field->text().trimmed());
-}
-
-void SoundtrackField::setEnabled(bool enabled) {
-    m_field->setEnabled(enabled);
-    m_chooseButton->setEnabled(enabled);
 }
 
 void SoundtrackField::take(const QString& path) {

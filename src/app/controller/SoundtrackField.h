@@ -21,7 +21,10 @@ public:
 
     // The file, with a leading "~" expanded; empty for none.
     QString path() const;
-    void setEnabled(bool enabled);
+
+signals:
+    // The file changed (empty: none); the preview's audio inputs follow it.
+    void changed(const QString& path);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

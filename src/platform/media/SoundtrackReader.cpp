@@ -134,6 +134,12 @@ Result<void> SoundtrackReader::openDecoder() {
 
 Result<bool> SoundtrackReader::decodeMore() {
     Internals& av = *m_av;
+    // A file cut short (a recording that stopped) ends in half a packet,
+    // which the decoder refuses: the sound ends there, as in a player.
+    const auto cutShort = [&] {
+        AVIOContext* file = av.format->pb;
+        return file && (avio_feof(file) || avio_tell(file) >= avio_size(file));
+    };
     for (;;) {
         int rc = avcodec_receive_frame(av.decoder.get(), av.frame.get());
         if (rc == 0) {
@@ -143,7 +149,10 @@ Result<bool> SoundtrackReader::decodeMore() {
             return true;
         }
         if (rc == AVERROR_EOF) return false;
-        if (rc != AVERROR(EAGAIN)) return Error{avErrorText(rc)};
+        if (rc != AVERROR(EAGAIN)) {
+            if (cutShort()) return false;
+            return Error{avErrorText(rc)};
+        }
         rc = av_read_frame(av.format.get(), av.packet.get());
         if (rc == AVERROR_EOF) {
             avcodec_send_packet(av.decoder.get(), nullptr);
@@ -153,7 +162,10 @@ Result<bool> SoundtrackReader::decodeMore() {
         if (av.packet->stream_index == av.stream)
             rc = avcodec_send_packet(av.decoder.get(), av.packet.get());
         av_packet_unref(av.packet.get());
-        if (rc < 0 && rc != AVERROR(EAGAIN)) return Error{avErrorText(rc)};
+        if (rc < 0 && rc != AVERROR(EAGAIN)) {
+            if (!cutShort()) return Error{avErrorText(rc)};
+            avcodec_send_packet(av.decoder.get(), nullptr);
+        }
     }
 }
 
