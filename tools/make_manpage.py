@@ -79,6 +79,22 @@ WebM: VP9, AV1, VP8. No alpha. Browsers, VLC, mpv. Times in milliseconds.
 
 
 SECTIONS_AFTER_OPTIONS = r"""
+.SH SOUNDTRACK
+With
+.BI \-\-audio " file"
+the movie carries the file's sound (any file FFmpeg reads with an audio
+stream) for the render's composition times from the start time on, at the
+file's own sample rate and channels: the samples of each frame's time are
+written with the frame, padded with silence where the file ends, and the
+sound ends where the last frame does. Movies of chunks
+.RB ( \-\-frames )
+carry their own frames' samples, which
+.BR LumivaneJoin (1)
+joins into the whole render's. QuickTime and MP4 movies of lossy codecs get
+AAC; intra\-only and lossless codecs, Matroska and
+.B "\-\-audio\-codec pcm"
+get PCM (16 bits for 16\-bit sources, else 24). Image sequences get no
+sound. A time scale other than 1 is refused.
 .SH EXIT STATUS
 .TP
 .B 0
@@ -92,7 +108,8 @@ for, or the application could not be reached in link mode.
 .TP
 .B 254
 The render failed: the composition did not load, no renderer could be made,
-or the output could not be written. The reason is on standard error.
+the soundtrack could not be read, or the output could not be written. The
+reason is on standard error.
 .SH SIGNALS
 .TP
 .BR SIGINT ", " SIGTERM ", " SIGHUP
@@ -210,8 +227,8 @@ def renderer_page(program, version, date):
         "Renders a composition offscreen, frame by frame, at an exact size, frame rate,",
         "duration, start time and time scale, with anti\\-aliasing, motion blur,",
         "published input values and replay of recorded input. An option matches",
-        "any argument that begins with its text, except \\fB\\-\\-frames\\fR, which is",
-        "spelt in full.",
+        "any argument that begins with its text, except \\fB\\-\\-frames\\fR,",
+        "\\fB\\-\\-opaque\\fR, \\fB\\-\\-audio\\fR and \\fB\\-\\-audio\\-codec\\fR, which are spelt in full.",
         ".SH OPTIONS",
     ]
     for flag, argument, description in option_entries(help_text):

@@ -41,6 +41,8 @@ enum class Option {
     Events,
     Frames,
     Opaque,
+    Audio,
+    AudioCodec,
 };
 
 struct OptionSpec {
@@ -61,12 +63,14 @@ constexpr OptionSpec kOptions[] = {
     {"-m", true, Option::MotionBlur},      {"-v", false, Option::Verbose},
     {"-p", true, Option::Parameter},       {"-e", true, Option::Events},
     {"--frames", true, Option::Frames},    {"--opaque", false, Option::Opaque},
+    {"--audio", true, Option::Audio},      {"--audio-codec", true, Option::AudioCodec},
 };
 
 // Options added since the prefix rule match only when spelt in full, so
 // that no argument refused before quietly means something now.
 bool matchesOnlyInFull(Option option) {
-    return option == Option::Frames || option == Option::Opaque;
+    return option == Option::Frames || option == Option::Opaque || option == Option::Audio ||
+           option == Option::AudioCodec;
 }
 
 constexpr const char* kFrameCountValue = "count";
@@ -237,6 +241,14 @@ std::optional<int> Scan::apply(Option option, const char* argument, const char* 
         case Option::Opaque:
             settings.setOpaque(true);
             break;
+        case Option::Audio:
+            settings.setSoundtrack(std::string(value));
+            break;
+        case Option::AudioCodec:
+            if (strcmp(value, "pcm") != 0 && strcmp(value, "aac") != 0)
+                return fail("Audio codec must be pcm or aac [" + std::string(value) + "]\n");
+            settings.setSoundtrackCodec(std::string(value));
+            break;
     }
     return std::nullopt;
 }
@@ -354,6 +366,13 @@ std::optional<int> scanCommandLine(int argc, const char* const* argv, RenderSett
         return -1;
     }
     if (auto refused = refuseContainer(scan)) return refused;
+    // The sound would need stretching to stay with frames at another speed.
+    if (settings.soundtrack() && settings.timeScale() != 1.0) {
+        char scale[32];
+        snprintf(scale, sizeof scale, "%g", settings.timeScale());
+        return scan.fail("A soundtrack plays at time scale 1 only (-l " + std::string(scale) +
+                         " with --audio)\n");
+    }
     return scan.finish(durationFromRecording);
 }
 

@@ -12,6 +12,7 @@
 #include "cli/TerminationPath.h"
 #include "platform/media/ImageSequence.h"
 #include "platform/media/MovieWriter.h"
+#include "platform/media/SoundtrackReader.h"
 
 namespace lumivane {
 namespace {
@@ -87,6 +88,16 @@ std::optional<MovieChunk> movieChunk(const RenderSettings& settings, int frameCo
     return MovieChunk{range->first, range->last, frameCount, origin};
 }
 
+// The soundtrack as the movie of this run's frames takes it.
+std::optional<SoundtrackRequest> soundtrackRequest(const RenderSettings& settings) {
+    auto path = settings.soundtrack();
+    if (!path) return std::nullopt;
+    const auto range = settings.frameRange();
+    const std::string codec = settings.soundtrackCodec().value_or("");
+    return SoundtrackRequest{*path, settings.startTime(), range ? range->first - 1 : 0,
+                             codec == "pcm", codec == "aac"};
+}
+
 }  // namespace
 
 FrameOutput::~FrameOutput() {
@@ -105,6 +116,12 @@ std::optional<FrameOutputFailure> FrameOutput::check(const RenderSettings& setti
     const std::string path = settings.moviePath().value_or("");
     std::error_code ec;
     if (m_isImageSequence) {
+        if (auto soundtrack = settings.soundtrack()) {
+            // Still read, so a bad file is told however the frames are written.
+            if (auto reader = SoundtrackReader::open(*soundtrack); !reader)
+                return FrameOutputFailure{"LumivaneCLI: Error reading the soundtrack",
+                                          reader.error()};
+        }
         if (std::filesystem::exists(path, ec) && !std::filesystem::is_directory(path, ec)) {
             return FrameOutputFailure{kSequencePathLine, describeAt(path, "is not a directory")};
         }
@@ -117,9 +134,12 @@ std::optional<FrameOutputFailure> FrameOutput::check(const RenderSettings& setti
             return FrameOutputFailure{kSequencePathLine, *unwritable};
         return std::nullopt;
     }
-    if (auto checked =
-            MovieWriter::check(path, m_codec, settings.quality(), settings.framerate(), width,
-                               height, movieChunk(settings, frameCount, m_origin));
+    // Link mode passes no command line: the same refusal as the option's.
+    if (settings.soundtrack() && settings.timeScale() != 1.0)
+        return movieFailure("a soundtrack plays at time scale 1 only");
+    if (auto checked = MovieWriter::check(path, m_codec, settings.quality(), settings.framerate(),
+                                          width, height, movieChunk(settings, frameCount, m_origin),
+                                          soundtrackRequest(settings));
         !checked)
         return movieFailure(checked.error());
     if (std::filesystem::is_directory(path, ec))
@@ -139,6 +159,9 @@ std::optional<FrameOutputFailure> FrameOutput::open(const RenderSettings& settin
             path, m_codec, frameCount, SequenceStyle{settings.quality(), settings.opaque()}, frames,
             m_origin);
         if (!sequence) return FrameOutputFailure{kSequencePathLine, sequence.error()};
+        if (auto soundtrack = settings.soundtrack())
+            logLine("LumivaneCLI: image sequences carry no sound; " +
+                    describeAt(*soundtrack, "is not written"));
         m_sequence = std::shared_ptr<ImageSequenceWriter>(std::move(sequence.value()));
         const int workers = OutputStage::serialWanted() ? 0 : OutputStage::sequenceWorkers();
         const bool floatFrames = m_codec == "com.ilm.openexr-image";
@@ -152,7 +175,8 @@ std::optional<FrameOutputFailure> FrameOutput::open(const RenderSettings& settin
             workers, OutputStage::depthFor(workers, frameBytes(width, height, floatFrames)));
     } else {
         auto movie = MovieWriter::create(path, m_codec, settings.quality(), settings.framerate(),
-                                         width, height, movieChunk(settings, frameCount, m_origin));
+                                         width, height, movieChunk(settings, frameCount, m_origin),
+                                         soundtrackRequest(settings));
         if (!movie) return movieFailure(movie.error());
         m_movie = std::shared_ptr<MovieWriter>(std::move(movie.value()));
         // One writer keeps the frames in order; a frame or two waiting keeps

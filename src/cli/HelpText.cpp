@@ -40,6 +40,10 @@ constexpr const char* kOptionList =
     "chunks;\n"
     "\t\t\t'--frames count' prints the render's frame count.  Default is every frame\n"
     "   * --opaque\t\timage sequences without alpha: RGB over black.  Default keeps alpha\n"
+    "   * --audio [file]\tsoundtrack: the movie gets the file's audio from the start time on,\n"
+    "\t\t\tin step with the frames (time scale 1 only; none in image sequences)\n"
+    "   * --audio-codec [pcm|aac]\tthe soundtrack's codec.  Default is AAC beside lossy codecs,\n"
+    "\t\t\tPCM beside intra-only and lossless ones\n"
     "   * -v\t\t\tincreases verbosity.  Default is 0 (no output).";
 
 void printCodecs(FILE* out, const char* heading, const MovieContainer& container) {

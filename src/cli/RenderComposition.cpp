@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "base/Log.h"
+#include "cli/AudioInputs.h"
 #include "cli/EventReplay.h"
 #include "cli/FrameOutput.h"
 #include "cli/MovieInputs.h"
@@ -83,6 +84,10 @@ private:
         if (!shown && !m_movieProblem) m_movieProblem = shown.error();
         renderAtTimeWithEvents(*m_renderer, m_events.get(), m_cursor, time);
     }
+    int failSoundtrack(const std::string& when) {
+        return fail("LumivaneCLI: " + *m_audio.problem() + " (" + when + ")",
+                    "Failed to read the soundtrack " + when);
+    }
     int failMovie(const std::string& when) {
         return fail("LumivaneCLI: " + *m_movieProblem + " (" + when + ")",
                     "Failed to read an image input's movie " + when);
@@ -99,6 +104,7 @@ private:
     // The frame on its way back from the GPU while the next one renders.
     std::optional<std::pair<int, ReadbackTicket>> m_inFlight;
     MovieInputs m_movies;
+    AudioInputs m_audio;
     // A movie that broke while rendering: the render fails at the frame.
     std::optional<std::string> m_movieProblem;
 };
@@ -356,6 +362,7 @@ int Render::renderFrames() {
         }
         if (!direct) accumulateFrame(frameTime);
         if (m_movieProblem) return failMovie("at frame " + std::to_string(i + 1));
+        if (m_audio.problem()) return failSoundtrack("at frame " + std::to_string(i + 1));
         if (int result = readBackFrame(i); result != 0) return result;
         runLoopPass();
     }
@@ -408,8 +415,11 @@ int Render::run() {
     // A misspelt codec or an unwritable path is told before a long pre-roll.
     if (auto failure = m_output->check(m_settings, m_plan.frameCount, frameWidth, frameHeight))
         return failOutput(*failure);
+    if (auto fed = m_audio.feed(*m_renderer, *m_composition, m_settings.soundtrack()); !fed)
+        return fail("LumivaneCLI: " + fed.error(), "Failed to read the soundtrack");
     startAtFirstFrame();
     if (m_movieProblem) return failMovie("before the first frame");
+    if (m_audio.problem()) return failSoundtrack("before the first frame");
 
     if (auto failure = m_output->open(m_settings, m_plan.frameCount, frameWidth, frameHeight))
         return failOutput(*failure);

@@ -110,6 +110,12 @@ std::string renderFingerprint(const RenderSettings& settings, const Composition&
     origin += originLine("motion_blur", std::to_string(plan.extraSubframes + 1));
     origin += inputLines(settings, composition);
     origin += originLine("recording", recordingDigest(settings.events().get()));
+    // The song's samples, wherever each machine keeps it; only when there is one,
+    // so silent renders keep the origins they had.
+    if (auto soundtrack = settings.soundtrack()) {
+        origin += originLine("soundtrack", "file:" + fileDigest(*soundtrack));
+        origin += originLine("soundtrack_codec", settings.soundtrackCodec().value_or("auto"));
+    }
     return origin;
 }
 

@@ -87,6 +87,7 @@ void copySettings(LinkClient& client, const std::shared_ptr<LinkClient>& shared,
     s.setQuality(asInteger("quality", get("quality")));
     s.setCompositionFile(asText("compositionFile", get("compositionFile")));
     s.setMoviePath(asText("moviePath", get("moviePath")));
+    s.setSoundtrack(asText("soundtrack", get("soundtrack")));
     s.setInputValues(get("inputValues"));
     std::optional<std::string> button = referenceName("recordButton", get("recordButton"));
     s.setRecordButton(button ? std::optional(ObjectReference{*button}) : std::nullopt);

@@ -60,6 +60,13 @@ public:
     std::optional<FrameRange> frameRange() const { return get(m_frameRange); }
     void setFrameRange(std::optional<FrameRange> v) { set(m_frameRange, std::move(v)); }
 
+    // The file whose audio the movie carries (and audio inputs hear); nothing: silence.
+    std::optional<std::string> soundtrack() const { return get(m_soundtrack); }
+    void setSoundtrack(std::optional<std::string> v) { set(m_soundtrack, std::move(v)); }
+    // "pcm" or "aac"; nothing: AAC beside lossy video, PCM beside intra-only or lossless.
+    std::optional<std::string> soundtrackCodec() const { return get(m_soundtrackCodec); }
+    void setSoundtrackCodec(std::optional<std::string> v) { set(m_soundtrackCodec, std::move(v)); }
+
     // Image sequences in RGB over black even where the format keeps alpha.
     bool opaque() const { return m_opaque; }
     void setOpaque(bool v) { m_opaque = v; }
@@ -102,6 +109,8 @@ private:
     std::optional<PlistValue> m_inputValues;
     std::shared_ptr<const EventArray> m_events;
     std::optional<FrameRange> m_frameRange;
+    std::optional<std::string> m_soundtrack;
+    std::optional<std::string> m_soundtrackCodec;
     std::atomic<bool> m_opaque{false};
     std::atomic<int> m_quality{0};
     std::atomic<int> m_motionBlur{0};

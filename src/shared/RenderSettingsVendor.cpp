@@ -48,6 +48,7 @@ std::optional<PlistValue> RenderSettingsVendor::get(const std::string& key) {
     if (key == "codec") return text(s.codec());
     if (key == "compositionFile") return text(s.compositionFile());
     if (key == "moviePath") return text(s.moviePath());
+    if (key == "soundtrack") return text(s.soundtrack());
     if (key == "framerate") return PlistValue(s.framerate());
     if (key == "duration") return PlistValue(s.duration());
     if (key == "AA") return PlistValue(s.AA());

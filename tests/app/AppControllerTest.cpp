@@ -15,10 +15,12 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -26,6 +28,7 @@
 
 #include <memory>
 
+#include "app/recording/RecordInputWindow.h"
 #include "app/view/CompositionDropView.h"
 #include "app/view/ParameterView.h"
 #include "shared/RecordedEvents.h"
@@ -337,6 +340,36 @@ TEST_F(AppControllerTest, ControlStatesAroundARender) {
         EXPECT_FALSE(app.find<QProgressBar>("encodeProgress")->isVisible());
         EXPECT_FALSE(app.find<QProgressBar>("progress")->isVisible());
     }
+}
+
+// The preview and the Record Input view hear the Soundtrack field's file:
+// the probe composition draws its audio image's width over 4096 at the top
+// (2048 samples while it hears, the 1 x 1 of silence otherwise).
+TEST_F(AppControllerTest, PreviewsHearTheSoundtrackField) {
+    QTemporaryDir dir;
+    const QString tone = dir.filePath("tone.wav");
+    ASSERT_EQ(QProcess::execute(QStringLiteral("/usr/bin/ffmpeg"),
+                                {"-v", "error", "-f", "lavfi", "-i", "sine=f=440:d=1", tone}),
+              0);
+    Launch app;
+    ASSERT_TRUE(app.exposed);
+    ASSERT_TRUE(app.controller->openFile(
+        QStringLiteral(LUMIVANE_SOURCE_DIR "/tests/cli/data/listens.qtz")));
+    const auto width = [](CompositionDropView* view) {
+        return qRed(view->grabRenderedFrame().pixel(0, 0));
+    };
+    CompositionDropView* preview = app.controller->dropView();
+    EXPECT_EQ(width(preview), 0);
+    app.find<QLineEdit>("soundtrack")->setText(tone);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return width(preview) == 128; }, 5000)) << width(preview);
+    app.click("startRecordingInput");
+    RecordInputWindow* input = app.controller->recordInputWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(input->window()));
+    EXPECT_EQ(width(input->inputView()), 128);
+    input->done(nullptr);
+    app.find<QLineEdit>("soundtrack")->clear();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return width(preview) == 0; }, 5000)) << width(preview);
+    EXPECT_EQ(width(input->inputView()), 0);
 }
 
 TEST_F(AppControllerTest, OpeningCompositionsFillsTheDrawerAndProposesOutput) {

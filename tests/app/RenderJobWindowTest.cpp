@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -31,6 +32,7 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -299,6 +301,53 @@ TEST_F(AppControllerJob, RecordRendersTheWindowsSettingsAndAsksBeforeReplacing) 
     EXPECT_TRUE(app.running());
     ASSERT_TRUE(waitUntil([&] { return app.idle(); }, 60000)) << app.status().toStdString();
     expectFrames(191);
+}
+
+// A sound file dropped on the Soundtrack field is kept in the defaults and
+// goes with the render; clearing the field forgets it.
+TEST_F(AppControllerJob, DroppedSoundtrackIsKeptAndGoesWithTheRender) {
+    const QString song = file("song.wav");
+    run(QStringLiteral("/usr/bin/ffmpeg"),
+        {"-v", "error", "-f", "lavfi", "-i", "sine=f=440:r=44100:d=3", song});
+    ASSERT_TRUE(QFileInfo::exists(song));
+    const QString movie = file("sound.mov");
+    {
+        RenderWindow app;
+        ASSERT_TRUE(app.exposed);
+        ASSERT_TRUE(app.opened);
+        app.choose("codec", "png ");
+        app.type("width", "64");
+        app.type("height", "48");
+        app.type("framerate", "10");
+        app.type("movieDuration", "0.5");
+        auto* field = app.find<QLineEdit>("soundtrack");
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(song)});
+        const QPoint inside = field->rect().center();
+        QDragEnterEvent enter(inside, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(field, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent drop(inside, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(field, &drop);
+        EXPECT_EQ(field->text(), song);
+        app.setOutput(movie);
+        app.click("startRecording");
+        ASSERT_TRUE(app.running());
+        EXPECT_FALSE(field->isEnabled());
+        ASSERT_TRUE(waitUntil([&] { return app.idle(); }, 60000)) << app.status().toStdString();
+        EXPECT_EQ(app.status(), "");
+    }
+    EXPECT_EQ(
+        QString::fromUtf8(run(QStringLiteral("/usr/bin/ffprobe"),
+                              {"-v", "error", "-select_streams", "a:0", "-show_entries",
+                               "stream=codec_name,sample_rate,duration", "-of", "csv=p=0", movie}))
+            .trimmed(),
+        "pcm_s16le,44100,0.500000");
+    RenderWindow again;
+    auto* field = again.find<QLineEdit>("soundtrack");
+    EXPECT_EQ(field->text(), song);
+    field->clear();
+    EXPECT_FALSE(QSettings().contains("soundtrack"));
 }
 
 TEST_F(AppControllerJob, RunningJobShowsProgressAndCancelFromTheDockMenuKeepsTheMovie) {

@@ -37,6 +37,14 @@ _lumivanecli() {
             COMPREPLY=($(compgen -W count -- "$current"))
             return
             ;;
+        --audio)
+            COMPREPLY=($(compgen -f -- "$current"))
+            return
+            ;;
+        --audio-codec)
+            COMPREPLY=($(compgen -W "pcm aac" -- "$current"))
+            return
+            ;;
         -w | -h | -f | -q | -a | -m | -d | -s | -l | -p)
             COMPREPLY=()
             return
@@ -44,7 +52,7 @@ _lumivanecli() {
     esac
 
     if [[ $current == -* ]]; then
-        local options=(--version --help -o -w -h -c -f -q -a -m -d -s -l -p -e --frames -v -vv -vvv)
+        local options=(--version --help -o -w -h -c -f -q -a -m -d -s -l -p -e --frames --audio --audio-codec -v -vv -vvv)
         COMPREPLY=($(compgen -W "${options[*]}" -- "$current"))
         return
     fi

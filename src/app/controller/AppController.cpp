@@ -23,6 +23,7 @@
 #include "app/controller/OutputPreflight.h"
 #include "app/controller/QuitQuestion.h"
 #include "app/controller/SettingsControls.h"
+#include "app/controller/SoundtrackField.h"
 #include "app/controller/StatusLine.h"
 #include "app/controller/UserDefaults.h"
 #include "app/job/DockIcon.h"
@@ -71,6 +72,7 @@ AppController::AppController(QObject* parent)
     m_status = std::make_unique<StatusLine>(m_ui->statusText);
     m_settings = std::make_unique<SettingsControls>(m_ui.get(), m_defaults);
     m_outputPath = std::make_unique<OutputPath>(m_ui->moviePath);
+    m_soundtrack = new SoundtrackField(m_ui->soundtrack, m_ui->soundtrackButton, m_defaults, this);
     m_previewFrame = AspectRatioFrame::wrap(m_ui->dropView);
     // The two progress indicators keep their room while hidden, so the window
     // does not jump when a render starts.
@@ -168,6 +170,8 @@ void AppController::applicationWillFinishLaunching() {
     m_compositionFile.clear();
     view->setDelegate(this);
     view->setEventForwardingMask(0);
+    m_previewSoundtrack.addView(view);
+    connectPreviewSoundtrack();
     view->startRendering();
 
     m_settings->setUpFormatters();
@@ -384,6 +388,7 @@ void AppController::setCompositionFile(const QString& path) {
         m_recordInputWindow = std::make_unique<RecordInputWindow>(m_window.get());
         connect(m_recordInputWindow.get(), &RecordInputWindow::closeRequested, this,
                 &AppController::closeRecordInput);
+        m_previewSoundtrack.addView(m_recordInputWindow->inputView());
         outputSizeChanged();
     }
     // Loads the composition's recording.
@@ -399,6 +404,25 @@ void AppController::setCompositionFile(const QString& path) {
         m_ui->noParametersLabel->show();
         setDrawerOpen(false);
     }
+}
+
+void AppController::connectPreviewSoundtrack() {
+    m_soundtrackSettle = new QTimer(this);
+    m_soundtrackSettle->setSingleShot(true);
+    m_soundtrackSettle->setInterval(300);
+    // A drop, the file dialog and the clear button change it as typing does.
+    connect(m_soundtrack, &SoundtrackField::changed, m_soundtrackSettle,
+            qOverload<>(&QTimer::start));
+    connect(m_soundtrackSettle, &QTimer::timeout, this, &AppController::previewSoundtrackChanged);
+    previewSoundtrackChanged();
+}
+
+void AppController::previewSoundtrackChanged() {
+    const QString path = m_soundtrack->path();
+    if (path == m_previewSoundtrack.path()) return;
+    // The render refuses such a file with its reason; the preview stays silent.
+    if (auto problem = m_previewSoundtrack.setPath(path))
+        lumivane::logLine("The preview cannot hear the soundtrack: " + problem->toStdString());
 }
 
 void AppController::openRecordInput(QObject* /*sender*/) {

@@ -14,6 +14,7 @@
 
 #include <memory>
 
+#include "app/controller/PreviewSoundtrack.h"
 #include "app/view/CompositionDropViewDelegate.h"
 #include "shared/RenderSettings.h"
 
@@ -32,6 +33,7 @@ class RenderJob;
 class RenderJobController;
 class RecordInputWindow;
 class OutputPath;
+class SoundtrackField;
 class SettingsControls;
 class StatusLine;
 class UserDefaults;
@@ -191,6 +193,9 @@ private:
     // the reason shown) when it cannot.
     bool outputCanBeMade(const QString& path);
     void outputSizeChanged();
+    // The previews hear the Soundtrack field's file once typing pauses.
+    void connectPreviewSoundtrack();
+    void previewSoundtrackChanged();
     void chooseCompositionToOpen();
     void cancelRendering();
 
@@ -202,9 +207,12 @@ private:
     std::unique_ptr<StatusLine> m_status;
     std::unique_ptr<SettingsControls> m_settings;
     std::unique_ptr<OutputPath> m_outputPath;
+    SoundtrackField* m_soundtrack = nullptr;  // a child of this controller
     AspectRatioFrame* m_previewFrame = nullptr;
     QString m_compositionFile;
     std::unique_ptr<RecordInputWindow> m_recordInputWindow;
+    PreviewSoundtrack m_previewSoundtrack;
+    QTimer* m_soundtrackSettle = nullptr;  // a child of this controller
     DockIcon* m_dockIcon = nullptr;
     RenderJobController* m_jobs = nullptr;
     // The drawer was open when a job or the Record Input sheet closed it.

@@ -13,6 +13,7 @@
 #include "app/controller/AppController.h"
 #include "app/controller/OBNumberFormatter.h"
 #include "app/controller/OutputMenus.h"
+#include "app/controller/OutputPath.h"
 #include "app/controller/UserDefaults.h"
 #include "shared/RenderSettings.h"
 #include "ui_MainWindow.h"
@@ -121,7 +122,8 @@ void SettingsControls::setControlsEnabled(bool enabled, bool compositionOpen) {
           static_cast<QWidget*>(m_ui->antialias), static_cast<QWidget*>(m_ui->motionBlur),
           static_cast<QWidget*>(m_ui->browseButton), static_cast<QWidget*>(m_ui->toggleDrawer),
           static_cast<QWidget*>(m_ui->renderPreset), static_cast<QWidget*>(m_ui->startTime),
-          static_cast<QWidget*>(m_ui->timeScale)})
+          static_cast<QWidget*>(m_ui->timeScale), static_cast<QWidget*>(m_ui->soundtrack),
+          static_cast<QWidget*>(m_ui->soundtrackButton)})
         control->setEnabled(enabled);
     m_ui->startRecordingInput->setEnabled(enabled && compositionOpen);
 }
@@ -180,5 +182,7 @@ std::shared_ptr<lumivane::RenderSettings> SettingsControls::renderSettings(
         fieldValue(m_ui->movieDuration, AppController::kDurationKey, kDefaultDuration));
     settings->setStartTime(fieldValue(m_ui->startTime, AppController::kTimeOffsetKey, 0.0));
     settings->setTimeScale(fieldValue(m_ui->timeScale, AppController::kTimeScaleKey, 1.0));
+    const QString soundtrack = OutputPath::expandingTilde(m_ui->soundtrack->text().trimmed());
+    if (!soundtrack.isEmpty()) settings->setSoundtrack(QFile::encodeName(soundtrack).toStdString());
     return settings;
 }

@@ -62,6 +62,11 @@ double RecordInputView::playheadSec() const {
     return m_playhead ? m_playhead() : 0.0;
 }
 
+std::optional<double> RecordInputView::audioTime() const {
+    if (!m_playhead) return std::nullopt;
+    return m_playhead();
+}
+
 bool RecordInputView::startRendering() {
     CompositionDropView::startRendering();
     const bool started = isRendering();

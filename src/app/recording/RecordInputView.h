@@ -76,6 +76,8 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
+    // The soundtrack plays along with the recording's timeline.
+    std::optional<double> audioTime() const override;
 
 private:
     // A key release that may be the first half of an auto-repeat pair: it is

@@ -152,6 +152,7 @@ bool CompositionDropView::buildRenderer(const PlistDict& values, QString* error)
         }
     }
     m_movies.restart();
+    m_renderer->setAudioSource(m_audioSource);
     m_renderedSinceBuild = false;
     return true;
 }
@@ -236,6 +237,7 @@ void CompositionDropView::paintGL() {
         m_pendingInput.pop_front();
     }
     m_movies.showAt(*m_renderer, currentTime());
+    m_renderer->setAudioTime(audioTime());
     const auto drawn = m_renderer->render(currentTime(), input ? &*input : nullptr,
                                           defaultFramebufferObject(), size.width(), size.height());
     m_renderedSinceBuild = true;
@@ -423,6 +425,13 @@ PlistDict CompositionDropView::propertyListFromInputValues() const {
     PlistDict values = m_renderer->propertyListFromInputValues();
     m_movies.addPaths(values);
     return values;
+}
+
+void CompositionDropView::setAudioSource(std::shared_ptr<AudioSampleSource> source) {
+    m_audioSource = std::move(source);
+    if (m_renderer) m_renderer->setAudioSource(m_audioSource);
+    m_redrawRequested = true;
+    update();
 }
 
 QString CompositionDropView::compositionPath() const {

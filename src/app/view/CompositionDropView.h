@@ -23,6 +23,7 @@
 class QMimeData;
 
 namespace lumivane {
+class AudioSampleSource;
 class Composition;
 class CompositionRenderer;
 class HeadlessGLContext;
@@ -75,6 +76,9 @@ public:
     bool setValue(const lumivane::PlistValue& value, const std::string& key,
                   QString* error = nullptr);
     lumivane::PlistDict propertyListFromInputValues() const;
+    // The sound the composition's audio inputs hear, at the view's time;
+    // none leaves them silent. Kept across compositions.
+    void setAudioSource(std::shared_ptr<lumivane::AudioSampleSource> source);
 
     // Empty while the idle composition or nothing is shown.
     QString compositionPath() const;
@@ -112,6 +116,9 @@ protected:
     // input handlers do, if the forwarding mask lets its type through.
     void deliverEvent(std::shared_ptr<const lumivane::Event> event,
                       std::optional<lumivane::Point> location);
+    // Where in the sound the audio inputs listen when that is not the
+    // view's own clock; none: the clock.
+    virtual std::optional<double> audioTime() const { return std::nullopt; }
 
 private:
     bool loadComposition(const QString& path, QString* error);
@@ -143,6 +150,7 @@ private:
     std::unique_ptr<lumivane::CompositionRenderer> m_renderer;
     // Image inputs given a movie; the renderer keeps what they had before.
     PreviewMovies m_movies;
+    std::shared_ptr<lumivane::AudioSampleSource> m_audioSource;
     bool m_widgetContextDying = false;
     QString m_compositionPath;
 

@@ -199,7 +199,7 @@ void ParameterView::addRow(const std::string& key, const PlistDict& attributes) 
     } else if (type == QLatin1String(QCPortTypeImage)) {
         editor = imageEditor(key, label, row);
     }
-    // Audio inputs read as silence: there is nothing to edit.
+    // Audio inputs hear the soundtrack: there is nothing to edit.
     if (!editor) return;
     if (editor->objectName().isEmpty()) editor->setObjectName(QString::fromStdString(key));
     auto* name = new QLabel(label + QLatin1Char(':'));

@@ -44,6 +44,19 @@ void upload(GLTexture& texture, const TexturePixels& original, const std::string
     setSampling(GL_LINEAR);
 }
 
+// Audio images are grey: one float channel, read back as grey with alpha 1,
+// filters far faster in a software rasterizer than four.
+void uploadGrey(GLTexture& texture, const TexturePixels& pixels) {
+    if (!texture) texture = GLTexture::create();
+    glBindTexture(GL_TEXTURE_2D, texture.id());
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_R32F, pixels.width, pixels.height, 0, GL_RGBA, GL_FLOAT,
+                 pixels.floats.data());
+    const GLint grey[4] = {GL_RED, GL_RED, GL_RED, GL_ONE};
+    glTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_RGBA, grey);
+    setSampling(GL_LINEAR);
+}
+
 bool isScalarLike(const PlistValue& value) {
     using T = PlistValue::Type;
     const T type = value.type();
@@ -311,6 +324,37 @@ void CompositionRenderer::uploadPendingTextures() {
     }
 }
 
+void CompositionRenderer::setAudioSource(std::shared_ptr<AudioSampleSource> source) {
+    m_audioSource = std::move(source);
+    if (m_audioSource && !m_audioImage) m_audioImage = std::make_unique<AudioInputImage>();
+}
+
+// Called with the context current: a source set or removed between renders
+// changes the textures here, never where another context may be current.
+void CompositionRenderer::updateAudioInputs(double time) {
+    const auto& inputs = m_composition->inputs();
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        const CompositionInput& input = inputs[i];
+        if (input.type != InputType::Audio && input.type != InputType::AudioFFT) continue;
+        InputSlot& slot = m_inputs[i];
+        if (slot.unit < 0) continue;  // the shader never reads it
+        Result<TexturePixels> pixels = Error{"silence"};
+        if (m_audioSource) {
+            pixels = input.type == InputType::Audio
+                         ? m_audioImage->waveform(*m_audioSource, time, input.maximum)
+                         : m_audioImage->spectrum(*m_audioSource, time, input.maximum);
+        }
+        if (!pixels) {
+            // Silence, as without a source: the source keeps why it failed.
+            slot.texture.reset();
+            slot.size = {1, 1};
+            continue;
+        }
+        uploadGrey(slot.texture, pixels.value());
+        slot.size = {float(pixels->width), float(pixels->height)};
+    }
+}
+
 void CompositionRenderer::setFrameUniforms(double time) {
     const BuiltinLocations& b = m_builtins;
     const double delta = m_frameIndex == 0 ? 0.0 : time - m_lastTime;
@@ -522,6 +566,7 @@ Result<void> CompositionRenderer::render(double time, const RenderArguments* arg
         return errorAt(m_composition->path(), "the OpenGL context cannot be made current");
     m_userInput.apply(arguments);
     uploadPendingTextures();
+    updateAudioInputs(m_audioTime.value_or(time));
     glUseProgram(m_program.id());
     m_quad.bind();
     glDisable(GL_BLEND);

@@ -12,6 +12,8 @@
 
 #include "base/PlistValue.h"
 #include "base/Result.h"
+#include "platform/engine/AudioInputImage.h"
+#include "platform/engine/AudioSampleSource.h"
 #include "platform/engine/Composition.h"
 #include "platform/engine/EngineKeys.h"
 #include "platform/engine/FullScreenQuad.h"
@@ -42,6 +44,13 @@ public:
     // An image input's pixels from elsewhere (a movie's frame); its value,
     // the file's name, stays. Throws EngineError unless `key` is an image input.
     void setImagePixels(const std::string& key, TexturePixels pixels);
+    // The sound that audio and audioFFT inputs hear at each render's time;
+    // without one they read as silence. A part of the sound that cannot be
+    // read is drawn as silence too: the source keeps the failure for its owner.
+    void setAudioSource(std::shared_ptr<AudioSampleSource> source);
+    // The time audio inputs hear from now on, where it is not the render's
+    // own (a preview whose sound follows a playhead); none: the render's.
+    void setAudioTime(std::optional<double> time) { m_audioTime = time; }
     PlistDict propertyListFromInputValues() const;
     // Why an input is drawn as nothing though it has a value (a text input
     // whose text cannot be drawn), or nothing when every input is as set.
@@ -121,6 +130,7 @@ private:
     void buildPasses();
     int assignUnit(GLint location);
     void uploadPendingTextures();
+    void updateAudioInputs(double time);
     void setFrameUniforms(double time);
     void setInputUniforms();
     std::array<int, 2> passSize(const PassSlot& pass, int width, int height);
@@ -148,6 +158,9 @@ private:
     GLint m_maxTextureSize = 4096;
     std::vector<double> m_numericValues;  // for the size expressions
     UserInputState m_userInput;
+    std::shared_ptr<AudioSampleSource> m_audioSource;
+    std::unique_ptr<AudioInputImage> m_audioImage;
+    std::optional<double> m_audioTime;
     double m_lastTime = 0;
     int m_frameIndex = 0;
 };

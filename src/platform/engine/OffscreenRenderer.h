@@ -63,6 +63,10 @@ public:
     void setImagePixels(const std::string& key, TexturePixels pixels) {
         m_renderer->setImagePixels(key, std::move(pixels));
     }
+    // See CompositionRenderer::setAudioSource.
+    void setAudioSource(std::shared_ptr<AudioSampleSource> source) {
+        m_renderer->setAudioSource(std::move(source));
+    }
     PlistDict propertyListFromInputValues() const {
         return m_renderer->propertyListFromInputValues();
     }

@@ -9,10 +9,12 @@
 #include "base/SystemError.h"
 #include "platform/media/FFmpegHandles.h"
 #include "platform/media/MediaLog.h"
+#include "platform/media/MovieAudioTrack.h"
 #include "platform/media/MovieChunk.h"
 #include "platform/media/MovieContainer.h"
 #include "platform/media/MovieRewriter.h"
 #include "platform/media/MovieVerifier.h"
+#include "platform/media/SoundtrackReader.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -34,6 +36,7 @@ struct Piece {
     int64_t frameDuration = 0;  // in timeBase
     int64_t delay = 0;          // how long its first frame decodes before it is shown
     int64_t frames = 0;
+    AVCodecParametersUPtr sound;  // the soundtrack's, when the piece has one
 };
 
 std::string quoted(const std::string& path) {
@@ -81,7 +84,7 @@ Result<int64_t> countFrames(const std::string& path, AVFormatContext& input) {
     int64_t frames = 1;
     int rc = 0;
     while ((rc = av_read_frame(&input, packet.get())) >= 0) {
-        ++frames;
+        frames += packet->stream_index == 0;
         av_packet_unref(packet.get());
     }
     if (rc != AVERROR_EOF) return errorAt(path, avErrorText(rc));
@@ -101,7 +104,12 @@ int64_t frameDurationOf(const AVStream& stream) {
 Result<void> readTiming(Piece& piece, AVFormatContext& input) {
     AVPacketUPtr packet(av_packet_alloc());
     if (!packet) return errorAt(piece.path, "out of memory");
-    if (int rc = av_read_frame(&input, packet.get()); rc < 0) {
+    int rc = 0;
+    do {
+        av_packet_unref(packet.get());
+        rc = av_read_frame(&input, packet.get());
+    } while (rc >= 0 && packet->stream_index != 0);
+    if (rc < 0) {
         return errorAt(piece.path, rc == AVERROR_EOF ? "holds no frames" : avErrorText(rc));
     }
     piece.frameDuration = packet->duration;
@@ -131,8 +139,16 @@ Result<Piece> openPiece(const std::string& path, int64_t fileSize) {
     auto opened = MovieRewriter::openInput(path, true);
     if (!opened) return Error{opened.error()};
     AVFormatContext& input = **opened;
-    if (input.nb_streams != 1 || input.streams[0]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) {
-        return errorAt(path, "is no movie of one video track");
+    const auto typeOf = [&](unsigned i) { return input.streams[i]->codecpar->codec_type; };
+    if (input.nb_streams < 1 || input.nb_streams > 2 || typeOf(0) != AVMEDIA_TYPE_VIDEO ||
+        (input.nb_streams == 2 && typeOf(1) != AVMEDIA_TYPE_AUDIO)) {
+        return errorAt(path, "is no movie of one video track (and at most one soundtrack)");
+    }
+    if (input.nb_streams == 2) {
+        piece.sound.reset(avcodec_parameters_alloc());
+        if (!piece.sound ||
+            avcodec_parameters_copy(piece.sound.get(), input.streams[1]->codecpar) < 0)
+            return errorAt(path, "out of memory");
     }
     auto chunk = chunkOf(path, input);
     if (!chunk) return Error{chunk.error()};
@@ -157,6 +173,23 @@ Result<Piece> openPiece(const std::string& path, int64_t fileSize) {
 
 std::string rationalText(AVRational value) {
     return std::to_string(value.num) + "/" + std::to_string(value.den);
+}
+
+std::string soundText(const AVCodecParameters* sound) {
+    if (!sound) return "no soundtrack";
+    return std::string(avcodec_get_name(sound->codec_id)) + " sound at " +
+           std::to_string(sound->sample_rate) + " Hz in " +
+           std::to_string(sound->ch_layout.nb_channels) + " channels";
+}
+
+std::optional<std::string> soundDifference(const Piece& model, const Piece& piece) {
+    const AVCodecParameters* p = model.sound.get();
+    const AVCodecParameters* q = piece.sound.get();
+    const bool same =
+        (!p && !q) || (p && q && p->codec_id == q->codec_id && p->sample_rate == q->sample_rate &&
+                       p->ch_layout.nb_channels == q->ch_layout.nb_channels);
+    if (same) return std::nullopt;
+    return soundText(q) + " (not " + soundText(p) + ")";
 }
 
 // The first property in which `piece` was written differently from `model`.
@@ -190,6 +223,7 @@ std::optional<std::string> difference(const Piece& model, const Piece& piece) {
         return differs("frame duration", std::to_string(model.frameDuration),
                        std::to_string(piece.frameDuration));
     }
+    if (auto sound = soundDifference(model, piece)) return sound;
     if (p.color_range != q.color_range || p.color_primaries != q.color_primaries ||
         p.color_trc != q.color_trc || p.color_space != q.color_space) {
         return std::optional<std::string>("other colour tags");
@@ -339,6 +373,64 @@ Result<void> checkPacket(const Piece& piece, AVStream& stream, const AVPacket& p
     return {};
 }
 
+// The joined soundtrack: every piece's samples, decoded and encoded again as
+// one stream. Copying the packets would put each piece's AAC priming and
+// padding between its neighbours; decoded, the pieces' samples follow on
+// exactly, and PCM comes out bit for bit as the whole render wrote it.
+class JoinedSound {
+public:
+    Result<void> addTrack(AVFormatContext& output, const Piece& model, const std::string& built) {
+        const AVCodecParameters& sound = *model.sound;
+        m_rate = sound.sample_rate;
+        const AudioFormat format{sound.codec_id, sound.sample_rate, sound.ch_layout.nb_channels,
+                                 sound.bit_rate};
+        auto track = MovieAudioTrack::create(output, format, built);
+        if (!track) return Error{track.error()};
+        m_track = std::move(track.value());
+        return {};
+    }
+    bool active() const { return m_track != nullptr; }
+
+    Result<void> startPiece(const Piece& piece) {
+        auto reader = SoundtrackReader::open(piece.path);
+        if (!reader) return Error{reader.error()};
+        m_reader = std::move(reader.value());
+        m_piece = &piece;
+        m_read = 0;
+        return {};
+    }
+
+    // The piece's samples up to the end of its frame `frames` - 1.
+    Result<void> writeThrough(int64_t frames) {
+        const int64_t first = samplesBefore(m_piece->chunk.first - 1);
+        const int64_t end = samplesBefore(m_piece->chunk.first - 1 + frames) - first;
+        constexpr int64_t kBlock = 1 << 16;
+        while (m_read < end) {
+            const int64_t count = std::min(end - m_read, kBlock);
+            if (auto read = m_reader->read(m_read, count, m_samples); !read) return read;
+            if (auto written = m_track->write(m_samples.data(), count); !written) return written;
+            m_read += count;
+        }
+        return {};
+    }
+
+    Result<void> finish() { return m_track->finish(); }
+
+private:
+    // As the writer counts them: the samples before frame `frame` of the render.
+    int64_t samplesBefore(int64_t frame) const {
+        return av_rescale_rnd(frame, m_piece->frameDuration * m_rate, m_piece->timeBase.den,
+                              AV_ROUND_NEAR_INF);
+    }
+
+    std::unique_ptr<MovieAudioTrack> m_track;
+    std::unique_ptr<SoundtrackReader> m_reader;
+    const Piece* m_piece = nullptr;
+    int m_rate = 0;
+    int64_t m_read = 0;
+    std::vector<float> m_samples;
+};
+
 // Copies one piece's packets, moved to where its frames sit in the whole
 // render. Each piece starts with a keyframe shown first; like the rewrite of
 // a single render, that frame's time is the piece's start. Its decoding times
@@ -347,7 +439,10 @@ Result<void> checkPacket(const Piece& piece, AVStream& stream, const AVPacket& p
 // piece to piece as in one encoder's stream, and the first piece's delay,
 // written as the movie's edit list, is the single render's.
 Result<void> copyPiece(const Piece& piece, int64_t delay, AVFormatContext& output, int64_t& lastDts,
-                       const std::string& built) {
+                       const std::string& built, JoinedSound& sound) {
+    if (sound.active()) {
+        if (auto started = sound.startPiece(piece); !started) return started;
+    }
     auto input = MovieRewriter::openInput(piece.path, false);
     if (!input) return Error{input.error()};
     AVPacketUPtr packet(av_packet_alloc());
@@ -360,6 +455,11 @@ Result<void> copyPiece(const Piece& piece, int64_t delay, AVFormatContext& outpu
     int rc = 0;
     int cursor = 0;
     while ((rc = av_read_frame(input->get(), packet.get())) >= 0) {
+        // The piece's own soundtrack packets are not copied: see JoinedSound.
+        if (packet->stream_index != 0) {
+            av_packet_unref(packet.get());
+            continue;
+        }
         if (auto whole = checkPacket(piece, *(*input)->streams[0], *packet, copied, cursor);
             !whole) {
             return whole;
@@ -379,6 +479,9 @@ Result<void> copyPiece(const Piece& piece, int64_t delay, AVFormatContext& outpu
             return errorAt(built, avErrorText(written));
         }
         ++copied;
+        if (sound.active()) {
+            if (auto written = sound.writeThrough(copied); !written) return written;
+        }
     }
     if (rc != AVERROR_EOF) return errorAt(piece.path, avErrorText(rc));
     if (copied != piece.frames) {
@@ -395,16 +498,24 @@ Result<void> writeJoined(const std::vector<Piece>& pieces, const std::string& bu
     // completes a single render's.
     auto header = MovieRewriter::openInput(model.path, false);
     if (!header) return Error{header.error()};
-    auto output = MovieRewriter::openOutput(built, **header, model.timeBase.den,
-                                            model.parameters.get(), false, container.muxer);
+    JoinedSound sound;
+    std::function<Result<void>(AVFormatContext&)> addSound;
+    if (model.sound)
+        addSound = [&](AVFormatContext& output) { return sound.addTrack(output, model, built); };
+    auto output =
+        MovieRewriter::openOutput(built, **header, model.timeBase.den, model.parameters.get(),
+                                  false, container.muxer, addSound);
     if (!output) return Error{output.error()};
     int64_t delay = 0;
     for (const Piece& piece : pieces) delay = std::max(delay, piece.delay);
     int64_t lastDts = AV_NOPTS_VALUE;
     for (const Piece& piece : pieces) {
-        if (auto copied = copyPiece(piece, delay, **output, lastDts, built); !copied) {
+        if (auto copied = copyPiece(piece, delay, **output, lastDts, built, sound); !copied) {
             return copied;
         }
+    }
+    if (sound.active()) {
+        if (auto finished = sound.finish(); !finished) return finished;
     }
     if (auto finished = MovieRewriter::finishOutput(**output, built); !finished) return finished;
     if (!verify) return {};

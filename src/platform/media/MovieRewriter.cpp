@@ -101,11 +101,10 @@ void fillIn(AVCodecParameters& parameters, const AVCodecParameters& known) {
 
 }  // namespace
 
-Result<AVOutputFormatContextUPtr> MovieRewriter::openOutput(const std::string& path,
-                                                            const AVFormatContext& input,
-                                                            int timescale,
-                                                            const AVCodecParameters* known,
-                                                            bool keepChunk, const char* muxer) {
+Result<AVOutputFormatContextUPtr> MovieRewriter::openOutput(
+    const std::string& path, const AVFormatContext& input, int timescale,
+    const AVCodecParameters* known, bool keepChunk, const char* muxer,
+    const std::function<Result<void>(AVFormatContext&)>& addSound) {
     AVFormatContext* raw = nullptr;
     if (int rc = avformat_alloc_output_context2(&raw, nullptr, muxer, fileUrl(path).c_str());
         rc < 0) {
@@ -113,15 +112,21 @@ Result<AVOutputFormatContextUPtr> MovieRewriter::openOutput(const std::string& p
     }
     AVOutputFormatContextUPtr output(raw);
     for (unsigned i = 0; i < input.nb_streams; ++i) {
+        if (addSound && input.streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) continue;
         AVStream* stream = avformat_new_stream(output.get(), nullptr);
         if (!stream) return errorAt(path, "out of memory");
         if (int rc = avcodec_parameters_copy(stream->codecpar, input.streams[i]->codecpar);
             rc < 0) {
             return errorAt(path, avErrorText(rc));
         }
-        if (known && input.nb_streams == 1) fillIn(*stream->codecpar, *known);
-        stream->time_base = AVRational{1, timescale};
+        // The video track is the first; a soundtrack keeps its sample rate's clock.
+        const bool audio = stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+        if (known && i == 0 && !audio) fillIn(*stream->codecpar, *known);
+        stream->time_base = AVRational{1, audio ? stream->codecpar->sample_rate : timescale};
         stream->avg_frame_rate = input.streams[i]->avg_frame_rate;
+    }
+    if (addSound) {
+        if (auto added = addSound(*output); !added) return Error{added.error()};
     }
     if (int rc = avio_open(&output->pb, fileUrl(path).c_str(), AVIO_FLAG_WRITE); rc < 0) {
         return errorAt(path, avErrorText(rc));
@@ -161,28 +166,108 @@ void shift(AVPacket& packet, int64_t by) {
     if (packet.dts != AV_NOPTS_VALUE) packet.dts -= by;
 }
 
-// Copies `packet`, already read, and every packet after it.
-Result<void> copyPackets(AVFormatContext& input, AVFormatContext& output, AVPacket& packet,
-                         int frameDuration) {
-    const int64_t start = packet.pts != AV_NOPTS_VALUE ? packet.pts : 0;
-    int copied = 0;
-    int rc = 0;
-    do {
-        if (rc < 0) return errorAt(plainPath(input.url), avErrorText(rc));
-        const AVStream* from = input.streams[packet.stream_index];
-        const AVStream* to = output.streams[packet.stream_index];
-        shift(packet, start);
-        av_packet_rescale_ts(&packet, from->time_base, to->time_base);
-        packet.duration = frameDuration;
-        packet.pos = -1;
-        if (int wrc = av_interleaved_write_frame(&output, &packet); wrc < 0) {
-            return errorAt(plainPath(output.url), avErrorText(wrc));
+// Copies `packet`, already read, and every packet after it. Every track
+// moves by as much as the video track (the first) needs for its first frame
+// to be shown at 0, so a soundtrack stays in step and its priming goes before
+// 0, where the muxer's edit list leaves it unplayed.
+class PacketCopy {
+public:
+    PacketCopy(AVFormatContext& input, AVFormatContext& output, int frameDuration)
+        : m_input(input),
+          m_output(output),
+          m_frameDuration(frameDuration),
+          m_waiting(input.nb_streams),
+          m_seen(input.nb_streams, false) {}
+
+    Result<void> run(AVPacket& packet) {
+        int rc = 0;
+        do {
+            if (rc < 0) return errorAt(plainPath(m_input.url), avErrorText(rc));
+            auto taken = packet.stream_index == 0 ? video(packet) : audio(packet);
+            if (!taken) return taken;
+        } while ((rc = av_read_frame(&m_input, &packet)) != AVERROR_EOF);
+        for (size_t index = 1; index < m_waiting.size(); ++index) {
+            if (!m_waiting[index]) continue;
+            // The fragments lose the last packet's duration; the sound ends
+            // with the last frame.
+            AVPacket& last = *m_waiting[index];
+            const int64_t end = av_rescale_q(m_videoEnd, m_output.streams[0]->time_base,
+                                             m_input.streams[index]->time_base) +
+                                shiftOf(int(index));
+            if (last.pts != AV_NOPTS_VALUE && end > last.pts)
+                last.duration =
+                    std::min(last.duration > 0 ? last.duration : end - last.pts, end - last.pts);
+            if (auto written = write(last); !written) return written;
         }
-        ++copied;
-        if (copyObserver()) copyObserver()(copied);
-    } while ((rc = av_read_frame(&input, &packet)) != AVERROR_EOF);
-    return {};
-}
+        return {};
+    }
+
+private:
+    int64_t shiftOf(int index) const {
+        return av_rescale_q(m_videoStart, m_input.streams[0]->time_base,
+                            m_input.streams[index]->time_base);
+    }
+
+    Result<void> video(AVPacket& packet) {
+        if (!m_seen[0]) m_videoStart = packet.pts != AV_NOPTS_VALUE ? packet.pts : 0;
+        m_seen[0] = true;
+        return write(packet);
+    }
+
+    // Each audio packet waits for the next. The fragments put a track's
+    // first packet at 0 however long before the next it began: it ends
+    // where the next begins.
+    Result<void> audio(AVPacket& packet) {
+        const int index = packet.stream_index;
+        if (AVPacketUPtr& waiting = m_waiting[index]) {
+            if (!m_seen[index] && packet.pts != AV_NOPTS_VALUE) {
+                int length =
+                    av_get_audio_frame_duration2(m_input.streams[index]->codecpar, waiting->size);
+                // An AAC packet does not tell its length; the writer's are LC's 1024.
+                const AVCodecParameters& codec = *m_input.streams[index]->codecpar;
+                if (length <= 0) length = codec.frame_size;
+                if (length <= 0 && codec.codec_id == AV_CODEC_ID_AAC) length = 1024;
+                if (length > 0) {
+                    waiting->pts = waiting->dts = packet.pts - length;
+                    waiting->duration = length;
+                }
+            }
+            m_seen[index] = true;
+            if (auto written = write(*waiting); !written) return written;
+        }
+        m_waiting[index].reset(av_packet_clone(&packet));
+        if (!m_waiting[index]) return errorAt(plainPath(m_input.url), "out of memory");
+        return {};
+    }
+
+    Result<void> write(AVPacket& packet) {
+        const int index = packet.stream_index;
+        shift(packet, index == 0 ? m_videoStart : shiftOf(index));
+        av_packet_rescale_ts(&packet, m_input.streams[index]->time_base,
+                             m_output.streams[index]->time_base);
+        if (index == 0) {
+            packet.duration = m_frameDuration;
+            if (packet.pts != AV_NOPTS_VALUE)
+                m_videoEnd = std::max(m_videoEnd, packet.pts + m_frameDuration);
+        }
+        packet.pos = -1;
+        if (int wrc = av_interleaved_write_frame(&m_output, &packet); wrc < 0) {
+            return errorAt(plainPath(m_output.url), avErrorText(wrc));
+        }
+        ++m_copied;
+        if (copyObserver()) copyObserver()(m_copied);
+        return {};
+    }
+
+    AVFormatContext& m_input;
+    AVFormatContext& m_output;
+    const int m_frameDuration;
+    std::vector<AVPacketUPtr> m_waiting;
+    std::vector<bool> m_seen;
+    int64_t m_videoStart = 0;  // the first frame's time, in the input's video time base
+    int64_t m_videoEnd = 0;    // in the output's
+    int m_copied = 0;
+};
 
 bool writeAll(int fd, const char* data, size_t size) {
     while (size > 0) {
@@ -337,7 +422,7 @@ Result<void> MovieRewriter::rewrite(const std::string& path, int timescale, int 
     return replace(path, [&](const std::string& built) -> Result<void> {
         auto output = openOutput(built, **input, timescale, known, true, muxer);
         if (!output) return Error{output.error()};
-        if (auto copied = copyPackets(**input, **output, *packet, frameDuration); !copied) {
+        if (auto copied = PacketCopy(**input, **output, frameDuration).run(*packet); !copied) {
             return copied;
         }
         return finishOutput(**output, built);

@@ -55,11 +55,12 @@ public:
     // what the header leaves open.
     static Result<AVInputFormatContextUPtr> openInput(const std::string& path, bool probe);
     // An ordinary movie with `input`'s streams, as rewrite() writes it;
-    // `keepChunk`: `input`'s chunk of frames goes with it.
-    static Result<AVOutputFormatContextUPtr> openOutput(const std::string& path,
-                                                        const AVFormatContext& input, int timescale,
-                                                        const AVCodecParameters* known,
-                                                        bool keepChunk, const char* muxer = "mov");
+    // `keepChunk`: `input`'s chunk of frames goes with it. `addSound`, when
+    // given, adds the soundtrack instead of `input`'s, before the header.
+    static Result<AVOutputFormatContextUPtr> openOutput(
+        const std::string& path, const AVFormatContext& input, int timescale,
+        const AVCodecParameters* known, bool keepChunk, const char* muxer = "mov",
+        const std::function<Result<void>(AVFormatContext&)>& addSound = {});
     // Writes the trailer of an output openOutput() made and closes its file.
     static Result<void> finishOutput(AVFormatContext& output, const std::string& built);
 };

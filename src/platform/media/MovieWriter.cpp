@@ -84,27 +84,52 @@ Result<Prepared> prepare(const std::string& path, const std::string& fourcc, int
     return Prepared{*codec, std::move(settings.value()), *timescale};
 }
 
+// The soundtrack opened and its codec checked against the container.
+Result<std::unique_ptr<MovieSoundtrack>> prepareSoundtrack(
+    const std::string& path, const EncoderSettings& settings,
+    const std::optional<SoundtrackRequest>& request) {
+    if (!request) return std::unique_ptr<MovieSoundtrack>();
+    SoundtrackRequest asked = *request;
+    // Only QuickTime and MP4 write AAC's priming as an edit list; elsewhere
+    // it would play as a delay, so the sound goes in as PCM.
+    if (!containerForPath(path).fragmented) {
+        if (asked.aac) return errorAt(path, "AAC soundtracks go in QuickTime or MP4 movies");
+        asked.pcm = true;
+    }
+    const AVCodec* video = avcodec_find_encoder_by_name(settings.encoder.c_str());
+    auto soundtrack = MovieSoundtrack::open(asked, video ? video->id : AV_CODEC_ID_NONE);
+    if (!soundtrack) return Error{soundtrack.error()};
+    if (auto problem = (*soundtrack)->containerProblem(containerForPath(path).muxer))
+        return errorAt(path, *problem);
+    return soundtrack;
+}
+
 }  // namespace
 
 Result<void> MovieWriter::check(const std::string& path, const std::string& fourcc, int quality,
                                 double framerate, int width, int height,
-                                std::optional<MovieChunk> chunk) {
-    if (auto prepared = prepare(path, fourcc, quality, framerate, width, height, chunk); !prepared)
-        return Error{prepared.error()};
+                                std::optional<MovieChunk> chunk,
+                                std::optional<SoundtrackRequest> soundtrack) {
+    auto prepared = prepare(path, fourcc, quality, framerate, width, height, chunk);
+    if (!prepared) return Error{prepared.error()};
+    if (auto opened = prepareSoundtrack(path, prepared->settings, soundtrack); !opened)
+        return Error{opened.error()};
     return {};
 }
 
-Result<std::unique_ptr<MovieWriter>> MovieWriter::create(const std::string& path,
-                                                         const std::string& fourcc, int quality,
-                                                         double framerate, int width, int height,
-                                                         std::optional<MovieChunk> chunk) {
+Result<std::unique_ptr<MovieWriter>> MovieWriter::create(
+    const std::string& path, const std::string& fourcc, int quality, double framerate, int width,
+    int height, std::optional<MovieChunk> chunk, std::optional<SoundtrackRequest> soundtrack) {
     installMediaLog();
     auto prepared = prepare(path, fourcc, quality, framerate, width, height, chunk);
     if (!prepared) return Error{prepared.error()};
     const auto& [codec, settings, timescale] = prepared.value();
+    auto sound = prepareSoundtrack(path, settings, soundtrack);
+    if (!sound) return Error{sound.error()};
 
     std::unique_ptr<MovieWriter> writer(
         new MovieWriter(path, codec, settings, timescale, width, height, chunk));
+    writer->m_soundtrack = std::move(sound.value());
     if (!writer->m_packet) return Error{writer->failure("out of memory")};
     if (auto opened = writer->openEncoder(); !opened) return Error{opened.error()};
     // Rewrites killed before their rename left only copies of older movies.
@@ -169,6 +194,11 @@ Result<void> MovieWriter::openMuxer() {
         movieStreamTag(m_muxer->oformat, m_encoder->codec_id, m_encoder->codec_tag, m_codec.fourcc);
     m_stream->time_base = AVRational{1, m_timescale};
     m_stream->avg_frame_rate = AVRational{m_timescale, kFrameDuration};
+    if (m_soundtrack) {
+        if (auto added = m_soundtrack->addTrack(*m_muxer, m_path, m_timescale, kFrameDuration);
+            !added)
+            return added;
+    }
     if (int rc = avio_open(&m_muxer->pb, fileUrl(m_path).c_str(), AVIO_FLAG_WRITE); rc < 0) {
         return Error{failure("cannot create the file (" + avErrorText(rc) + ")")};
     }
@@ -252,12 +282,14 @@ Result<void> MovieWriter::addFrame(const FrameImage& frame) {
     if (m_settings.qscale > 0) image->quality = m_encoder->global_quality;
     if (auto encoded = encode(image); !encoded) return encoded;
     ++m_framesWritten;
+    if (m_soundtrack) return m_soundtrack->writeThrough(m_framesWritten);
     return {};
 }
 
 Result<void> MovieWriter::finishFragments() {
     if (m_fragmentsFinished) return *m_fragmentsFinished;
     auto drained = encode(nullptr);
+    if (m_soundtrack && drained) drained = m_soundtrack->finish(m_framesWritten);
     m_parameters.reset(avcodec_parameters_alloc());
     if (m_parameters && avcodec_parameters_copy(m_parameters.get(), m_stream->codecpar) < 0) {
         m_parameters.reset();

@@ -19,6 +19,7 @@
 #include "platform/media/FrameConverter.h"
 #include "platform/media/MovieChunk.h"
 #include "platform/media/MovieContainer.h"
+#include "platform/media/MovieSoundtrack.h"
 
 namespace lumivane {
 
@@ -28,15 +29,18 @@ public:
     // Fails when the code is no installed codec ("'xxxx' is not an installed
     // codec"), the container cannot hold it, the encoder refuses the settings, or the file cannot
     // be created. A movie that holds a chunk of a split render carries it in its metadata
-    // (kMovieChunkKey) for the join; one without is the whole render.
+    // (kMovieChunkKey) for the join; one without is the whole render. A
+    // soundtrack is written with the frames, each frame's samples with it.
     static Result<std::unique_ptr<MovieWriter>> create(
         const std::string& path, const std::string& fourcc, int quality, double framerate,
-        int width, int height, std::optional<MovieChunk> chunk = std::nullopt);
+        int width, int height, std::optional<MovieChunk> chunk = std::nullopt,
+        std::optional<SoundtrackRequest> soundtrack = std::nullopt);
     // What create() would refuse before it touches a file, told without
     // creating anything.
     static Result<void> check(const std::string& path, const std::string& fourcc, int quality,
                               double framerate, int width, int height,
-                              std::optional<MovieChunk> chunk = std::nullopt);
+                              std::optional<MovieChunk> chunk = std::nullopt,
+                              std::optional<SoundtrackRequest> soundtrack = std::nullopt);
     // Threads each encoder opened later may use; 0 (the default) lets it
     // take as many as the machine has. Benchmarks pin it to show overlap.
     static void setEncoderThreads(int threads);
@@ -82,6 +86,7 @@ private:
     int m_width;
     int m_height;
     std::optional<MovieChunk> m_chunk;
+    std::unique_ptr<MovieSoundtrack> m_soundtrack;
     MovieContainer m_container;  // by the path's extension
     AVCodecContextUPtr m_encoder;
     AVOutputFormatContextUPtr m_muxer;
