@@ -10,6 +10,7 @@
 #include "base/SystemError.h"
 #include "cli/OutputStage.h"
 #include "cli/TerminationPath.h"
+#include "platform/media/AnimationWriter.h"
 #include "platform/media/ImageSequence.h"
 #include "platform/media/MovieWriter.h"
 
@@ -39,6 +40,16 @@ Result<void> finishMovie(MovieWriter& movie) {
     auto rewritten = movie.updateMovieFile();
     endMovieRewrite();
     return rewritten;
+}
+
+// Once the kept frames are complete, building the picture from them can be
+// cut short as a rewrite can: the frames stay on disk.
+Result<void> finishAnimation(AnimationWriter& animation) {
+    if (auto completed = animation.finishFrames(); !completed) return completed;
+    beginMovieRewrite();
+    auto built = animation.build();
+    endMovieRewrite();
+    return built;
 }
 
 // Runs on the main thread between frames, so it may log.
@@ -87,6 +98,22 @@ std::optional<MovieChunk> movieChunk(const RenderSettings& settings, int frameCo
     return MovieChunk{range->first, range->last, frameCount, origin};
 }
 
+// One writer keeps the frames in order; a frame or two waiting keeps the
+// encoder busy while the next one renders.
+template <class Writer>
+std::unique_ptr<OutputStage> serialStage(std::shared_ptr<Writer> writer, int width, int height) {
+    return std::make_unique<OutputStage>(
+        [writer](int, const FrameImage& frame) -> std::optional<FrameOutputFailure> {
+            auto added = writer->addFrame(frame);
+            if (!added)
+                return FrameOutputFailure{
+                    "LumivaneCLI: Error writing Movie (" + added.error() + ")", ""};
+            return std::nullopt;
+        },
+        OutputStage::serialWanted() ? 0 : 1,
+        OutputStage::depthFor(1, frameBytes(width, height, true)));
+}
+
 }  // namespace
 
 FrameOutput::~FrameOutput() {
@@ -117,9 +144,10 @@ std::optional<FrameOutputFailure> FrameOutput::check(const RenderSettings& setti
             return FrameOutputFailure{kSequencePathLine, *unwritable};
         return std::nullopt;
     }
-    if (auto checked =
-            MovieWriter::check(path, m_codec, settings.quality(), settings.framerate(), width,
-                               height, movieChunk(settings, frameCount, m_origin));
+    const auto checkWriter =
+        containerForPath(path).animation ? AnimationWriter::check : MovieWriter::check;
+    if (auto checked = checkWriter(path, m_codec, settings.quality(), settings.framerate(), width,
+                                   height, movieChunk(settings, frameCount, m_origin));
         !checked)
         return movieFailure(checked.error());
     if (std::filesystem::is_directory(path, ec))
@@ -150,27 +178,46 @@ std::optional<FrameOutputFailure> FrameOutput::open(const RenderSettings& settin
                 return std::nullopt;
             },
             workers, OutputStage::depthFor(workers, frameBytes(width, height, floatFrames)));
-    } else {
-        auto movie = MovieWriter::create(path, m_codec, settings.quality(), settings.framerate(),
-                                         width, height, movieChunk(settings, frameCount, m_origin));
-        if (!movie) return movieFailure(movie.error());
-        m_movie = std::shared_ptr<MovieWriter>(std::move(movie.value()));
-        // One writer keeps the frames in order; a frame or two waiting keeps
-        // the encoder busy while the next one renders.
-        m_stage = std::make_unique<OutputStage>(
-            [movie = m_movie](int, const FrameImage& frame) -> std::optional<FrameOutputFailure> {
-                auto added = movie->addFrame(frame);
-                if (!added)
-                    return FrameOutputFailure{
-                        "LumivaneCLI: Error writing Movie (" + added.error() + ")", ""};
-                return std::nullopt;
-            },
-            OutputStage::serialWanted() ? 0 : 1,
-            OutputStage::depthFor(1, frameBytes(width, height, true)));
+    } else if (auto failure = containerForPath(path).animation
+                                  ? openAnimation(settings, frameCount, width, height)
+                                  : openMovie(settings, frameCount, width, height)) {
+        return failure;
     }
     g_currentOutput = this;
     setTerminationFlush(flushCurrentOutput);
     return std::nullopt;
+}
+
+std::optional<FrameOutputFailure> FrameOutput::openMovie(const RenderSettings& settings,
+                                                         int frameCount, int width, int height) {
+    auto movie = MovieWriter::create(settings.moviePath().value_or(""), m_codec, settings.quality(),
+                                     settings.framerate(), width, height,
+                                     movieChunk(settings, frameCount, m_origin));
+    if (!movie) return movieFailure(movie.error());
+    m_movie = std::shared_ptr<MovieWriter>(std::move(movie.value()));
+    m_stage = serialStage(m_movie, width, height);
+    return std::nullopt;
+}
+
+std::optional<FrameOutputFailure> FrameOutput::openAnimation(const RenderSettings& settings,
+                                                             int frameCount, int width,
+                                                             int height) {
+    auto animation = AnimationWriter::create(settings.moviePath().value_or(""), m_codec,
+                                             settings.quality(), settings.framerate(), width,
+                                             height, movieChunk(settings, frameCount, m_origin));
+    if (!animation) return movieFailure(animation.error());
+    m_animation = std::shared_ptr<AnimationWriter>(std::move(animation.value()));
+    m_stage = serialStage(m_animation, width, height);
+    return std::nullopt;
+}
+
+Result<void> FrameOutput::finishWriter() {
+    Result<void> finished;
+    if (m_movie) finished = finishMovie(*m_movie);
+    if (m_animation) finished = finishAnimation(*m_animation);
+    m_movie.reset();
+    m_animation.reset();
+    return finished;
 }
 
 std::optional<FrameOutputFailure> FrameOutput::addFrame(int index, FrameImage frame) {
@@ -184,10 +231,7 @@ std::optional<FrameOutputFailure> FrameOutput::finish() {
         if (auto failure = m_stage->drain()) return failure;
         setTerminationFramesHeld(m_stage->written());
     }
-    if (!m_movie) return std::nullopt;
-    auto finished = finishMovie(*m_movie);
-    m_movie.reset();
-    if (!finished) return movieFailure(finished.error());
+    if (auto finished = finishWriter(); !finished) return movieFailure(finished.error());
     return std::nullopt;
 }
 
@@ -198,11 +242,7 @@ void FrameOutput::finishForStop() {
     const int held = m_stage->written();
     // Known before the rewrite, which a further stop may cut short.
     setTerminationFramesHeld(held);
-    if (m_movie) {
-        auto finished = finishMovie(*m_movie);
-        if (!finished) logLine(movieFailureLine(finished.error()));
-        m_movie.reset();
-    }
+    if (auto finished = finishWriter(); !finished) logLine(movieFailureLine(finished.error()));
 }
 
 }  // namespace lumivane
