@@ -94,6 +94,8 @@ Result<std::unique_ptr<AnimationWriter>> AnimationWriter::create(const std::stri
                                                                  std::optional<MovieChunk> chunk) {
     if (auto checked = checkAll(path, fourcc, framerate, width, height); !checked)
         return Error{checked.error()};
+    // A picture build killed before its rename left a half-built file.
+    MovieRewriter::removeStaleTemporaries(path);
     auto frames = MovieWriter::create(keptFramesPath(path), kKeptCodec, kKeptQuality, framerate,
                                       width, height, chunk);
     if (!frames) return Error{frames.error()};
