@@ -145,13 +145,16 @@ Result<void> AnimationWriter::build() {
         return finished;
     }
     const std::string kept = keptFramesPath(m_path);
-    auto built = framesWritten() == 0
-                     ? failure("no frame was rendered, and a picture needs one")
-                     : MovieRewriter::replace(m_path, [&](const std::string& building) {
-                           return writeAnimation(building);
-                       });
+    std::error_code ignored;
+    if (framesWritten() == 0) {
+        // Nothing to keep: the file at the path stays as it was.
+        std::filesystem::remove(kept, ignored);
+        m_built = failure("no frame was rendered, and a picture needs one");
+        return *m_built;
+    }
+    auto built = MovieRewriter::replace(
+        m_path, [&](const std::string& building) { return writeAnimation(building); });
     if (built) {
-        std::error_code ignored;
         std::filesystem::remove(kept, ignored);
         m_built = Result<void>();
     } else {
