@@ -22,7 +22,8 @@ Result<PaletteFilter> PaletteFilter::parse(const std::string& description) {
     PaletteFilter filter;
     filter.m_graph.reset(avfilter_graph_alloc());
     if (!filter.m_graph) return Error{"out of memory"};
-    // One thread: the encoder beside it and the renderer have the others.
+    // One thread: the filters take whole frames in turn (more threads were no
+    // faster on two cores).
     filter.m_graph->nb_threads = 1;
     AVFilterInOut* inputs = nullptr;
     AVFilterInOut* outputs = nullptr;
