@@ -51,8 +51,8 @@ public:
 private:
     std::optional<FrameOutputFailure> openMovie(const RenderSettings& settings, int frameCount,
                                                 int width, int height);
-    std::optional<FrameOutputFailure> openAnimation(const RenderSettings& settings,
-                                                    int frameCount, int width, int height);
+    std::optional<FrameOutputFailure> openAnimation(const RenderSettings& settings, int frameCount,
+                                                    int width, int height);
     // Finishes the movie or builds the picture; what failed, if anything.
     Result<void> finishWriter();
 
