@@ -103,6 +103,12 @@ Result<std::unique_ptr<AnimationWriter>> AnimationWriter::create(const std::stri
         new AnimationWriter(path, qualityLevel(quality), std::move(frames.value())));
     writer->m_width = width;
     writer->m_height = height;
+    // A GIF's colours are gathered as the frames come, which spares a pass
+    // over the kept frames at the finish.
+    if (writer->isGif()) {
+        if (auto gathering = PaletteFilter::palette(width, height))
+            writer->m_gathered = std::move(gathering.value());
+    }
     return writer;
 }
 
@@ -130,7 +136,9 @@ int AnimationWriter::framesWritten() const {
 }
 
 Result<void> AnimationWriter::addFrame(const FrameImage& frame) {
-    return m_frames->addFrame(frame);
+    if (auto added = m_frames->addFrame(frame); !added) return added;
+    if (m_gathered) gatherColours(frame);
+    return {};
 }
 
 Result<void> AnimationWriter::finishFrames() {
@@ -166,7 +174,7 @@ Result<void> AnimationWriter::build() {
 Result<void> AnimationWriter::writeAnimation(const std::string& built) {
     if (!m_packet) return failure("out of memory");
     const std::string kept = keptFramesPath(m_path);
-    if (isGif()) {
+    if (isGif() && !takeGatheredPalette()) {
         auto frames = MovieFrameSource::open(kept);
         if (!frames) return Error{frames.error()};
         if (auto made = makePalette(**frames); !made) return made;
@@ -194,6 +202,11 @@ Result<AVFrame*> AnimationWriter::keptFrame(MovieFrameSource& frames, int index)
     const MovieFrame& frame = **kept;
     if (frame.width != m_width || frame.height != m_height)
         return failure("the kept frames changed size");
+    // The kept frames come bottom row first.
+    return filled(frame.rgba.data(), true);
+}
+
+Result<AVFrame*> AnimationWriter::filled(const uint8_t* rgba, bool bottomFirst) {
     if (!m_frame) {
         m_frame.reset(av_frame_alloc());
         if (!m_frame) return failure("out of memory");
@@ -206,8 +219,7 @@ Result<AVFrame*> AnimationWriter::keptFrame(MovieFrameSource& frames, int index)
     if (av_frame_make_writable(m_frame.get()) < 0) return failure("out of memory");
     const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(AV_PIX_FMT_RGB32);
     for (int y = 0; y < m_height; ++y) {
-        // The kept frames come bottom row first.
-        const uint8_t* from = frame.rgba.data() + size_t(m_height - 1 - y) * m_width * 4;
+        const uint8_t* from = rgba + size_t(bottomFirst ? m_height - 1 - y : y) * m_width * 4;
         uint8_t* to = m_frame->data[0] + size_t(y) * m_frame->linesize[0];
         for (int x = 0; x < m_width; ++x, from += 4, to += 4) {
             for (int channel = 0; channel < 4; ++channel)
@@ -215,6 +227,29 @@ Result<AVFrame*> AnimationWriter::keptFrame(MovieFrameSource& frames, int index)
         }
     }
     return m_frame.get();
+}
+
+void AnimationWriter::gatherColours(const FrameImage& frame) {
+    // Frames of another size or in floating point are left to the pass over
+    // the kept frames, as is everything after a failure.
+    const auto* image = std::get_if<ImageRGBA8>(&frame);
+    if (!image || image->width != m_width || image->height != m_height) {
+        m_gathered.reset();
+        return;
+    }
+    auto ready = filled(image->pixels.data(), false);
+    if (ready) (*ready)->pts = framesWritten() - 1;
+    const bool fed = ready && m_gathered->push(*ready) && m_gathered->pull();
+    if (!fed) m_gathered.reset();
+}
+
+bool AnimationWriter::takeGatheredPalette() {
+    if (!m_gathered || !m_gathered->push(nullptr)) return false;
+    auto palette = m_gathered->pull();
+    m_gathered.reset();
+    if (!palette || !*palette) return false;
+    m_palette = std::move(*palette);
+    return true;
 }
 
 Result<void> AnimationWriter::makePalette(MovieFrameSource& frames) {

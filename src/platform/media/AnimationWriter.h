@@ -3,7 +3,10 @@
 // are kept aside while rendering in a lossless movie beside the output
 // (keptFramesPath(): FFV1 in Matroska, cut into one-second clusters, so memory
 // stays bounded however long the render), and the picture is built from them
-// at the finish, which a stop request reaches too. The kept frames are removed
+// at the finish, which a stop request reaches too. A GIF's colours are
+// gathered for its palette as the frames come, so the finish reads the kept
+// frames once; frames it cannot gather (another size, floating point) leave
+// the palette to a first pass over the kept frames. The kept frames are removed
 // once the picture is in place; a process killed before leaves them, playable
 // up to the last cluster written.
 #pragma once
@@ -17,6 +20,7 @@
 #include "platform/media/FFmpegHandles.h"
 #include "platform/media/MovieChunk.h"
 #include "platform/media/MovieContainer.h"
+#include "platform/media/PaletteFilter.h"
 
 namespace lumivane {
 
@@ -59,6 +63,12 @@ private:
     AnimationWriter(std::string path, int quality, std::unique_ptr<MovieWriter> frames);
     Result<void> writeAnimation(const std::string& built);
     Result<void> makePalette(MovieFrameSource& frames);
+    void gatherColours(const FrameImage& frame);
+    // The palette of the colours gathered from every frame; false when they
+    // could not be gathered, and the kept frames must be read for it.
+    bool takeGatheredPalette();
+    // m_frame holding the RGBA pixels of a frame of the picture's size.
+    Result<AVFrame*> filled(const uint8_t* rgba, bool bottomFirst);
     Result<void> openEncoder();
     Result<void> openMuxer(const std::string& built);
     // The kept frame `index` as the encoder and the palette filters take it.
@@ -75,6 +85,7 @@ private:
     int m_height = 0;
     int m_timescale = 0;  // the kept frames': each lasts 600 in it
     std::unique_ptr<MovieWriter> m_frames;
+    std::optional<PaletteFilter> m_gathered;  // GIF: palettegen fed as frames come
     AVFrameUPtr m_palette;
     AVFrameUPtr m_frame;  // the frame keptFrame() fills
     AVCodecContextUPtr m_encoder;
