@@ -1,5 +1,6 @@
-// Movie encoding throughput of MovieWriter beside the ffmpeg program encoding
-// the same raw frames with the same codec and settings, in the same run; and
+// Movie encoding throughput of MovieWriter (AnimationWriter for GIF) beside
+// the ffmpeg program encoding the same raw frames with the same codec and
+// settings, in the same run; and
 // what fragmenting while rendering costs in file size once the movie is final;
 // and how long finishing a movie takes against its size.
 //
@@ -28,6 +29,7 @@ extern "C" {
 }
 
 #include "BenchOptions.h"
+#include "platform/media/AnimationWriter.h"
 #include "platform/media/MovieRewriter.h"
 #include "platform/media/MovieWriter.h"
 
@@ -41,14 +43,29 @@ struct Case {
     int width;
     int height;
     const char* ffmpegCodec;  // the same encoder and options as the quality table's level 2
+    const char* extension = ".mov";
 };
 
+// The web codecs and GIF take the encoder's own keyframe interval on both
+// sides; GIF's filters are those AnimationWriter runs at -q 2, in one pass.
+constexpr const char* kGifFilters =
+    "-filter_complex "
+    "'split[a][b];[a]palettegen=stats_mode=full[p];[b][p]paletteuse=dither=sierra2_4a:"
+    "diff_mode=rectangle' -loop 0";
+
 const Case kCases[] = {
-    {"avc1", 640, 480, "-c:v libx264 -crf 23 -pix_fmt yuv420p"},
-    {"avc1", 1920, 1080, "-c:v libx264 -crf 23 -pix_fmt yuv420p"},
-    {"png ", 640, 480, "-c:v png -compression_level 6 -pix_fmt rgba"},
-    {"png ", 1920, 1080, "-c:v png -compression_level 6 -pix_fmt rgba"},
+    {"avc1", 640, 480, "-c:v libx264 -crf 23 -pix_fmt yuv420p -g 30"},
+    {"avc1", 1920, 1080, "-c:v libx264 -crf 23 -pix_fmt yuv420p -g 30"},
+    {"png ", 640, 480, "-c:v png -compression_level 6 -pix_fmt rgba -g 30"},
+    {"png ", 1920, 1080, "-c:v png -compression_level 6 -pix_fmt rgba -g 30"},
+    {"vp09", 640, 480, "-c:v libvpx-vp9 -crf 33 -b:v 0 -row-mt 1 -pix_fmt yuv420p", ".webm"},
+    {"av01", 640, 480, "-c:v libsvtav1 -crf 35 -pix_fmt yuv420p", ".webm"},
+    {"gif ", 640, 480, kGifFilters, ".gif"},
 };
+
+bool isGif(const Case& c) {
+    return std::string(c.extension) == ".gif";
+}
 
 // A gradient with moving rings and some fine texture: neither trivial for the
 // encoders nor noise. Integer arithmetic, so making frames takes little time.
@@ -92,7 +109,36 @@ struct Run {
     uintmax_t finalBytes = 0;
 };
 
+template <class T>
+T orExit(lumivane::Result<T> result) {
+    if (!result) {
+        std::fprintf(stderr, "%s\n", result.error().c_str());
+        std::exit(1);
+    }
+    if constexpr (!std::is_void_v<T>) return std::move(result.value());
+}
+
+// Encoding until the frames are kept, then the palette and the picture.
+Run runAnimation(const Case& c, const std::vector<ImageRGBA8>& frames, const std::string& path) {
+    Run run;
+    const double cpuStart = cpuSeconds(RUSAGE_SELF);
+    const Clock::time_point start = Clock::now();
+    auto writer =
+        orExit(lumivane::AnimationWriter::create(path, c.fourcc, 2, 30.0, c.width, c.height));
+    for (const ImageRGBA8& frame : frames) orExit(writer->addFrame(frame));
+    orExit(writer->finishFrames());
+    run.encodeSeconds = seconds(start, Clock::now());
+    run.fragmentedBytes =
+        std::filesystem::file_size(lumivane::AnimationWriter::keptFramesPath(path));
+    orExit(writer->build());
+    run.totalSeconds = seconds(start, Clock::now());
+    run.cpuSeconds = cpuSeconds(RUSAGE_SELF) - cpuStart;
+    run.finalBytes = std::filesystem::file_size(path);
+    return run;
+}
+
 Run runWriter(const Case& c, const std::vector<ImageRGBA8>& frames, const std::string& path) {
+    if (isGif(c)) return runAnimation(c, frames, path);
     Run run;
     const double cpuStart = cpuSeconds(RUSAGE_SELF);
     const Clock::time_point start = Clock::now();
@@ -120,20 +166,26 @@ Run runWriter(const Case& c, const std::vector<ImageRGBA8>& frames, const std::s
     const Clock::time_point end = Clock::now();
     run.cpuSeconds = cpuSeconds(RUSAGE_SELF) - cpuStart;
     lumivane::MovieRewriter::setCopyObserver({});
-    run.encodeSeconds = seconds(start, fragmentedDone);
     run.totalSeconds = seconds(start, end);
     run.finalBytes = std::filesystem::file_size(path);
+    // Matroska is no rewrite: its movie is final when complete.
+    const bool rewritten = fragmentedDone != start;
+    run.encodeSeconds = rewritten ? seconds(start, fragmentedDone) : run.totalSeconds;
+    if (!rewritten) run.fragmentedBytes = run.finalBytes;
     return run;
 }
 
 Run runFfmpeg(const Case& c, const std::string& raw, const std::string& path) {
+    const std::string input = "ffmpeg -nostdin -v error -y -f rawvideo -pix_fmt rgba -s " +
+                              std::to_string(c.width) + "x" + std::to_string(c.height) +
+                              " -r 30 -i '" + raw + "' ";
+    const bool quickTime = std::string(c.extension) == ".mov";
     const std::string command =
-        "ffmpeg -nostdin -v error -y -f rawvideo -pix_fmt rgba -s " + std::to_string(c.width) +
-        "x" + std::to_string(c.height) + " -r 30 -i '" + raw +
-        "' -vf scale=out_color_matrix=bt709:out_range=tv " + c.ffmpegCodec +
-        " -g 30 -color_primaries bt709 -color_trc iec61966-2-1 -colorspace bt709"
-        " -video_track_timescale 18000 -f mov '" +
-        path + "'";
+        isGif(c)
+            ? input + c.ffmpegCodec + " '" + path + "'"
+            : input + "-vf scale=out_color_matrix=bt709:out_range=tv " + c.ffmpegCodec +
+                  " -color_primaries bt709 -color_trc iec61966-2-1 -colorspace bt709" +
+                  (quickTime ? " -video_track_timescale 18000 -f mov" : "") + " '" + path + "'";
     const double cpuStart = cpuSeconds(RUSAGE_CHILDREN);
     const Clock::time_point start = Clock::now();
     if (std::system(command.c_str()) != 0) {
@@ -149,15 +201,6 @@ Run runFfmpeg(const Case& c, const std::string& raw, const std::string& path) {
 
 void best(Run& into, const Run& run) {
     if (into.totalSeconds == 0 || run.totalSeconds < into.totalSeconds) into = run;
-}
-
-template <class T>
-T orExit(lumivane::Result<T> result) {
-    if (!result) {
-        std::fprintf(stderr, "%s\n", result.error().c_str());
-        std::exit(1);
-    }
-    if constexpr (!std::is_void_v<T>) return std::move(result.value());
 }
 
 // Finishing a render: the last fragment and trailer (finishFragments), then
@@ -240,8 +283,8 @@ int main(int argc, char** argv) {
         Run ours;
         Run theirs;
         for (int r = 0; r < repeat; ++r) {
-            best(ours, runWriter(c, images, dir + "/ours.mov"));
-            best(theirs, runFfmpeg(c, raw, dir + "/ffmpeg.mov"));
+            best(ours, runWriter(c, images, dir + "/ours" + c.extension));
+            best(theirs, runFfmpeg(c, raw, dir + "/ffmpeg" + c.extension));
         }
         const double oursFps = frames / ours.encodeSeconds;
         const double oursTotalFps = frames / ours.totalSeconds;
@@ -265,6 +308,8 @@ int main(int argc, char** argv) {
         "processor\n"
         "time per frame, all threads; its ratio is ffmpeg's over ours (higher is better), which\n"
         "other load on the machine disturbs less. size: our final movie against ffmpeg's.\n"
-        "finishing: fragments = finishFragments(), rewrite = updateMovieFile() after it.\n");
+        "finishing: fragments = finishFragments(), rewrite = updateMovieFile() after it.\n"
+        "gif: ours = until the frames are kept (fragmented bytes: the kept FFV1 frames),\n"
+        "+rewrite = with the palette and the picture built from them.\n");
     return 0;
 }

@@ -61,7 +61,7 @@ The extension of the
 name picks the movie's container; a codec the container cannot hold is
 refused at the start (status 255) with the containers that can.
 .TP
-.BR .mov " (and any other name)"
+.BR .mov " (and a name without an extension)"
 QuickTime: every codec below, alpha with ProRes 4444, Animation, PNG and the
 lossless codecs. Editing suites, QuickTime Player, VLC, mpv, ffmpeg.
 .TP
@@ -75,6 +75,30 @@ VLC, mpv, ffmpeg, game engines; not QuickTime Player. Times in milliseconds.
 .TP
 .B .webm
 WebM: VP9, AV1, VP8. No alpha. Browsers, VLC, mpv. Times in milliseconds.
+.TP
+.B .gif
+GIF animation (codec
+.BR "gif " ,
+the default for this name): a palette made from every frame, dithering by
+.BR \-q ,
+frame times to 1/100 s, at most 50 frames per second, looping for ever;
+alpha under one half is transparent. Every browser and chat.
+.TP
+.B .webp
+Animated WebP (codec
+.BR webp ,
+where FFmpeg has libwebp):
+.B \-q
+0\-4 lossy, 5 lossless; alpha kept; looping for ever. Browsers.
+.PP
+GIF and WebP are built at the finish from the frames kept beside the output
+in
+.IR OUTPUT .frames.mkv
+(lossless FFV1), which goes once the picture is written; a stop builds the
+picture from the frames so far, a SIGKILL leaves only that file. An extension
+FFmpeg knows as another format
+.RB ( .avi ", " .png ", ...)"
+is refused at the start (status 255).
 """
 
 

@@ -15,6 +15,7 @@
 #include "cli/RenderPlan.h"
 #include "cli/RendererState.h"
 #include "cli/StoppableWait.h"
+#include "platform/media/AnimationWriter.h"
 #include "platform/media/ImageSequence.h"
 #include "platform/media/MovieContainer.h"
 #include "shared/RecordedEvents.h"
@@ -106,6 +107,7 @@ struct Scan {
     double recordingLength = 0;
     bool haveComposition = false;
     bool frameCountAsked = false;
+    bool codecNamed = false;
 
     std::optional<int> fail(const std::string& message) {
         fputs(message.c_str(), err);
@@ -196,6 +198,7 @@ std::optional<int> Scan::apply(Option option, const char* argument, const char* 
                 return 0;
             }
             settings.setCodec(std::string(value));
+            codecNamed = true;
             break;
         case Option::Framerate:
             settings.setFramerate(atof(value));
@@ -292,9 +295,17 @@ std::optional<int> Scan::finish(bool durationFromRecording) {
 
 // A codec the output's container cannot hold is refused before anything is
 // written. An unknown codec is the render's to report, as it always was.
+// A GIF or WebP name without -c takes the picture's own codec rather than the
+// movie default.
 std::optional<int> refuseContainer(Scan& scan) {
+    const MovieContainer& container = containerForPath(scan.settings.moviePath().value_or(""));
+    if (!scan.codecNamed && container.animation)
+        scan.settings.setCodec(std::string(container.animation));
     const std::string codec = scan.settings.codec().value_or("");
     if (isImageSequenceType(codec)) return std::nullopt;
+    if (auto refusal = AnimationWriter::rateRefusal(scan.settings.moviePath().value_or(""),
+                                                    scan.settings.framerate()))
+        return scan.fail(*refusal + "\n");
     if (auto refusal = containerRefusal(scan.settings.moviePath().value_or(""), codec)) {
         refusal->front() = char(std::toupper(static_cast<unsigned char>(refusal->front())));
         return scan.fail(*refusal + "\n");

@@ -10,6 +10,7 @@
 #include "base/SystemError.h"
 #include "cli/OutputStage.h"
 #include "cli/TerminationPath.h"
+#include "platform/media/AnimationWriter.h"
 #include "platform/media/ImageSequence.h"
 #include "platform/media/MovieWriter.h"
 #include "platform/media/SoundtrackReader.h"
@@ -40,6 +41,16 @@ Result<void> finishMovie(MovieWriter& movie) {
     auto rewritten = movie.updateMovieFile();
     endMovieRewrite();
     return rewritten;
+}
+
+// Once the kept frames are complete, building the picture from them can be
+// cut short as a rewrite can: the frames stay on disk.
+Result<void> finishAnimation(AnimationWriter& animation) {
+    if (auto completed = animation.finishFrames(); !completed) return completed;
+    beginMovieRewrite();
+    auto built = animation.build();
+    endMovieRewrite();
+    return built;
 }
 
 // Runs on the main thread between frames, so it may log.
@@ -98,6 +109,22 @@ std::optional<SoundtrackRequest> soundtrackRequest(const RenderSettings& setting
                              codec == "pcm", codec == "aac"};
 }
 
+// One writer keeps the frames in order; a frame or two waiting keeps the
+// encoder busy while the next one renders.
+template <class Writer>
+std::unique_ptr<OutputStage> serialStage(std::shared_ptr<Writer> writer, int width, int height) {
+    return std::make_unique<OutputStage>(
+        [writer](int, const FrameImage& frame) -> std::optional<FrameOutputFailure> {
+            auto added = writer->addFrame(frame);
+            if (!added)
+                return FrameOutputFailure{
+                    "LumivaneCLI: Error writing Movie (" + added.error() + ")", ""};
+            return std::nullopt;
+        },
+        OutputStage::serialWanted() ? 0 : 1,
+        OutputStage::depthFor(1, frameBytes(width, height, true)));
+}
+
 }  // namespace
 
 FrameOutput::~FrameOutput() {
@@ -137,9 +164,13 @@ std::optional<FrameOutputFailure> FrameOutput::check(const RenderSettings& setti
     // Link mode passes no command line: the same refusal as the option's.
     if (settings.soundtrack() && settings.timeScale() != 1.0)
         return movieFailure("a soundtrack plays at time scale 1 only");
-    if (auto checked = MovieWriter::check(path, m_codec, settings.quality(), settings.framerate(),
-                                          width, height, movieChunk(settings, frameCount, m_origin),
-                                          soundtrackRequest(settings));
+    const auto chunk = movieChunk(settings, frameCount, m_origin);
+    if (auto checked = containerForPath(path).animation
+                           ? AnimationWriter::check(path, m_codec, settings.quality(),
+                                                    settings.framerate(), width, height, chunk)
+                           : MovieWriter::check(path, m_codec, settings.quality(),
+                                                settings.framerate(), width, height, chunk,
+                                                soundtrackRequest(settings));
         !checked)
         return movieFailure(checked.error());
     if (std::filesystem::is_directory(path, ec))
@@ -173,28 +204,50 @@ std::optional<FrameOutputFailure> FrameOutput::open(const RenderSettings& settin
                 return std::nullopt;
             },
             workers, OutputStage::depthFor(workers, frameBytes(width, height, floatFrames)));
-    } else {
-        auto movie = MovieWriter::create(path, m_codec, settings.quality(), settings.framerate(),
-                                         width, height, movieChunk(settings, frameCount, m_origin),
-                                         soundtrackRequest(settings));
-        if (!movie) return movieFailure(movie.error());
-        m_movie = std::shared_ptr<MovieWriter>(std::move(movie.value()));
-        // One writer keeps the frames in order; a frame or two waiting keeps
-        // the encoder busy while the next one renders.
-        m_stage = std::make_unique<OutputStage>(
-            [movie = m_movie](int, const FrameImage& frame) -> std::optional<FrameOutputFailure> {
-                auto added = movie->addFrame(frame);
-                if (!added)
-                    return FrameOutputFailure{
-                        "LumivaneCLI: Error writing Movie (" + added.error() + ")", ""};
-                return std::nullopt;
-            },
-            OutputStage::serialWanted() ? 0 : 1,
-            OutputStage::depthFor(1, frameBytes(width, height, true)));
+    } else if (auto failure = containerForPath(path).animation
+                                  ? openAnimation(settings, frameCount, width, height)
+                                  : openMovie(settings, frameCount, width, height)) {
+        return failure;
     }
     g_currentOutput = this;
     setTerminationFlush(flushCurrentOutput);
     return std::nullopt;
+}
+
+std::optional<FrameOutputFailure> FrameOutput::openMovie(const RenderSettings& settings,
+                                                         int frameCount, int width, int height) {
+    auto movie = MovieWriter::create(settings.moviePath().value_or(""), m_codec, settings.quality(),
+                                     settings.framerate(), width, height,
+                                     movieChunk(settings, frameCount, m_origin),
+                                     soundtrackRequest(settings));
+    if (!movie) return movieFailure(movie.error());
+    m_movie = std::shared_ptr<MovieWriter>(std::move(movie.value()));
+    m_stage = serialStage(m_movie, width, height);
+    return std::nullopt;
+}
+
+std::optional<FrameOutputFailure> FrameOutput::openAnimation(const RenderSettings& settings,
+                                                             int frameCount, int width,
+                                                             int height) {
+    auto animation = AnimationWriter::create(settings.moviePath().value_or(""), m_codec,
+                                             settings.quality(), settings.framerate(), width,
+                                             height, movieChunk(settings, frameCount, m_origin));
+    if (!animation) return movieFailure(animation.error());
+    if (auto soundtrack = settings.soundtrack())
+        logLine("LumivaneCLI: animated pictures carry no sound; " +
+                describeAt(*soundtrack, "is not written"));
+    m_animation = std::shared_ptr<AnimationWriter>(std::move(animation.value()));
+    m_stage = serialStage(m_animation, width, height);
+    return std::nullopt;
+}
+
+Result<void> FrameOutput::finishWriter() {
+    Result<void> finished;
+    if (m_movie) finished = finishMovie(*m_movie);
+    if (m_animation) finished = finishAnimation(*m_animation);
+    m_movie.reset();
+    m_animation.reset();
+    return finished;
 }
 
 std::optional<FrameOutputFailure> FrameOutput::addFrame(int index, FrameImage frame) {
@@ -208,10 +261,7 @@ std::optional<FrameOutputFailure> FrameOutput::finish() {
         if (auto failure = m_stage->drain()) return failure;
         setTerminationFramesHeld(m_stage->written());
     }
-    if (!m_movie) return std::nullopt;
-    auto finished = finishMovie(*m_movie);
-    m_movie.reset();
-    if (!finished) return movieFailure(finished.error());
+    if (auto finished = finishWriter(); !finished) return movieFailure(finished.error());
     return std::nullopt;
 }
 
@@ -222,11 +272,7 @@ void FrameOutput::finishForStop() {
     const int held = m_stage->written();
     // Known before the rewrite, which a further stop may cut short.
     setTerminationFramesHeld(held);
-    if (m_movie) {
-        auto finished = finishMovie(*m_movie);
-        if (!finished) logLine(movieFailureLine(finished.error()));
-        m_movie.reset();
-    }
+    if (auto finished = finishWriter(); !finished) logLine(movieFailureLine(finished.error()));
 }
 
 }  // namespace lumivane

@@ -11,6 +11,7 @@
 
 namespace lumivane {
 
+class AnimationWriter;
 class ImageSequenceWriter;
 class MovieWriter;
 class OutputStage;
@@ -48,10 +49,18 @@ public:
     void finishForStop();
 
 private:
+    std::optional<FrameOutputFailure> openMovie(const RenderSettings& settings, int frameCount,
+                                                int width, int height);
+    std::optional<FrameOutputFailure> openAnimation(const RenderSettings& settings, int frameCount,
+                                                    int width, int height);
+    // Finishes the movie or builds the picture; what failed, if anything.
+    Result<void> finishWriter();
+
     bool m_isImageSequence = false;
     std::string m_codec;
     std::string m_origin;
     std::shared_ptr<MovieWriter> m_movie;
+    std::shared_ptr<AnimationWriter> m_animation;  // GIF, WebP
     std::shared_ptr<ImageSequenceWriter> m_sequence;
     // Last, so it is gone before the writers it feeds.
     std::unique_ptr<OutputStage> m_stage;

@@ -140,6 +140,7 @@ TEST(AppControllerPaths, OutputPathFollowsTheOutputType) {
         const char* path;
         const char* type;
         const char* expected;
+        const char* extension = "mov";
     };
     const Case cases[] = {
         {"/tmp/a.mov", "public.jpeg", "/tmp/a/"},
@@ -154,9 +155,14 @@ TEST(AppControllerPaths, OutputPathFollowsTheOutputType) {
         {"/tmp/a.mov", "com.ilm.openexr-image", "/tmp/a/"},
         {"", "public.jpeg", ""},
         {"", "avc1", ""},
+        {"/tmp/a.mov", "avc1", "/tmp/a.mp4", "mp4"},
+        {"/tmp/a.WEBM", "gif ", "/tmp/a.gif", "gif"},
+        {"/tmp/a.gif", "public.png", "/tmp/a/"},
+        {"/tmp/a.png", "webp", "/tmp/a.png.webp", "webp"},
+        {"/tmp/a/", "vp09", "/tmp/a.webm", "webm"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(AppController::pathForOutputType(c.path, c.type), c.expected)
+        EXPECT_EQ(AppController::pathForOutputType(c.path, c.type, c.extension), c.expected)
             << c.path << " " << c.type;
 }
 
@@ -173,6 +179,15 @@ TEST_F(AppControllerTest, ChoosingACodecAdjustsThePath) {
     app.choose("codec", h264);
     EXPECT_EQ(path->text(), "/tmp/a.mov");
     EXPECT_EQ(QSettings().value("selectedCodec").toInt(), h264);
+    // The containers' entries give the file their extension.
+    const int gif = app.find<QComboBox>("codec")->findText("GIF Animation");
+    ASSERT_GE(gif, 0);
+    app.choose("codec", gif);
+    EXPECT_EQ(path->text(), "/tmp/a.gif");
+    EXPECT_EQ(QSettings().value("selectedCodec").toInt(), gif);
+    EXPECT_EQ(app.controller->selectedOutputType(), "gif ");
+    app.choose("codec", h264);
+    EXPECT_EQ(path->text(), "/tmp/a.mov");
     path->clear();
     app.choose("codec", jpeg);
     EXPECT_EQ(path->text(), "");

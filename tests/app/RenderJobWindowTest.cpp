@@ -120,9 +120,9 @@ public:
     using LaunchedWindow::choose;
     void choose(const char* menu, const QString& outputTypeOrEmpty, int index = -1) const {
         QComboBox* combo = find<QComboBox>(menu);
-        if (!outputTypeOrEmpty.isEmpty())
-            for (int i = 0; i < combo->count(); ++i)
-                if (combo->itemData(i, Qt::ToolTipRole).toString() == outputTypeOrEmpty) index = i;
+        // The first entry of the type: QuickTime's, before the other containers'.
+        for (int i = 0; i < combo->count() && !outputTypeOrEmpty.isEmpty() && index < 0; ++i)
+            if (combo->itemData(i, Qt::ToolTipRole).toString() == outputTypeOrEmpty) index = i;
         ASSERT_GE(index, 0) << menu << " " << outputTypeOrEmpty.toStdString();
         combo->setCurrentIndex(index);
         emit combo->activated(index);
@@ -577,6 +577,16 @@ TEST_F(AppControllerJob, SavePanelChoosesTheOutputByType) {
     static_cast<QDialog*>(panel)->accept();
     QCoreApplication::processEvents();
     EXPECT_EQ(app.find<QLineEdit>("moviePath")->text(), file("take.avi.mov"));
+
+    // Another container's entry gives the panel its suffix.
+    app.choose("codec", {}, app.find<QComboBox>("codec")->findText("GIF Animation"));
+    EXPECT_EQ(app.find<QLineEdit>("moviePath")->text(), file("take.avi.gif"));
+    panel = openPanel();
+    EXPECT_EQ(panel->defaultSuffix(), "gif");
+    panel->selectFile(file("loop"));
+    static_cast<QDialog*>(panel)->accept();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(app.find<QLineEdit>("moviePath")->text(), file("loop.gif"));
 
     // A sequence is a directory: no extension is added.
     app.choose("codec", "public.png");

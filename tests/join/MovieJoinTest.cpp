@@ -138,13 +138,20 @@ TEST_P(LosslessJoin, GivesTheWholeRendersMovie) {
         // Byte for byte, container included.
         EXPECT_TRUE(test::readFile(file("whole")) == test::readFile(file("joined")));
     }
-    EXPECT_TRUE(test::isFinishedMovie(file("joined")));
+    const bool matroska = GetParam().extension == ".mkv" || GetParam().extension == ".webm";
+    if (!matroska) {
+        EXPECT_TRUE(test::isFinishedMovie(file("joined")));
+    }
 }
 
+// Matroska's times are whole milliseconds: the pieces' must come out as the
+// whole render's rounding, not as a sum of rounded durations.
 INSTANTIATE_TEST_SUITE_P(Codecs, LosslessJoin,
                          testing::Values(Lossless{"png ", true}, Lossless{"FFV1", false},
                                          // x264's lossless level: pieces decode alike
-                                         Lossless{"avc1", false, ".mp4", 5}),
+                                         Lossless{"avc1", false, ".mp4", 5},
+                                         Lossless{"FFV1", false, ".mkv"},
+                                         Lossless{"vp09", false, ".webm", 5}),
                          [](const auto& info) {
                              return info.param.fourcc.substr(0, 3) + info.param.extension.substr(1);
                          });
@@ -396,12 +403,18 @@ std::vector<Refusal> refusals() {
                                              s.file("b.mov"), s.file("c.mov")};
          },
          "out.mov.d\": is no file a movie can replace"},
-        {"OutputInAContainerWithoutAnIndex",
+        {"OutputInAnotherContainer",
          [](const TempDir& s) {
              return std::vector<std::string>{"-o", s.file("out.webm"), s.file("a.mov"),
                                              s.file("b.mov"), s.file("c.mov")};
          },
-         "out.webm\": joined movies are QuickTime (.mov) or MP4 (.mp4, .m4v)"},
+         "a.mov\": is a QuickTime or MP4 movie, and the join writes WebM"},
+        {"OutputIsAGif",
+         [](const TempDir& s) {
+             return std::vector<std::string>{"-o", s.file("out.gif"), s.file("a.mov"),
+                                             s.file("b.mov"), s.file("c.mov")};
+         },
+         "out.gif\": GIF and WebP pictures are not joined"},
         {"OutputDirectoryMissing",
          [](const TempDir& s) {
              return std::vector<std::string>{"-o", s.file("none/out.mov"), s.file("a.mov"),

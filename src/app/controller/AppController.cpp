@@ -230,7 +230,8 @@ bool AppController::openFile(const QString& file) {
     view->setMaxRenderingFrameRate(kCompositionFrameRate);
     setCompositionFile(path);
     setCanRecord(true);
-    setDefaultPath(lumivane::deletingPathExtensionOf(path) + QStringLiteral(".mov"));
+    setDefaultPath(lumivane::deletingPathExtensionOf(path) + '.' +
+                   OutputMenus::movieExtension(m_ui->codec));
     m_window->setWindowTitle(
         QStringLiteral("Lumivane v%1 - %2").arg(versionString(), QFileInfo(path).fileName()));
     return true;
@@ -263,8 +264,9 @@ bool AppController::isSequenceType(const QString& outputType) {
     return OutputMenus::isSequenceType(outputType);
 }
 
-QString AppController::pathForOutputType(const QString& path, const QString& outputType) {
-    return OutputMenus::pathForOutputType(path, outputType);
+QString AppController::pathForOutputType(const QString& path, const QString& outputType,
+                                         const QString& movieExtension) {
+    return OutputMenus::pathForOutputType(path, outputType, movieExtension);
 }
 
 int AppController::motionBlurSamples(double value) {
@@ -300,7 +302,7 @@ void AppController::resolutionChanged(QObject* sender) {
 }
 
 void AppController::codecChanged(QObject* /*sender*/) {
-    m_outputPath->adjustToType(selectedOutputType());
+    m_outputPath->adjustToType(selectedOutputType(), OutputMenus::movieExtension(m_ui->codec));
 }
 
 void AppController::qualityChanged(QObject* /*sender*/) {
@@ -498,6 +500,7 @@ std::shared_ptr<const lumivane::EventArray> AppController::recordedEvents() cons
 
 void AppController::browse(QObject* /*sender*/) {
     m_outputPath->openSavePanel(m_window.get(), selectedOutputType(),
+                                OutputMenus::movieExtension(m_ui->codec),
                                 [this](bool chosen, const QString& path) {
                                     savePanelDidEnd(chosen ? kDefaultReturn : 0, path);
                                 });
@@ -505,7 +508,8 @@ void AppController::browse(QObject* /*sender*/) {
 
 void AppController::savePanelDidEnd(int returnCode, const QString& chosenPath) {
     if (returnCode != kDefaultReturn || chosenPath.isEmpty()) return;
-    m_outputPath->takeChosen(chosenPath, selectedOutputType());
+    m_outputPath->takeChosen(chosenPath, selectedOutputType(),
+                             OutputMenus::movieExtension(m_ui->codec));
 }
 
 bool AppController::outputCanBeMade(const QString& path) {

@@ -83,8 +83,9 @@ public:
     QString selectedOutputType() const;
     static bool isSequenceType(const QString& outputType);
     // The output path adjusted to an output type: a sequence gets a directory,
-    // a movie a ".mov" file. Empty stays empty.
-    static QString pathForOutputType(const QString& path, const QString& outputType);
+    // a movie a file with the container's extension. Empty stays empty.
+    static QString pathForOutputType(const QString& path, const QString& outputType,
+                                     const QString& movieExtension = QStringLiteral("mov"));
     // Motion-blur samples per frame for a slider value.
     static int motionBlurSamples(double value);
 

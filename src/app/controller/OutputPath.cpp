@@ -30,10 +30,10 @@ QString OutputPath::expanded() const {
     return expandingTilde(m_field->text());
 }
 
-void OutputPath::adjustToType(const QString& outputType) {
+void OutputPath::adjustToType(const QString& outputType, const QString& movieExtension) {
     const QString path = m_field->text();
     if (path.isEmpty()) return;
-    const QString adjusted = OutputMenus::pathForOutputType(path, outputType);
+    const QString adjusted = OutputMenus::pathForOutputType(path, outputType, movieExtension);
     if (adjusted != path) m_field->setText(adjusted);
 }
 
@@ -47,13 +47,15 @@ void OutputPath::propose(const QString& path, const QString& outputType) {
         m_field->setText(path);
 }
 
-void OutputPath::takeChosen(const QString& chosen, const QString& outputType) {
+void OutputPath::takeChosen(const QString& chosen, const QString& outputType,
+                            const QString& movieExtension) {
     m_field->setText(OutputMenus::isSequenceType(outputType)
                          ? chosen
-                         : OutputMenus::pathForOutputType(chosen, outputType));
+                         : OutputMenus::pathForOutputType(chosen, outputType, movieExtension));
 }
 
 void OutputPath::openSavePanel(QWidget* window, const QString& outputType,
+                               const QString& movieExtension,
                                std::function<void(bool, const QString&)> done) const {
     auto* panel = new QFileDialog(window);
     panel->setObjectName(QStringLiteral("savePanel"));
@@ -61,11 +63,13 @@ void OutputPath::openSavePanel(QWidget* window, const QString& outputType,
     panel->setFileMode(QFileDialog::AnyFile);
     panel->setLabelText(QFileDialog::Accept,
                         QCoreApplication::translate("AppController", "Choose"));
-    // A sequence is a directory named as chosen; a movie is a ".mov" file.
+    // A sequence is a directory named as chosen; a movie is a file with its
+    // container's extension.
     const bool sequence = OutputMenus::isSequenceType(outputType);
-    panel->setDefaultSuffix(sequence ? QString() : QStringLiteral("mov"));
+    panel->setDefaultSuffix(sequence ? QString() : movieExtension);
     if (!sequence)
-        panel->setNameFilter(QCoreApplication::translate("AppController", "Movies (*.mov)"));
+        panel->setNameFilter(
+            QCoreApplication::translate("AppController", "Movies (*.%1)").arg(movieExtension));
     if (!m_field->text().isEmpty()) {
         const QFileInfo current(lumivane::withoutTrailingSlashesOf(expanded()));
         panel->setDirectory(current.absolutePath());

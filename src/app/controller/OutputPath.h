@@ -1,6 +1,6 @@
 // The output path field's rules: a leading "~" expanded, the path adjusted
-// to the output type (a sequence is a directory, a movie a ".mov" file), a
-// proposed path, and the save panel that chooses one.
+// to the output type (a sequence is a directory, a movie a file with its
+// container's extension), a proposed path, and the save panel that chooses one.
 #pragma once
 
 #include <QString>
@@ -21,14 +21,15 @@ public:
     QString expanded() const;
 
     // The field's path made right for the output type; an empty one stays.
-    void adjustToType(const QString& outputType);
+    void adjustToType(const QString& outputType, const QString& movieExtension);
     // A path proposed for a composition's output; empty clears the field.
     void propose(const QString& path, const QString& outputType);
-    // A path chosen in the save panel (a movie must end in ".mov").
-    void takeChosen(const QString& chosen, const QString& outputType);
+    // A path chosen in the save panel (a movie must end in its extension).
+    void takeChosen(const QString& chosen, const QString& outputType,
+                    const QString& movieExtension);
     // The save panel as a sheet on `window`, starting at the field's path;
     // `done` gets whether a path was chosen and which.
-    void openSavePanel(QWidget* window, const QString& outputType,
+    void openSavePanel(QWidget* window, const QString& outputType, const QString& movieExtension,
                        std::function<void(bool, const QString&)> done) const;
 
 private:

@@ -2,15 +2,18 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 
 #include <cmath>
 
 #include "app/view/PathText.h"
+#include "platform/media/AnimationWriter.h"
 #include "platform/media/CodecRegistry.h"
 #include "platform/media/EncoderSettings.h"
 #include "platform/media/ImageSequence.h"
+#include "platform/media/MovieContainer.h"
 
 namespace {
 
@@ -35,6 +38,14 @@ std::optional<OutputRefusal> codecRefusal(const OutputRequest& request) {
     if (!codec)
         return OutputRefusal{tr("The codec %1 is not available").arg(request.outputType),
                              QString()};
+    const std::string path = QFile::encodeName(request.path).toStdString();
+    std::optional<std::string> refused =
+        lumivane::AnimationWriter::rateRefusal(path, request.framerate);
+    if (!refused) refused = lumivane::containerRefusal(path, fourcc);
+    if (refused)
+        return OutputRefusal{tr("The format does not suit \u201c%1\u201d")
+                                 .arg(lumivane::lastPathComponentOf(request.path)),
+                             QString::fromStdString(*refused)};
     const auto settings =
         lumivane::encoderSettings(*codec, request.quality, request.width, request.height);
     if (settings) return std::nullopt;

@@ -167,6 +167,7 @@ private:
 std::vector<const AVOutputFormat*> containerMuxers() {
     std::vector<const AVOutputFormat*> muxers;
     for (const MovieContainer& container : movieContainers()) {
+        if (container.animation) continue;
         if (const AVOutputFormat* format = av_guess_format(container.muxer, nullptr, nullptr))
             muxers.push_back(format);
     }
@@ -187,6 +188,25 @@ std::vector<std::string> containersTaking(const std::vector<const AVOutputFormat
             taking.push_back(format->name);
     }
     return taking;
+}
+
+// Animated pictures hold their own codec alone: GIF's is a QuickTime codec as
+// well, WebP's is known here only as an animation (one encoder writes the
+// whole animation at its end).
+void addAnimations(std::vector<CodecInfo>& codecs) {
+    for (const MovieContainer& container : movieContainers()) {
+        if (!container.animation || !av_guess_format(container.muxer, nullptr, nullptr)) continue;
+        auto known = std::find_if(codecs.begin(), codecs.end(), [&](const CodecInfo& info) {
+            return info.fourcc == container.animation;
+        });
+        if (known != codecs.end()) {
+            known->containers.push_back(container.muxer);
+        } else if (std::string(container.muxer) == "webp" &&
+                   avcodec_find_encoder_by_name("libwebp_anim")) {
+            codecs.push_back(
+                {container.animation, "WebP animation (libwebp)", "libwebp_anim", {"webp"}});
+        }
+    }
 }
 
 std::vector<CodecInfo> scanCodecs() {
@@ -216,6 +236,7 @@ std::vector<CodecInfo> scanCodecs() {
         });
         if (!taken) codecs.push_back({fourcc, longName, codec->name, std::move(containers)});
     }
+    addAnimations(codecs);
     std::sort(codecs.begin(), codecs.end(),
               [](const CodecInfo& a, const CodecInfo& b) { return a.fourcc < b.fourcc; });
     return codecs;
@@ -252,7 +273,10 @@ std::vector<CodecInfo> offeredCodecs(const std::string& muxer) {
         const bool leftOut =
             std::any_of(kLeftOut.begin(), kLeftOut.end(),
                         [&](std::string_view code) { return sameCode(code, codec.fourcc); });
-        if (!leftOut && (muxer.empty() || codec.takes(muxer))) offered.push_back(codec);
+        const bool inMovies = std::any_of(
+            codec.containers.begin(), codec.containers.end(),
+            [](const std::string& each) { return !containerForMuxer(each)->animation; });
+        if (!leftOut && (muxer.empty() ? inMovies : codec.takes(muxer))) offered.push_back(codec);
     }
     return offered;
 }

@@ -20,7 +20,8 @@ namespace lumivane {
 const std::vector<CodecInfo>& installedCodecs();
 std::optional<CodecInfo> codecForFourCC(const std::string& fourcc);
 // What the renderer's codec list and the application's codec menu offer for
-// a container (by muxer; empty: any): the installed codecs in the same order,
+// a container (by muxer; empty: any movie container, leaving out what only
+// GIF or WebP holds): the installed codecs in the same order,
 // less the codes both have always left out (yuv2, tga, smc, h261, h263, SVQ1,
 // SVQ3, WRLE).
 std::vector<CodecInfo> offeredCodecs(const std::string& muxer = "mov");

@@ -34,6 +34,8 @@ struct Piece {
     AVCodecParametersUPtr parameters;
     AVRational timeBase{};
     int64_t frameDuration = 0;  // in timeBase
+    AVRational frameRate{};     // where the file says: Matroska's times are rounded to ms
+    bool matroska = false;      // Matroska or WebM, else QuickTime or MP4
     int64_t delay = 0;          // how long its first frame decodes before it is shown
     int64_t frames = 0;
     AVCodecParametersUPtr sound;  // the soundtrack's, when the piece has one
@@ -129,6 +131,7 @@ Result<void> keepParameters(Piece& piece, const AVStream& stream) {
         piece.parameters->sample_aspect_ratio = stream.sample_aspect_ratio;
     }
     piece.timeBase = stream.time_base;
+    piece.frameRate = stream.avg_frame_rate.num > 0 ? stream.avg_frame_rate : stream.r_frame_rate;
     return {};
 }
 
@@ -150,6 +153,7 @@ Result<Piece> openPiece(const std::string& path, int64_t fileSize) {
             avcodec_parameters_copy(piece.sound.get(), input.streams[1]->codecpar) < 0)
             return errorAt(path, "out of memory");
     }
+    piece.matroska = std::string(input.iformat->name).find("matroska") != std::string::npos;
     auto chunk = chunkOf(path, input);
     if (!chunk) return Error{chunk.error()};
     piece.chunk = *chunk;
@@ -431,6 +435,18 @@ private:
     std::vector<float> m_samples;
 };
 
+// When a frame shown `local` after the piece's first is shown in the whole
+// render. Matroska rounds times to milliseconds: counted in frames by the
+// frame rate, each comes out as the whole render's own rounding.
+int64_t wholeRenderTime(const Piece& piece, int64_t local) {
+    const int64_t before = piece.chunk.first - 1;
+    if (piece.frameRate.num <= 0 || piece.frameRate.den <= 0)
+        return before * piece.frameDuration + local;
+    const AVRational frame = av_inv_q(piece.frameRate);
+    const int64_t frames = av_rescale_q(local, piece.timeBase, frame);
+    return av_rescale_q(before + frames, frame, piece.timeBase);
+}
+
 // Copies one piece's packets, moved to where its frames sit in the whole
 // render. Each piece starts with a keyframe shown first; like the rewrite of
 // a single render, that frame's time is the piece's start. Its decoding times
@@ -449,7 +465,7 @@ Result<void> copyPiece(const Piece& piece, int64_t delay, AVFormatContext& outpu
     if (!packet) return errorAt(piece.path, "out of memory");
     const AVRational from = (*input)->streams[0]->time_base;
     const AVRational to = output.streams[0]->time_base;
-    const int64_t offset = int64_t(piece.chunk.first - 1) * piece.frameDuration;
+    const int64_t offset = wholeRenderTime(piece, 0);
     int64_t start = AV_NOPTS_VALUE;
     int64_t copied = 0;
     int rc = 0;
@@ -465,8 +481,13 @@ Result<void> copyPiece(const Piece& piece, int64_t delay, AVFormatContext& outpu
             return whole;
         }
         if (start == AV_NOPTS_VALUE) start = packet->pts != AV_NOPTS_VALUE ? packet->pts : 0;
-        if (packet->pts != AV_NOPTS_VALUE) packet->pts += offset - start;
-        if (packet->dts != AV_NOPTS_VALUE) packet->dts += offset - start - (delay - piece.delay);
+        int64_t shift = offset - start;
+        if (packet->pts != AV_NOPTS_VALUE) {
+            const int64_t moved = wholeRenderTime(piece, packet->pts - start);
+            shift = moved - packet->pts;
+            packet->pts = moved;
+        }
+        if (packet->dts != AV_NOPTS_VALUE) packet->dts += shift - (delay - piece.delay);
         if (packet->dts != AV_NOPTS_VALUE && lastDts != AV_NOPTS_VALUE && packet->dts <= lastDts) {
             return errorAt(piece.path, "its frames decode before those of the piece ahead of it");
         }
@@ -524,6 +545,22 @@ Result<void> writeJoined(const std::vector<Piece>& pieces, const std::string& bu
 
 // Where the joined movie goes must take a movie: a file or nothing yet, in
 // a directory that exists.
+// The output's container must be the pieces': one family's stream headers
+// and codes do not carry over into the other's.
+Result<void> checkContainer(const std::vector<Piece>& pieces, const std::string& output) {
+    const bool matroskaOut = !containerForPath(output).fragmented;
+    for (const Piece& piece : pieces) {
+        if (piece.matroska != matroskaOut) {
+            return errorAt(piece.path, std::string("is a ") +
+                                           (piece.matroska ? "Matroska" : "QuickTime or MP4") +
+                                           " movie, and the join writes " +
+                                           containerForPath(output).name + " (" + quoted(output) +
+                                           ")");
+        }
+    }
+    return {};
+}
+
 Result<void> checkOutput(const std::string& output) {
     const std::filesystem::path target(MovieRewriter::finalTarget(output));
     std::error_code error;
@@ -531,9 +568,14 @@ Result<void> checkOutput(const std::string& output) {
     if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
         return errorAt(output, "is no file a movie can replace");
     }
-    // Pieces are joined by their index, which QuickTime and MP4 keep.
-    if (!containerForPath(output).fragmented) {
-        return errorAt(output, "joined movies are QuickTime (.mov) or MP4 (.mp4, .m4v)");
+    if (auto unwritten = unwrittenFormat(output)) return Error{*unwritten};
+    // A GIF's palette is its own: pieces made with others cannot be joined
+    // without mapping every frame again.
+    if (containerForPath(output).animation) {
+        return errorAt(
+            output,
+            "GIF and WebP pictures are not joined; join QuickTime, MP4, Matroska or WebM "
+            "pieces and make the picture from the whole");
     }
     const std::filesystem::path directory =
         target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
@@ -554,6 +596,7 @@ Result<void> MovieJoiner::join(const std::vector<std::string>& paths, const std:
     if (auto apart = checkOutputIsNoPiece(output, paths, *files); !apart) return apart;
     auto pieces = openPieces(paths, *files);
     if (!pieces) return Error{pieces.error()};
+    if (auto same = checkContainer(*pieces, output); !same) return same;
     if (pieces->front().timeBase.num != 1) {
         return errorAt(pieces->front().path, "its time base is no time scale (1/n)");
     }

@@ -70,6 +70,7 @@ Result<Prepared> prepare(const std::string& path, const std::string& fourcc, int
     const std::optional<CodecInfo> codec = codecForFourCC(fourcc);
     if (!codec) return Error{"'" + fourcc + "' is not an installed codec"};
     if (auto refusal = containerRefusal(path, fourcc)) return Error{*refusal};
+    if (containerForPath(path).animation) return errorAt(path, "is a picture, not a movie");
     if (chunk) {
         if (auto problem = movieChunkProblem(*chunk)) return errorAt(path, *problem);
     }

@@ -70,8 +70,8 @@ std::vector<int64_t> presentationSteps(const std::string& path) {
 }
 
 std::vector<uint8_t> decodeRGBA(const std::string& path) {
-    const ShellResult decoded =
-        runShell("ffmpeg -v error -i " + shellQuoted(path) + " -f rawvideo -pix_fmt rgba -");
+    const ShellResult decoded = runShell("ffmpeg -v error -i " + shellQuoted(path) +
+                                         " -fps_mode passthrough -f rawvideo -pix_fmt rgba -");
     return std::vector<uint8_t>(decoded.output.begin(), decoded.output.end());
 }
 

@@ -5,6 +5,7 @@
 
 #include "MediaTestSupport.h"
 #include "ProcessRunner.h"
+#include "platform/media/AnimationWriter.h"
 #include "platform/media/CodecRegistry.h"
 #include "platform/media/MovieWriter.h"
 
@@ -217,6 +218,34 @@ TEST(MovieWriter, TranslucentFramesShowBlackBehindInCodecsWithoutAlpha) {
     EXPECT_NEAR(decoded[centre], 100, 3);
     EXPECT_NEAR(decoded[centre + 1], 50, 3);
     EXPECT_NEAR(decoded[centre + 2], 20, 3);
+}
+
+// Alpha below one half is GIF's transparent colour; a pixel that turns
+// transparent after an opaque frame must not keep showing that frame.
+TEST(AnimationWriter, TranslucencyBecomesGifTransparency) {
+    TempDir scratch;
+    const std::string path = scratch.file("clear.gif");
+    auto writer = AnimationWriter::create(path, "gif ", 3, 10.0, 32, 32);
+    ASSERT_TRUE(writer) << writer.error();
+    ImageRGBA8 first = test::solidFrame(32, 32, {200, 40, 40, 255});
+    ImageRGBA8 second = test::solidFrame(32, 32, {40, 40, 200, 100});
+    for (int i = 0; i < 32 * 16 * 4; i += 4) first.pixels[i + 3] = 20;  // top half clear
+    for (int i = 0; i < 32 * 16 * 4; i += 4) second.pixels[i + 3] = 255;
+    ASSERT_TRUE((*writer)->addFrame(first));
+    ASSERT_TRUE((*writer)->addFrame(second));
+    ASSERT_TRUE((*writer)->build());
+    EXPECT_FALSE(std::filesystem::exists(AnimationWriter::keptFramesPath(path)));
+    const auto decoded = test::decodeRGBA(path);
+    ASSERT_EQ(decoded.size(), size_t(2) * 32 * 32 * 4);
+    const size_t top = (4 * 32 + 4) * 4;
+    const size_t bottom = (28 * 32 + 4) * 4;
+    const size_t frame = 32 * 32 * 4;
+    EXPECT_EQ(decoded[top + 3], 0);
+    EXPECT_EQ(decoded[bottom + 3], 255);
+    EXPECT_NEAR(decoded[bottom], 200, 8);
+    EXPECT_EQ(decoded[frame + top + 3], 255);
+    EXPECT_NEAR(decoded[frame + top + 2], 200, 8);
+    EXPECT_EQ(decoded[frame + bottom + 3], 0) << "the first frame shows through";
 }
 
 TEST(MovieWriter, SaturatedColoursSurviveTheBt709RoundTrip) {
