@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <utility>
 
@@ -171,6 +172,12 @@ std::optional<FrameOutputFailure> FrameOutput::open(const RenderSettings& settin
     g_currentOutput = this;
     setTerminationFlush(flushCurrentOutput);
     return std::nullopt;
+}
+
+std::optional<YuvLayout> FrameOutput::yuvLayout() const {
+    const char* wanted = std::getenv("LUMIVANE_GPU_CONVERT");
+    if (!m_movie || (wanted && std::string(wanted) == "0")) return std::nullopt;
+    return m_movie->yuvLayout();
 }
 
 std::optional<FrameOutputFailure> FrameOutput::addFrame(int index, FrameImage frame) {

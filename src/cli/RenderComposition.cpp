@@ -20,6 +20,7 @@
 #include "platform/engine/Composition.h"
 #include "platform/engine/EngineError.h"
 #include "platform/engine/OffscreenRenderer.h"
+#include "platform/engine/YuvConversion.h"
 
 namespace lumivane {
 namespace {
@@ -98,6 +99,8 @@ private:
     size_t m_cursor = 0;
     // The frame on its way back from the GPU while the next one renders.
     std::optional<std::pair<int, ReadbackTicket>> m_inFlight;
+    // Set when frames leave the GPU as the encoder's planes.
+    std::optional<YuvLayout> m_yuvLayout;
     MovieInputs m_movies;
     // A movie that broke while rendering: the render fails at the frame.
     std::optional<std::string> m_movieProblem;
@@ -328,7 +331,8 @@ int Render::readBackFrame(int index) {
     const auto source =
         m_plan.usesDirectLoop() ? ReadbackSource::Render : ReadbackSource::Accumulator;
     const auto samples = m_plan.floatFrames ? TargetFormat::RGBAFloat : TargetFormat::RGBA8;
-    auto ticket = m_renderer->beginReadback(source, samples);
+    auto ticket = m_yuvLayout ? m_renderer->beginReadback(source, *m_yuvLayout)
+                              : m_renderer->beginReadback(source, samples);
     if (!ticket) {
         logLine("LumivaneCLI: " + ticket.error());
         return fail("LumivaneCLI: Failed to read back frame " + std::to_string(index + 1),
@@ -413,6 +417,9 @@ int Render::run() {
 
     if (auto failure = m_output->open(m_settings, m_plan.frameCount, frameWidth, frameHeight))
         return failOutput(*failure);
+    m_yuvLayout = m_output->yuvLayout();
+    if (m_yuvLayout && !YuvConversion::supports(*m_yuvLayout, frameWidth, frameHeight))
+        m_yuvLayout.reset();
 
     if (int result = renderFrames(); result != 0) return result;
 

@@ -267,6 +267,30 @@ Result<ReadbackTicket> OffscreenRenderer::beginReadback(ReadbackSource source,
     return m_readback.begin(m_accumulator.width(), m_accumulator.height(), floatSamples, false);
 }
 
+Result<ReadbackTicket> OffscreenRenderer::beginReadback(ReadbackSource source,
+                                                        const YuvLayout& layout) {
+    if (!m_context->makeCurrent()) return Error{"the OpenGL context cannot be made current"};
+    int width = m_width, height = m_height;
+    if (source == ReadbackSource::Render) {
+        clearIfAsked();
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, m_last.framebuffer);
+    } else {
+        if (!m_accumulator.resolveForReading(false))
+            return Error{"there is no accumulator to read back"};
+        width = m_accumulator.width();
+        height = m_accumulator.height();
+    }
+    // The image's texture, whichever target (own, batch slot, resolve) holds it.
+    GLint texture = 0;
+    glGetFramebufferAttachmentParameteriv(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0,
+                                          GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME, &texture);
+    auto converted =
+        m_yuv.convert(GLuint(texture), width, height, source == ReadbackSource::Render, layout);
+    if (!converted) return Error{converted.error()};
+    return m_readback.beginPlanes(width, height, YuvConversion::packedRows(layout, width, height),
+                                  layout);
+}
+
 Result<FrameImage> OffscreenRenderer::takeReadback(ReadbackTicket ticket) {
     if (!m_context->makeCurrent()) return Error{"the OpenGL context cannot be made current"};
     return m_readback.take(ticket);

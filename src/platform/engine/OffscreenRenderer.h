@@ -24,6 +24,7 @@
 #include "platform/engine/GLObjects.h"
 #include "platform/engine/PixelReadback.h"
 #include "platform/engine/SampleAccumulator.h"
+#include "platform/engine/YuvConversion.h"
 
 namespace lumivane {
 
@@ -100,6 +101,9 @@ public:
     // caller renders on and takes the pixels later. They are the bytes the
     // calls above give for the same image. At most two are under way.
     Result<ReadbackTicket> beginReadback(ReadbackSource source, TargetFormat samples);
+    // The same image converted on the GPU into a YUV encoder's planes (taken
+    // as an ImageYuv); fails for a layout or size YuvConversion cannot make.
+    Result<ReadbackTicket> beginReadback(ReadbackSource source, const YuvLayout& layout);
     Result<FrameImage> takeReadback(ReadbackTicket ticket);
 
 private:
@@ -134,6 +138,7 @@ private:
     bool m_clearAsked = false;
     SampleAccumulator m_accumulator;
     PixelReadback m_readback;
+    YuvConversion m_yuv;
     std::vector<uint8_t> m_rowScratch;
 };
 
