@@ -287,8 +287,9 @@ Result<ReadbackTicket> OffscreenRenderer::beginReadback(ReadbackSource source,
     auto converted =
         m_yuv.convert(GLuint(texture), width, height, source == ReadbackSource::Render, layout);
     if (!converted) return Error{converted.error()};
-    return m_readback.beginPlanes(width, height, YuvConversion::packedRows(layout, width, height),
-                                  layout);
+    const int channels = YuvConversion::samplesPerTexel(layout, width);
+    return m_readback.beginPlanes(width, height, layout, width / channels,
+                                  YuvConversion::packedRows(layout, height), channels);
 }
 
 Result<FrameImage> OffscreenRenderer::takeReadback(ReadbackTicket ticket) {

@@ -25,14 +25,16 @@ Result<ReadbackTicket> PixelReadback::begin(int width, int height, bool floatSam
     return ticket;
 }
 
-Result<ReadbackTicket> PixelReadback::beginPlanes(int width, int height, int rows,
-                                                  const YuvLayout& layout) {
+Result<ReadbackTicket> PixelReadback::beginPlanes(int width, int height, const YuvLayout& layout,
+                                                  int texels, int rows, int channels) {
     Slot* slot = freeSlot();
     if (!slot)
         return Error{"two readbacks are under way already: take one before starting another"};
     const size_t sampleBytes = layout.bits > 8 ? 2 : 1;
-    auto ticket = start(*slot, size_t(width) * size_t(rows) * sampleBytes, width, rows,
-                        GL_RED_INTEGER, sampleBytes == 2 ? GL_UNSIGNED_SHORT : GL_UNSIGNED_BYTE);
+    const size_t bytes = size_t(texels) * size_t(rows) * size_t(channels) * sampleBytes;
+    auto ticket =
+        start(*slot, bytes, texels, rows, channels == 4 ? GL_RGBA_INTEGER : GL_RED_INTEGER,
+              sampleBytes == 2 ? GL_UNSIGNED_SHORT : GL_UNSIGNED_BYTE);
     slot->width = width;
     slot->height = height;
     slot->planes = layout;

@@ -27,9 +27,10 @@ public:
     // bottom) and are turned over when taken, so images always start at the top.
     Result<ReadbackTicket> begin(int width, int height, bool floatSamples, bool bottomUp);
     // Starts reading the bound read framebuffer's integer texture of packed
-    // planes (YuvConversion): width x rows samples of 8 or 16 bits, taken as
-    // a width x height frame in that layout.
-    Result<ReadbackTicket> beginPlanes(int width, int height, int rows, const YuvLayout& layout);
+    // planes (YuvConversion): texels x rows texels of `channels` samples of
+    // 8 or 16 bits, taken as a width x height frame in that layout.
+    Result<ReadbackTicket> beginPlanes(int width, int height, const YuvLayout& layout, int texels,
+                                       int rows, int channels);
     // Waits for the read, if it has not finished, and hands its pixels over.
     Result<FrameImage> take(ReadbackTicket ticket);
     // Forgets the reads under way.

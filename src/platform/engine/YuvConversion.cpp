@@ -14,11 +14,12 @@ const char* kVertex =
     "in vec2 isf_VertPos;\n"
     "void main() { gl_Position = vec4(isf_VertPos, 0.0, 1.0); }\n";
 
-// Shared by the passes, compiled for one layout: BITS, SHIFT_X, SHIFT_Y and
-// FULL_RANGE are defined ahead of it, and TAPS where chroma is subsampled
-// down. Values are carried in 1/128ths of an 8-bit code between steps, and
-// chroma is averaged over the pixels it covers across, as swscale does for
-// RGBA input.
+// Shared by the passes, compiled for one layout: BITS, SHIFT_X, SHIFT_Y,
+// FULL_RANGE, TAPS and N, the samples each texel holds (4 where the rows
+// divide, which spares a software rasterizer three quarters of its per-pixel
+// work), are defined ahead of it. Values are carried in 1/128ths of an 8-bit
+// code between steps, and chroma is averaged over the pixels it covers
+// across, as swscale does for RGBA input.
 const char* kCommon =
     "uniform sampler2D source;\n"
     "uniform ivec2 size;\n"
@@ -49,16 +50,26 @@ const char* kCommon =
 
 // Y into the packed texture's first `height` rows.
 const char* kLuma =
-    "out uint code;\n"
+    "out uvec4 code;\n"
     "void main() {\n"
-    "    float luma = dot(weights, overBlack(int(gl_FragCoord.x), int(gl_FragCoord.y)));\n"
-    "    code = fromFixed7(fixed7(FULL_RANGE ? luma : 16.0 + luma * (219.0 / 255.0)));\n"
+    "    int x = int(gl_FragCoord.x) * N, y = int(gl_FragCoord.y);\n"
+    "    for (int k = 0; k < N; ++k) {\n"
+    "        float luma = dot(weights, overBlack(x + k, y));\n"
+    "        code[k] = fromFixed7(fixed7(FULL_RANGE ? luma : 16.0 + luma * (219.0 / 255.0)));\n"
+    "    }\n"
     "}\n";
 
-// Vertically subsampled chroma first: U and V of every source row, once.
+// Vertically subsampled chroma first: U and V of every source row, once,
+// U in the high half of each word.
 const char* kChromaRows =
-    "out ivec2 chroma;\n"
-    "void main() { chroma = chromaFixed(int(gl_FragCoord.x), int(gl_FragCoord.y)); }\n";
+    "out ivec4 chroma;\n"
+    "void main() {\n"
+    "    int x = int(gl_FragCoord.x) * N, y = int(gl_FragCoord.y);\n"
+    "    for (int k = 0; k < N; ++k) {\n"
+    "        ivec2 c = chromaFixed(x + k, y);\n"
+    "        chroma[k] = (c.x << 16) | c.y;\n"
+    "    }\n"
+    "}\n";
 
 // The rows after Y: each holds 2^SHIFT_X chroma rows, U's rows then V's, so
 // that reading the texture row by row gives the planes back to back.
@@ -66,25 +77,30 @@ const char* kChromaRows =
 // 1/4096ths) over eight rows.
 const char* kChroma =
     "uniform isampler2D rows;\n"
-    "out uint code;\n"
+    "out uvec4 code;\n"
     "void main() {\n"
     "    ivec2 chroma = size >> ivec2(SHIFT_X, SHIFT_Y);\n"
+    "    int texels = chroma.x / N;\n"
     "    int tx = int(gl_FragCoord.x), r = int(gl_FragCoord.y) - size.y;\n"
-    "    bool second = SHIFT_X == 1 && tx >= chroma.x;\n"
+    "    bool second = SHIFT_X == 1 && tx >= texels;\n"
     "    int g = (r << SHIFT_X) + (second ? 1 : 0);\n"
-    "    int x = second ? tx - chroma.x : tx;\n"
+    "    int x = second ? tx - texels : tx;\n"
     "    bool v = g >= chroma.y;\n"
     "    int y = v ? g - chroma.y : g;\n"
     "#if SHIFT_Y == 0\n"
-    "    ivec2 c = chromaFixed(x, y);\n"
-    "    code = fromFixed7(v ? c.y : c.x);\n"
+    "    for (int k = 0; k < N; ++k) {\n"
+    "        ivec2 c = chromaFixed(x * N + k, y);\n"
+    "        code[k] = fromFixed7(v ? c.y : c.x);\n"
+    "    }\n"
     "#else\n"
     "    const int taps[8] = int[8](TAPS);\n"
-    "    ivec2 sum = ivec2(0);\n"
-    "    for (int j = 0; j < 8; ++j)\n"
-    "        sum += texelFetch(rows, ivec2(x, clamp(2 * y - 3 + j, 0, size.y - 1)), 0).xy * "
-    "taps[j];\n"
-    "    code = limit(((v ? sum.y : sum.x) + (1 << (SHIFT + 11))) >> (SHIFT + 12));\n"
+    "    ivec4 sum = ivec4(0);\n"
+    "    for (int j = 0; j < 8; ++j) {\n"
+    "        ivec4 both = texelFetch(rows, ivec2(x, clamp(2 * y - 3 + j, 0, size.y - 1)), 0);\n"
+    "        sum += (v ? both & 0xFFFF : both >> 16) * taps[j];\n"
+    "    }\n"
+    "    for (int k = 0; k < N; ++k)\n"
+    "        code[k] = limit((sum[k] + (1 << (SHIFT + 11))) >> (SHIFT + 12));\n"
     "#endif\n"
     "}\n";
 
@@ -120,8 +136,11 @@ bool YuvConversion::supports(const YuvLayout& layout, int width, int height) {
     return shifts && whole && layout.bits >= 8 && layout.bits <= 14;
 }
 
-int YuvConversion::packedRows(const YuvLayout& layout, int width, int height) {
-    (void)width;
+int YuvConversion::samplesPerTexel(const YuvLayout& layout, int width) {
+    return (width >> layout.chromaShiftX) % 4 == 0 ? 4 : 1;
+}
+
+int YuvConversion::packedRows(const YuvLayout& layout, int height) {
     const int chromaRows = 2 * (height >> layout.chromaShiftY);
     const int perRow = 1 << layout.chromaShiftX;
     return height + (chromaRows + perRow - 1) / perRow;
@@ -134,7 +153,8 @@ bool makeIntegerTarget(GLTexture& texture, GLFramebuffer& framebuffer, GLenum fo
     drainGLErrors();
     texture = GLTexture::create();
     glBindTexture(GL_TEXTURE_2D, texture.id());
-    const GLenum layout = format == GL_RG32I ? GL_RG_INTEGER : GL_RED_INTEGER;
+    const bool four = format == GL_RGBA8UI || format == GL_RGBA16UI || format == GL_RGBA32I;
+    const GLenum layout = four ? GL_RGBA_INTEGER : GL_RED_INTEGER;
     glTexImage2D(GL_TEXTURE_2D, 0, GLint(format), width, height, 0, layout, type, nullptr);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
@@ -163,13 +183,13 @@ void drawPass(GLuint program, int width, int height, bool bottomUp, const YuvLay
 
 // The passes are compiled for the layout, so that the shaders branch on
 // nothing but the pixel's place; a render keeps one layout.
-Result<void> YuvConversion::buildPrograms(const YuvLayout& layout) {
-    if (m_luma && m_programLayout == layout) return {};
-    std::string header = "#version 330 core\n#define BITS " + std::to_string(layout.bits) +
-                         "\n#define SHIFT_X " + std::to_string(layout.chromaShiftX) +
-                         "\n#define SHIFT_Y " + std::to_string(layout.chromaShiftY) +
-                         "\n#define FULL_RANGE " + (layout.fullRange ? "true" : "false") +
-                         "\n#define TAPS ";
+Result<void> YuvConversion::buildPrograms(const YuvLayout& layout, int perTexel) {
+    if (m_luma && m_programLayout == layout && m_perTexel == perTexel) return {};
+    std::string header = "#version 330 core\n#define N " + std::to_string(perTexel) +
+                         "\n#define BITS " + std::to_string(layout.bits) + "\n#define SHIFT_X " +
+                         std::to_string(layout.chromaShiftX) + "\n#define SHIFT_Y " +
+                         std::to_string(layout.chromaShiftY) + "\n#define FULL_RANGE " +
+                         (layout.fullRange ? "true" : "false") + "\n#define TAPS ";
     const auto taps = halvingTaps();
     for (size_t j = 0; j < taps.size(); ++j)
         header += std::to_string(taps[j]) + (j + 1 < taps.size() ? ", " : "\n");
@@ -189,19 +209,22 @@ Result<void> YuvConversion::buildPrograms(const YuvLayout& layout) {
     m_chromaRows = std::move(passes[1]);
     m_chroma = std::move(passes[2]);
     m_programLayout = layout;
+    m_perTexel = perTexel;
     if (!m_quad.valid()) m_quad = FullScreenQuad::create();
     return {};
 }
 
 Result<void> YuvConversion::prepare(int width, int height, const YuvLayout& layout) {
-    if (auto built = buildPrograms(layout); !built) return built;
-    const int rows = packedRows(layout, width, height);
+    const int perTexel = samplesPerTexel(layout, width);
+    if (auto built = buildPrograms(layout, perTexel); !built) return built;
+    const int texels = width / perTexel;
+    const int rows = packedRows(layout, height);
     const bool wide = layout.bits > 8;
-    const int chromaWidth = width >> layout.chromaShiftX;
+    const int chromaTexels = (width >> layout.chromaShiftX) / perTexel;
     const bool needsRows = layout.chromaShiftY > 0;
-    const bool packedFits = m_packed && m_width == width && m_rows == rows && m_wide == wide;
+    const bool packedFits = m_packed && m_texels == texels && m_rows == rows && m_wide == wide;
     const bool rowsFit =
-        !needsRows || (m_rowsTexture && m_rowsWidth == chromaWidth && m_rowsHeight == height);
+        !needsRows || (m_rowsTexture && m_rowsTexels == chromaTexels && m_rowsHeight == height);
     if (packedFits && rowsFit) return {};
     GLint maxSize = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
@@ -209,20 +232,22 @@ Result<void> YuvConversion::prepare(int width, int height, const YuvLayout& layo
     if (rows > maxSize)
         return Error{"the GPU cannot hold the " + size + " frame's planes in one texture"};
     if (!packedFits) {
-        m_width = m_rows = 0;
-        if (!makeIntegerTarget(m_packed, m_framebuffer, wide ? GL_R16UI : GL_R8UI,
-                               wide ? GL_UNSIGNED_SHORT : GL_UNSIGNED_BYTE, width, rows))
+        m_texels = m_rows = 0;
+        const GLenum format =
+            perTexel == 4 ? (wide ? GL_RGBA16UI : GL_RGBA8UI) : (wide ? GL_R16UI : GL_R8UI);
+        if (!makeIntegerTarget(m_packed, m_framebuffer, format,
+                               wide ? GL_UNSIGNED_SHORT : GL_UNSIGNED_BYTE, texels, rows))
             return Error{"cannot make a target for the " + size + " frame's planes"};
-        m_width = width;
+        m_texels = texels;
         m_rows = rows;
         m_wide = wide;
     }
     if (!rowsFit) {
-        m_rowsWidth = m_rowsHeight = 0;
-        if (!makeIntegerTarget(m_rowsTexture, m_rowsFramebuffer, GL_RG32I, GL_INT, chromaWidth,
+        m_rowsTexels = m_rowsHeight = 0;
+        if (!makeIntegerTarget(m_rowsTexture, m_rowsFramebuffer, GL_RGBA32I, GL_INT, chromaTexels,
                                height))
             return Error{"cannot make a target for the " + size + " frame's chroma"};
-        m_rowsWidth = chromaWidth;
+        m_rowsTexels = chromaTexels;
         m_rowsHeight = height;
     }
     return {};
@@ -242,16 +267,16 @@ Result<void> YuvConversion::convert(GLuint source, int width, int height, bool b
     m_quad.bind();
     if (layout.chromaShiftY > 0) {
         glBindFramebuffer(GL_FRAMEBUFFER, m_rowsFramebuffer.id());
-        glViewport(0, 0, m_rowsWidth, m_rowsHeight);
+        glViewport(0, 0, m_rowsTexels, m_rowsHeight);
         drawPass(m_chromaRows.id(), width, height, bottomUp, layout);
         glActiveTexture(GL_TEXTURE1);
         glBindTexture(GL_TEXTURE_2D, m_rowsTexture.id());
         glActiveTexture(GL_TEXTURE0);
     }
     glBindFramebuffer(GL_FRAMEBUFFER, m_framebuffer.id());
-    glViewport(0, 0, m_width, height);
+    glViewport(0, 0, m_texels, height);
     drawPass(m_luma.id(), width, height, bottomUp, layout);
-    glViewport(0, height, m_width, m_rows - height);
+    glViewport(0, height, m_texels, m_rows - height);
     drawPass(m_chroma.id(), width, height, bottomUp, layout);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, m_framebuffer.id());
     return {};

@@ -18,8 +18,10 @@ class YuvConversion {
 public:
     // Whether the pass can make frames of this layout and size.
     static bool supports(const YuvLayout& layout, int width, int height);
-    // Rows of the packed texture for a frame of this layout and size.
-    static int packedRows(const YuvLayout& layout, int width, int height);
+    // The packed texture: samples a texel holds (its channels, 1 or 4), and
+    // its rows for a frame of this layout.
+    static int samplesPerTexel(const YuvLayout& layout, int width);
+    static int packedRows(const YuvLayout& layout, int height);
 
     // Converts the straight-alpha RGBA texture `source` (width x height, rows
     // from the bottom when bottomUp), composited over black, and leaves the
@@ -28,22 +30,23 @@ public:
                          const YuvLayout& layout);
 
 private:
-    Result<void> buildPrograms(const YuvLayout& layout);
+    Result<void> buildPrograms(const YuvLayout& layout, int perTexel);
     Result<void> prepare(int width, int height, const YuvLayout& layout);
 
     GLProgram m_luma;
     GLProgram m_chromaRows;
     GLProgram m_chroma;
     YuvLayout m_programLayout;
+    int m_perTexel = 0;
     FullScreenQuad m_quad;
     // Chroma of every source row, for the vertical filter of 4:2:0.
     GLTexture m_rowsTexture;
     GLFramebuffer m_rowsFramebuffer;
-    int m_rowsWidth = 0;
+    int m_rowsTexels = 0;
     int m_rowsHeight = 0;
     GLTexture m_packed;
     GLFramebuffer m_framebuffer;
-    int m_width = 0;
+    int m_texels = 0;
     int m_rows = 0;
     bool m_wide = false;
 };
