@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <utility>
 
@@ -175,8 +174,7 @@ std::optional<FrameOutputFailure> FrameOutput::open(const RenderSettings& settin
 }
 
 std::optional<YuvLayout> FrameOutput::yuvLayout() const {
-    const char* wanted = std::getenv("LUMIVANE_GPU_CONVERT");
-    if (!m_movie || (wanted && std::string(wanted) == "0")) return std::nullopt;
+    if (!m_movie) return std::nullopt;
     return m_movie->yuvLayout();
 }
 

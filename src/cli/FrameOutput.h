@@ -39,8 +39,7 @@ public:
     std::optional<FrameOutputFailure> open(const RenderSettings& settings, int frameCount,
                                            int width, int height);
     // The layout in which the movie takes frames converted on the GPU; none
-    // for images, RGB and alpha codecs, and when LUMIVANE_GPU_CONVERT=0 asks
-    // for the CPU's conversion. Known once open.
+    // for images, RGB and alpha codecs. Known once open.
     std::optional<YuvLayout> yuvLayout() const;
     // Hands the frame to the writing threads; a failure of an earlier frame
     // comes back from a later call, or from finish().

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -65,6 +66,7 @@ private:
 
     bool loadComposition();
     std::optional<std::string> startProblem() const;
+    std::optional<YuvLayout> gpuConversion(int width, int height) const;
     bool createRenderer();
     std::unique_ptr<OffscreenRenderer> tryRenderer(ColorSpace colorSpace);
     std::optional<std::string> setPublishedInputs();
@@ -326,6 +328,19 @@ int Render::addFrameInFlight() {
     return 0;
 }
 
+// Frames go to a YUV encoder as planes made on the GPU, unless
+// LUMIVANE_GPU_CONVERT=0 asks for swscale. Where the GPU is a software
+// rasterizer its shaders cost the CPU more than swscale's SIMD does, so
+// swscale converts there unless LUMIVANE_GPU_CONVERT=1 insists.
+std::optional<YuvLayout> Render::gpuConversion(int width, int height) const {
+    const auto layout = m_output->yuvLayout();
+    if (!layout || !YuvConversion::supports(*layout, width, height)) return std::nullopt;
+    const char* wanted = std::getenv("LUMIVANE_GPU_CONVERT");
+    const std::string choice = wanted ? wanted : "";
+    if (choice == "0" || (choice != "1" && m_renderer->rasterizesOnCpu())) return std::nullopt;
+    return layout;
+}
+
 // Starts reading frame `index` back and hands the previous one to the output.
 int Render::readBackFrame(int index) {
     const auto source =
@@ -417,9 +432,7 @@ int Render::run() {
 
     if (auto failure = m_output->open(m_settings, m_plan.frameCount, frameWidth, frameHeight))
         return failOutput(*failure);
-    m_yuvLayout = m_output->yuvLayout();
-    if (m_yuvLayout && !YuvConversion::supports(*m_yuvLayout, frameWidth, frameHeight))
-        m_yuvLayout.reset();
+    m_yuvLayout = gpuConversion(frameWidth, frameHeight);
 
     if (int result = renderFrames(); result != 0) return result;
 

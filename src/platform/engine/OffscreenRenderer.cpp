@@ -190,6 +190,15 @@ GLint OffscreenRenderer::glFormat() const {
     return m_format == TargetFormat::RGBAFloat ? GL_RGBA32F : GL_RGBA8;
 }
 
+bool OffscreenRenderer::rasterizesOnCpu() const {
+    if (!m_context->makeCurrent()) return false;
+    const auto* name = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    const std::string renderer = name ? name : "";
+    for (const char* software : {"llvmpipe", "softpipe", "SwiftShader"})
+        if (renderer.find(software) != std::string::npos) return true;
+    return false;
+}
+
 void OffscreenRenderer::finish() {
     if (m_context->makeCurrent()) glFinish();
 }

@@ -49,6 +49,9 @@ public:
     OffscreenRenderer& operator=(const OffscreenRenderer&) = delete;
 
     int width() const { return m_width; }
+    // Whether the GPU is a software rasterizer (llvmpipe and its kind), which
+    // draws on the CPU.
+    bool rasterizesOnCpu() const;
     int height() const { return m_height; }
     TargetFormat format() const { return m_format; }
 
