@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ostream>
 #include <random>
 #include <string>
 #include <utility>
@@ -11,6 +12,10 @@
 #include "platform/engine/OffscreenRenderer.h"
 #include "platform/engine/YuvConversion.h"
 #include "platform/media/FrameConverter.h"
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
 
 namespace lumivane {
 namespace {
@@ -24,6 +29,16 @@ struct ConversionCase {
     int width;
     int height;
 };
+
+std::string caseName(const ConversionCase& c) {
+    return std::string(av_get_pix_fmt_name(c.format)) +
+           (c.source == ReadbackSource::Render ? "_Render_" : "_Accumulator_") +
+           std::to_string(c.width) + "x" + std::to_string(c.height);
+}
+
+void PrintTo(const ConversionCase& c, std::ostream* out) {
+    *out << caseName(c);
+}
 
 TexturePixels picture(Picture kind, int width, int height) {
     TexturePixels pixels{
@@ -130,7 +145,8 @@ INSTANTIATE_TEST_SUITE_P(
         ConversionCase{AV_PIX_FMT_YUV444P, false, ReadbackSource::Render, 97, 64},
         ConversionCase{AV_PIX_FMT_YUV420P10LE, false, ReadbackSource::Accumulator, 96, 64},
         ConversionCase{AV_PIX_FMT_YUV422P10LE, false, ReadbackSource::Render, 96, 64},
-        ConversionCase{AV_PIX_FMT_YUV444P10LE, false, ReadbackSource::Render, 64, 48}));
+        ConversionCase{AV_PIX_FMT_YUV444P10LE, false, ReadbackSource::Render, 64, 48}),
+    [](const auto& info) { return caseName(info.param); });
 
 }  // namespace
 }  // namespace lumivane
