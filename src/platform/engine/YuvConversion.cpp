@@ -133,7 +133,8 @@ bool YuvConversion::supports(const YuvLayout& layout, int width, int height) {
     // Odd sizes would need swscale's handling of a half-covered chroma sample.
     const bool whole = width > 0 && height > 0 && width % (1 << layout.chromaShiftX) == 0 &&
                        height % (1 << layout.chromaShiftY) == 0;
-    return shifts && whole && layout.bits >= 8 && layout.bits <= 14;
+    // 8 and 10 bits are what the encoders take, and what the rounding follows.
+    return shifts && whole && (layout.bits == 8 || layout.bits == 10);
 }
 
 int YuvConversion::samplesPerTexel(const YuvLayout& layout, int width) {
