@@ -7,6 +7,12 @@
 // machine with two cores. A PNG sequence at 1080p is written with one worker
 // and with two.
 //
+// End to end runs twice where the codec takes YUV planes: with frames read
+// back as RGBA and converted by swscale (the CPU path, LUMIVANE_GPU_CONVERT=0)
+// and converted on the GPU, each with its bytes read back, CPU time (every
+// thread) and wall time per frame; swscale's own CPU time per frame, measured
+// on the rendered frames, gives its share of the CPU path.
+//
 //   end_to_end_bench [--frames N] [--size WxH] [--codec avc1] [--quality 2]
 //                    [--pinned 0|1] [--png-frames N]
 #include <sys/resource.h>
@@ -15,9 +21,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "BenchOptions.h"
@@ -26,6 +35,9 @@
 #include "platform/engine/Composition.h"
 #include "platform/engine/EngineError.h"
 #include "platform/engine/OffscreenRenderer.h"
+#include "platform/engine/YuvConversion.h"
+#include "platform/media/CodecRegistry.h"
+#include "platform/media/FrameConverter.h"
 #include "platform/media/ImageSequenceWriter.h"
 #include "platform/media/MovieWriter.h"
 
@@ -79,11 +91,34 @@ std::unique_ptr<OffscreenRenderer> makeRenderer(const Options& options) {
     }
 }
 
-ImageRGBA8 renderFrame(OffscreenRenderer& renderer, int index) {
+double cpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+// A frame as the movie takes it: RGBA for swscale, or the planes made on the GPU.
+FrameImage renderFrame(OffscreenRenderer& renderer, int index,
+                       const std::optional<YuvLayout>& planes = std::nullopt) {
     renderer.clear();
     bench::render(renderer, index / 30.0);
-    return renderer.createSnapshotImage();
+    if (!planes) return renderer.createSnapshotImage();
+    auto ticket = renderer.beginReadback(ReadbackSource::Render, *planes);
+    if (!ticket) throw EngineError(ticket.error());
+    auto frame = renderer.takeReadback(*ticket);
+    if (!frame) throw EngineError(frame.error());
+    return std::move(*frame);
 }
+
+size_t frameBytes(const FrameImage& frame) {
+    return std::visit([](const auto& image) { return image.pixels.size(); }, frame);
+}
+
+struct EndToEnd {
+    double wall = 0;
+    double cpu = 0;
+    size_t readbackBytes = 0;
+};
 
 std::unique_ptr<MovieWriter> openMovie(const Options& options, const std::string& path) {
     auto movie = MovieWriter::create(path, options.codec, options.quality, 30.0, options.width,
@@ -143,7 +178,7 @@ int main(int argc, char** argv) {
                                   .string();
 
     auto renderer = makeRenderer(options);
-    std::vector<ImageRGBA8> frames;
+    std::vector<FrameImage> frames;
     frames.reserve(static_cast<size_t>(options.frames));
     auto start = Clock::now();
     for (int i = 0; i < options.frames; ++i) frames.push_back(renderFrame(*renderer, i));
@@ -154,26 +189,54 @@ int main(int argc, char** argv) {
     for (const auto& frame : frames) (void)writer->addFrame(frame);
     (void)writer->updateMovieFile();
     const double encodeAlone = secondsSince(start);
+    std::optional<YuvLayout> planes = writer->yuvLayout();
+    if (planes && !YuvConversion::supports(*planes, options.width, options.height)) planes.reset();
+    writer.reset();
+
+    // swscale alone on the same frames, as the CPU path runs it.
+    double swscaleCpu = 0;
+    const auto codec = codecForFourCC(options.codec);
+    if (auto settings =
+            codec ? encoderSettings(*codec, options.quality, options.width, options.height)
+                  : Result<EncoderSettings>(Error{"no codec"});
+        settings && planes) {
+        FrameConverter converter(options.width, options.height, *settings);
+        const double cpu = cpuSeconds();
+        for (const auto& frame : frames) (void)converter.convert(frame);
+        swscaleCpu = (cpuSeconds() - cpu) / options.frames;
+    }
     frames.clear();
 
-    renderer = makeRenderer(options);
-    start = Clock::now();
-    std::shared_ptr<MovieWriter> shared(openMovie(options, movie));
-    {
-        OutputStage stage(
-            [shared](int, const FrameImage& frame) -> std::optional<FrameOutputFailure> {
-                if (auto added = shared->addFrame(frame); !added)
-                    return FrameOutputFailure{added.error(), ""};
-                return std::nullopt;
-            },
-            1, 2);
-        for (int i = 0; i < options.frames; ++i) (void)stage.push(i, renderFrame(*renderer, i));
-        (void)stage.drain();
-    }
-    (void)shared->updateMovieFile();
-    const double endToEnd = secondsSince(start);
-    std::filesystem::remove(movie);
-    renderer.reset();
+    const auto endToEnd = [&](const std::optional<YuvLayout>& layout) {
+        renderer = makeRenderer(options);
+        EndToEnd result;
+        const double cpu = cpuSeconds();
+        const auto wall = Clock::now();
+        std::shared_ptr<MovieWriter> shared(openMovie(options, movie));
+        {
+            OutputStage stage(
+                [shared](int, const FrameImage& frame) -> std::optional<FrameOutputFailure> {
+                    if (auto added = shared->addFrame(frame); !added)
+                        return FrameOutputFailure{added.error(), ""};
+                    return std::nullopt;
+                },
+                1, 2);
+            for (int i = 0; i < options.frames; ++i) {
+                FrameImage frame = renderFrame(*renderer, i, layout);
+                result.readbackBytes = frameBytes(frame);
+                (void)stage.push(i, std::move(frame));
+            }
+            (void)stage.drain();
+        }
+        (void)shared->updateMovieFile();
+        result.wall = secondsSince(wall);
+        result.cpu = cpuSeconds() - cpu;
+        std::filesystem::remove(movie);
+        renderer.reset();
+        return result;
+    };
+    const EndToEnd cpuPath = endToEnd(std::nullopt);
+    const EndToEnd gpuPath = planes ? endToEnd(planes) : EndToEnd{};
 
     const double png1 = options.pngFrames > 0 ? pngSequence(options, 1) : 0;
     const double png2 = options.pngFrames > 0 ? pngSequence(options, 2) : 0;
@@ -187,11 +250,26 @@ int main(int argc, char** argv) {
                 options.frames / renderAlone);
     std::printf("  encode alone  %7.3f s  (%6.1f f/s)\n", encodeAlone,
                 options.frames / encodeAlone);
-    std::printf("  end to end    %7.3f s  (%6.1f f/s)\n", endToEnd, options.frames / endToEnd);
+    const double endToEndTime = cpuPath.wall;
+    std::printf("  end to end    %7.3f s  (%6.1f f/s)\n", endToEndTime,
+                options.frames / endToEndTime);
     std::printf("  end to end / max(render, encode) = %.3f  (target <= 1.15 pinned)\n",
-                endToEnd / std::max(renderAlone, encodeAlone));
+                endToEndTime / std::max(renderAlone, encodeAlone));
     std::printf("  end to end / (render + encode)   = %.3f\n",
-                endToEnd / (renderAlone + encodeAlone));
+                endToEndTime / (renderAlone + encodeAlone));
+    const auto conversionLine = [&](const char* name, const EndToEnd& run) {
+        std::printf(
+            "  end to end, %s conversion: readback %zu B/frame, CPU %.2f ms/frame, wall "
+            "%.2f ms/frame, / encode alone %.3f\n",
+            name, run.readbackBytes, 1000 * run.cpu / options.frames,
+            1000 * run.wall / options.frames, run.wall / encodeAlone);
+    };
+    conversionLine("CPU", cpuPath);
+    if (planes) {
+        conversionLine("GPU", gpuPath);
+        std::printf("  swscale alone: CPU %.2f ms/frame, %.1f%% of the CPU path's CPU time\n",
+                    1000 * swscaleCpu, 100 * swscaleCpu * options.frames / cpuPath.cpu);
+    }
     if (options.pngFrames > 0) {
         std::printf("  PNG sequence 1920x1080, %d frames: 1 worker %.1f f/s, 2 workers %.1f f/s\n",
                     options.pngFrames, options.pngFrames / png1, options.pngFrames / png2);

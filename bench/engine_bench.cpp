@@ -5,7 +5,7 @@
 //
 //   engine_bench [--frames N] [--sizes 640x480,1920x1080] [--aa 1,2,4]
 //                [--mb 1,4,16] [--composition PATH] [--budget MPIXELS] [--all 1]
-//                [--rounds R] [--readback 1|0|only]
+//                [--rounds R] [--readback 1|0|only] [--convert 1|0|only]
 //
 // Each line takes the best of R rounds (3 by default), the bare limit and the
 // pipeline measured alternately, so that a busy neighbour on a shared machine
@@ -17,6 +17,10 @@
 // only runs nothing else): rendering alone, rendering with a synchronous read
 // of each frame, and with the asynchronous read that takes frame N while
 // frame N+1 renders. On a GPU the last comes close to the first.
+//
+// Then (--convert 0 leaves them out, --convert only runs nothing else) frames
+// for a yuv420p encoder at 640x480 and 1080p, converted on the GPU or by
+// swscale: bytes read back, CPU time and wall time per frame.
 #include <epoxy/gl.h>
 #include <sys/resource.h>
 
@@ -36,6 +40,8 @@
 #include "platform/engine/EngineError.h"
 #include "platform/engine/HeadlessGLContext.h"
 #include "platform/engine/OffscreenRenderer.h"
+#include "platform/engine/YuvConversion.h"
+#include "platform/media/FrameConverter.h"
 
 namespace {
 
@@ -52,15 +58,17 @@ struct Options {
     std::vector<int> mb = {1, 4, 16};
     std::string composition;
     std::string readback = "1";
+    std::string convert = "1";
+    std::vector<std::pair<int, int>> convertSizes = {{640, 480}, {1920, 1080}};
 };
 
 Options parse(int argc, char** argv) {
     const bench::BenchOptions given(
         argc, argv,
         {"--frames", "--sizes", "--aa", "--mb", "--composition", "--budget", "--all", "--rounds",
-         "--readback"},
+         "--readback", "--convert"},
         "[--frames N] [--sizes WxH,...] [--aa 1,2,4] [--mb 1,4,16] [--composition PATH] "
-        "[--budget MPIXELS] [--all 1] [--rounds R] [--readback 1|0|only]");
+        "[--budget MPIXELS] [--all 1] [--rounds R] [--readback 1|0|only] [--convert 1|0|only]");
     Options options;
     options.frames = given.count("--frames", options.frames);
     options.aa = given.integers("--aa", options.aa);
@@ -71,6 +79,11 @@ Options parse(int argc, char** argv) {
     options.all = given.text("--all", "0") != "0";
     options.sizes = given.sizes("--sizes", options.sizes);
     options.readback = given.text("--readback", options.readback);
+    options.convert = given.text("--convert", options.convert);
+    if (options.convert == "only") {
+        options.readback = "0";
+        options.sizes.clear();
+    }
     if (options.readback != "0" && options.readback != "1" && options.readback != "only") {
         std::fprintf(stderr, "%s: --readback takes 1, 0 or only\n", argv[0]);
         std::exit(2);
@@ -186,6 +199,63 @@ void readbackLines(const std::shared_ptr<Composition>& composition, bool softwar
     std::fflush(stdout);
 }
 
+double cpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+// Frames for a yuv420p encoder (H.264's format), as LumivaneCLI makes them:
+// converted on the GPU and read back as planes, or read back as RGBA and
+// converted by swscale. CPU time counts every thread, the rasterizer's too.
+void conversionLines(const std::shared_ptr<Composition>& composition,
+                     const std::vector<std::pair<int, int>>& sizes, bool software, int rounds) {
+    EncoderSettings settings;
+    settings.pixelFormat = AV_PIX_FMT_YUV420P;
+    const YuvLayout layout = *FrameConverter::yuvLayout(settings);
+    std::printf("frames for a yuv420p encoder:\n  %-11s %-4s %14s %12s %12s\n", "output", "conv",
+                "readback B/f", "CPU ms/f", "wall ms/f");
+    for (const auto& [width, height] : sizes) {
+        OffscreenRenderer renderer(float(width), float(height), ColorSpace::GenericRGB,
+                                   composition);
+        FrameConverter converter(width, height, settings);
+        const int frames = software ? (width * height > 1'000'000 ? 6 : 20) : 120;
+        for (const bool gpu : {true, false}) {
+            double bestCpu = 1e9, bestWall = 1e9;
+            size_t bytes = 0;
+            for (int round = 0; round <= rounds; ++round) {  // round 0 warms up
+                std::optional<ReadbackTicket> pending;
+                const auto takePending = [&] {
+                    auto image = renderer.takeReadback(*pending);
+                    if (!image) throw EngineError(image.error());
+                    bytes = std::visit([](const auto& i) { return i.pixels.size(); }, *image);
+                    if (std::holds_alternative<ImageRGBAF>(*image)) bytes *= sizeof(float);
+                    if (auto converted = converter.convert(*image); !converted)
+                        throw EngineError(converted.error());
+                };
+                const double cpu = cpuSeconds();
+                const auto wall = Clock::now();
+                for (int i = 0; i < frames; ++i) {
+                    bench::render(renderer, i / 30.0);
+                    auto ticket =
+                        gpu ? renderer.beginReadback(ReadbackSource::Render, layout)
+                            : renderer.beginReadback(ReadbackSource::Render, TargetFormat::RGBA8);
+                    if (!ticket) throw EngineError(ticket.error());
+                    if (pending) takePending();
+                    pending = *ticket;
+                }
+                if (pending) takePending();
+                if (round == 0) continue;
+                bestCpu = std::min(bestCpu, (cpuSeconds() - cpu) / frames);
+                bestWall = std::min(bestWall, seconds(wall) / frames);
+            }
+            std::printf("  %5dx%-5d %-4s %14zu %12.2f %12.2f\n", width, height, gpu ? "GPU" : "CPU",
+                        bytes, bestCpu * 1000, bestWall * 1000);
+            std::fflush(stdout);
+        }
+    }
+}
+
 long peakRssMiB() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -250,6 +320,8 @@ int main(int argc, char** argv) {
             }
         }
         if (options.readback != "0") readbackLines(composition, software, options.rounds);
+        if (options.convert != "0")
+            conversionLines(composition, options.convertSizes, software, options.rounds);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "engine_bench: %s\n", error.what());
         return 1;

@@ -4,8 +4,9 @@
 # libraries they need (all but the C runtime and the GL dispatch libraries,
 # which the GPU machine's driver provides) into .gl/ of the checkout (ignored
 # by git); `run`, on the GPU machine from the checkout's root, unpacks them and
-# prints engine_bench's readback and blur lines, end_to_end_bench at 1080p
-# (all cores, then pinned) and a 1080p render of the demo.
+# prints engine_bench's readback, conversion and blur lines, end_to_end_bench
+# at 640x480 and 1080p (all cores, then pinned; each with the CPU's and the
+# GPU's conversion to YUV) and a 1080p render of the demo with either.
 #
 #   bench/gpu_check.sh pack [BUILD_DIR]     here (default build dir: build)
 #   bench/gpu_check.sh run                  there, as root
@@ -49,16 +50,24 @@ run() {
     nvidia-smi -L || true
     echo "== engine_bench: readback at 1080p"
     timeout 120 "$bin/engine_bench" --composition "$demo" --readback only
+    echo "== engine_bench: frames for a yuv420p encoder, converted on the GPU and by swscale"
+    timeout 120 "$bin/engine_bench" --composition "$demo" --convert only
     echo "== engine_bench: pipeline and blur against the bare draws"
-    timeout 180 "$bin/engine_bench" --composition "$demo" --readback 0
+    timeout 180 "$bin/engine_bench" --composition "$demo" --readback 0 --convert 0
+    echo "== end_to_end_bench 640x480 avc1, all cores"
+    timeout 120 "$bin/end_to_end_bench" --composition "$demo" --frames 480 --size 640x480 \
+        --png-frames 0
     echo "== end_to_end_bench 1080p avc1, all cores"
     timeout 150 "$bin/end_to_end_bench" --composition "$demo" --frames 240 --size 1920x1080 \
         --png-frames 0
     echo "== end_to_end_bench 1080p avc1, encoder on one thread"
     timeout 150 "$bin/end_to_end_bench" --composition "$demo" --frames 120 --size 1920x1080 \
         --pinned 1 --png-frames 0
-    echo "== LumivaneCLI: 10 s of the demo at 1080p"
+    echo "== LumivaneCLI: 10 s of the demo at 1080p, converted on the GPU"
     time timeout 120 "$bin/LumivaneCLI" -v -w 1920 -h 1080 -d 10 -o /tmp/demo.mov "$demo"
+    echo "== LumivaneCLI: the same, converted by swscale (LUMIVANE_GPU_CONVERT=0)"
+    time LUMIVANE_GPU_CONVERT=0 timeout 120 "$bin/LumivaneCLI" -v -w 1920 -h 1080 -d 10 \
+        -o /tmp/demo.mov "$demo"
 }
 
 case "${1:-}" in

@@ -250,6 +250,11 @@ Result<void> FrameOutput::finishWriter() {
     return finished;
 }
 
+std::optional<YuvLayout> FrameOutput::yuvLayout() const {
+    if (!m_movie) return std::nullopt;
+    return m_movie->yuvLayout();
+}
+
 std::optional<FrameOutputFailure> FrameOutput::addFrame(int index, FrameImage frame) {
     if (!m_stage) return std::nullopt;
     return m_stage->push(index, std::move(frame));

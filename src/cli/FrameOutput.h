@@ -39,6 +39,9 @@ public:
     // may ask for some frames only: a movie of those carries which they are.
     std::optional<FrameOutputFailure> open(const RenderSettings& settings, int frameCount,
                                            int width, int height);
+    // The layout in which the movie takes frames converted on the GPU; none
+    // for images, RGB and alpha codecs. Known once open.
+    std::optional<YuvLayout> yuvLayout() const;
     // Hands the frame to the writing threads; a failure of an earlier frame
     // comes back from a later call, or from finish().
     std::optional<FrameOutputFailure> addFrame(int index, FrameImage frame);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +22,7 @@
 #include "platform/engine/Composition.h"
 #include "platform/engine/EngineError.h"
 #include "platform/engine/OffscreenRenderer.h"
+#include "platform/engine/YuvConversion.h"
 
 namespace lumivane {
 namespace {
@@ -65,6 +67,7 @@ private:
 
     bool loadComposition();
     std::optional<std::string> startProblem() const;
+    std::optional<YuvLayout> gpuConversion(int width, int height) const;
     bool createRenderer();
     std::unique_ptr<OffscreenRenderer> tryRenderer(ColorSpace colorSpace);
     std::optional<std::string> setPublishedInputs();
@@ -103,6 +106,8 @@ private:
     size_t m_cursor = 0;
     // The frame on its way back from the GPU while the next one renders.
     std::optional<std::pair<int, ReadbackTicket>> m_inFlight;
+    // Set when frames leave the GPU as the encoder's planes.
+    std::optional<YuvLayout> m_yuvLayout;
     MovieInputs m_movies;
     AudioInputs m_audio;
     // A movie that broke while rendering: the render fails at the frame.
@@ -329,12 +334,26 @@ int Render::addFrameInFlight() {
     return 0;
 }
 
+// Frames go to a YUV encoder as planes made on the GPU, unless
+// LUMIVANE_GPU_CONVERT=0 asks for swscale. Where the GPU is a software
+// rasterizer its shaders cost the CPU more than swscale's SIMD does, so
+// swscale converts there unless LUMIVANE_GPU_CONVERT=1 insists.
+std::optional<YuvLayout> Render::gpuConversion(int width, int height) const {
+    const auto layout = m_output->yuvLayout();
+    if (!layout || !YuvConversion::supports(*layout, width, height)) return std::nullopt;
+    const char* wanted = std::getenv("LUMIVANE_GPU_CONVERT");
+    const std::string choice = wanted ? wanted : "";
+    if (choice == "0" || (choice != "1" && m_renderer->rasterizesOnCpu())) return std::nullopt;
+    return layout;
+}
+
 // Starts reading frame `index` back and hands the previous one to the output.
 int Render::readBackFrame(int index) {
     const auto source =
         m_plan.usesDirectLoop() ? ReadbackSource::Render : ReadbackSource::Accumulator;
     const auto samples = m_plan.floatFrames ? TargetFormat::RGBAFloat : TargetFormat::RGBA8;
-    auto ticket = m_renderer->beginReadback(source, samples);
+    auto ticket = m_yuvLayout ? m_renderer->beginReadback(source, *m_yuvLayout)
+                              : m_renderer->beginReadback(source, samples);
     if (!ticket) {
         logLine("LumivaneCLI: " + ticket.error());
         return fail("LumivaneCLI: Failed to read back frame " + std::to_string(index + 1),
@@ -423,6 +442,7 @@ int Render::run() {
 
     if (auto failure = m_output->open(m_settings, m_plan.frameCount, frameWidth, frameHeight))
         return failOutput(*failure);
+    m_yuvLayout = gpuConversion(frameWidth, frameHeight);
 
     if (int result = renderFrames(); result != 0) return result;
 

@@ -190,6 +190,15 @@ GLint OffscreenRenderer::glFormat() const {
     return m_format == TargetFormat::RGBAFloat ? GL_RGBA32F : GL_RGBA8;
 }
 
+bool OffscreenRenderer::rasterizesOnCpu() const {
+    if (!m_context->makeCurrent()) return false;
+    const auto* name = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    const std::string renderer = name ? name : "";
+    for (const char* software : {"llvmpipe", "softpipe", "SwiftShader"})
+        if (renderer.find(software) != std::string::npos) return true;
+    return false;
+}
+
 void OffscreenRenderer::finish() {
     if (m_context->makeCurrent()) glFinish();
 }
@@ -265,6 +274,31 @@ Result<ReadbackTicket> OffscreenRenderer::beginReadback(ReadbackSource source,
     if (!m_accumulator.resolveForReading(floatSamples))
         return Error{"there is no accumulator to read back"};
     return m_readback.begin(m_accumulator.width(), m_accumulator.height(), floatSamples, false);
+}
+
+Result<ReadbackTicket> OffscreenRenderer::beginReadback(ReadbackSource source,
+                                                        const YuvLayout& layout) {
+    if (!m_context->makeCurrent()) return Error{"the OpenGL context cannot be made current"};
+    int width = m_width, height = m_height;
+    if (source == ReadbackSource::Render) {
+        clearIfAsked();
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, m_last.framebuffer);
+    } else {
+        if (!m_accumulator.resolveForReading(false))
+            return Error{"there is no accumulator to read back"};
+        width = m_accumulator.width();
+        height = m_accumulator.height();
+    }
+    // The image's texture, whichever target (own, batch slot, resolve) holds it.
+    GLint texture = 0;
+    glGetFramebufferAttachmentParameteriv(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0,
+                                          GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME, &texture);
+    auto converted =
+        m_yuv.convert(GLuint(texture), width, height, source == ReadbackSource::Render, layout);
+    if (!converted) return Error{converted.error()};
+    const int channels = YuvConversion::samplesPerTexel(layout, width);
+    return m_readback.beginPlanes(width, height, layout, width / channels,
+                                  YuvConversion::packedRows(layout, height), channels);
 }
 
 Result<FrameImage> OffscreenRenderer::takeReadback(ReadbackTicket ticket) {

@@ -24,6 +24,7 @@
 #include "platform/engine/GLObjects.h"
 #include "platform/engine/PixelReadback.h"
 #include "platform/engine/SampleAccumulator.h"
+#include "platform/engine/YuvConversion.h"
 
 namespace lumivane {
 
@@ -48,6 +49,9 @@ public:
     OffscreenRenderer& operator=(const OffscreenRenderer&) = delete;
 
     int width() const { return m_width; }
+    // Whether the GPU is a software rasterizer (llvmpipe and its kind), which
+    // draws on the CPU.
+    bool rasterizesOnCpu() const;
     int height() const { return m_height; }
     TargetFormat format() const { return m_format; }
 
@@ -106,6 +110,9 @@ public:
     // caller renders on and takes the pixels later. They are the bytes the
     // calls above give for the same image. At most two are under way.
     Result<ReadbackTicket> beginReadback(ReadbackSource source, TargetFormat samples);
+    // The same image converted on the GPU into a YUV encoder's planes (taken
+    // as an ImageYuv); fails for a layout or size YuvConversion cannot make.
+    Result<ReadbackTicket> beginReadback(ReadbackSource source, const YuvLayout& layout);
     Result<FrameImage> takeReadback(ReadbackTicket ticket);
 
 private:
@@ -140,6 +147,7 @@ private:
     bool m_clearAsked = false;
     SampleAccumulator m_accumulator;
     PixelReadback m_readback;
+    YuvConversion m_yuv;
     std::vector<uint8_t> m_rowScratch;
 };
 

@@ -17,30 +17,54 @@ Result<ReadbackTicket> PixelReadback::begin(int width, int height, bool floatSam
     if (!slot)
         return Error{"two readbacks are under way already: take one before starting another"};
     const size_t bytes = size_t(width) * size_t(height) * 4 * (floatSamples ? sizeof(float) : 1);
+    auto ticket =
+        start(*slot, bytes, width, height, GL_RGBA, floatSamples ? GL_FLOAT : GL_UNSIGNED_BYTE);
+    slot->floatSamples = floatSamples;
+    slot->bottomUp = bottomUp;
+    slot->planes.reset();
+    return ticket;
+}
+
+Result<ReadbackTicket> PixelReadback::beginPlanes(int width, int height, const YuvLayout& layout,
+                                                  int texels, int rows, int channels) {
+    Slot* slot = freeSlot();
+    if (!slot)
+        return Error{"two readbacks are under way already: take one before starting another"};
+    const size_t sampleBytes = layout.bits > 8 ? 2 : 1;
+    const size_t bytes = size_t(texels) * size_t(rows) * size_t(channels) * sampleBytes;
+    auto ticket =
+        start(*slot, bytes, texels, rows, channels == 4 ? GL_RGBA_INTEGER : GL_RED_INTEGER,
+              sampleBytes == 2 ? GL_UNSIGNED_SHORT : GL_UNSIGNED_BYTE);
+    slot->width = width;
+    slot->height = height;
+    slot->planes = layout;
+    return ticket;
+}
+
+Result<ReadbackTicket> PixelReadback::start(Slot& slot, size_t bytes, int width, int height,
+                                            GLenum format, GLenum type) {
     drainGLErrors();
-    if (!slot->buffer) slot->buffer = GLBuffer::create();
-    glBindBuffer(GL_PIXEL_PACK_BUFFER, slot->buffer.id());
-    if (slot->capacity != bytes) {
+    if (!slot.buffer) slot.buffer = GLBuffer::create();
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, slot.buffer.id());
+    if (slot.capacity != bytes) {
         glBufferData(GL_PIXEL_PACK_BUFFER, GLsizeiptr(bytes), nullptr, GL_STREAM_READ);
-        slot->capacity = bytes;
+        slot.capacity = bytes;
     }
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, width, height, GL_RGBA, floatSamples ? GL_FLOAT : GL_UNSIGNED_BYTE, nullptr);
+    glReadPixels(0, 0, width, height, format, type, nullptr);
     // Unbound at once: a pixel buffer left bound would take every later synchronous read.
     glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
     if (const GLenum error = glGetError(); error != GL_NO_ERROR) {
-        slot->capacity = 0;
+        slot.capacity = 0;
         return Error{"cannot read " + std::to_string(width) + " x " + std::to_string(height) +
                      " pixels into a pixel buffer" +
                      (error == GL_OUT_OF_MEMORY ? ": out of GPU memory" : "")};
     }
-    slot->fence = GLFence::insert();
-    slot->serial = m_nextSerial++;
-    slot->width = width;
-    slot->height = height;
-    slot->floatSamples = floatSamples;
-    slot->bottomUp = bottomUp;
-    return ReadbackTicket{slot->serial};
+    slot.fence = GLFence::insert();
+    slot.serial = m_nextSerial++;
+    slot.width = width;
+    slot.height = height;
+    return ReadbackTicket{slot.serial};
 }
 
 template <class Image>
@@ -61,6 +85,12 @@ Image PixelReadback::copyOut(const Slot& slot, const uint8_t* mapped) const {
     return image;
 }
 
+ImageYuv PixelReadback::copyPlanes(const Slot& slot, const uint8_t* mapped) const {
+    ImageYuv frame{slot.width, slot.height, *slot.planes, {}};
+    frame.pixels.assign(mapped, mapped + frame.byteCount());
+    return frame;
+}
+
 Result<FrameImage> PixelReadback::take(ReadbackTicket ticket) {
     Slot* slot = nullptr;
     for (Slot& candidate : m_slots)
@@ -78,8 +108,9 @@ Result<FrameImage> PixelReadback::take(ReadbackTicket ticket) {
         return Error{"cannot map a pixel buffer for reading"};
     }
     const auto* bytes = static_cast<const uint8_t*>(mapped);
-    FrameImage image = slot->floatSamples ? FrameImage(copyOut<ImageRGBAF>(*slot, bytes))
-                                          : FrameImage(copyOut<ImageRGBA8>(*slot, bytes));
+    FrameImage image = slot->planes         ? FrameImage(copyPlanes(*slot, bytes))
+                       : slot->floatSamples ? FrameImage(copyOut<ImageRGBAF>(*slot, bytes))
+                                            : FrameImage(copyOut<ImageRGBA8>(*slot, bytes));
     const bool intact = glUnmapBuffer(GL_PIXEL_PACK_BUFFER) == GL_TRUE;
     glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
     if (!intact) return Error{"a pixel buffer was lost while it was read"};

@@ -6,6 +6,7 @@
 
 extern "C" {
 #include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace lumivane {
@@ -152,7 +153,54 @@ Result<void> FrameConverter::scale(const Source& source) {
     return {};
 }
 
+std::optional<YuvLayout> FrameConverter::yuvLayout(const EncoderSettings& settings) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(settings.pixelFormat);
+    if (!d || settings.rgb || settings.keepsAlpha || d->nb_components != 3) return std::nullopt;
+    constexpr uint64_t kRefused = AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_ALPHA | AV_PIX_FMT_FLAG_BE |
+                                  AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM |
+                                  AV_PIX_FMT_FLAG_FLOAT;
+    if (!(d->flags & AV_PIX_FMT_FLAG_PLANAR) || (d->flags & kRefused)) return std::nullopt;
+    const int depth = d->comp[0].depth;
+    const int step = depth > 8 ? 2 : 1;
+    for (int c = 0; c < 3; ++c) {
+        const AVComponentDescriptor& comp = d->comp[c];
+        if (comp.plane != c || comp.depth != depth || comp.step != step || comp.shift != 0)
+            return std::nullopt;
+    }
+    YuvLayout layout;
+    layout.chromaShiftX = d->log2_chroma_w;
+    layout.chromaShiftY = d->log2_chroma_h;
+    layout.bits = depth;
+    layout.fullRange = settings.fullRange;
+    if (settings.matrix == AVCOL_SPC_BT470BG) {
+        layout.kr = 0.299f;
+        layout.kb = 0.114f;
+    } else if (settings.matrix != AVCOL_SPC_BT709) {
+        return std::nullopt;
+    }
+    return layout;
+}
+
+Result<void> FrameConverter::copyPlanes(const ImageYuv& frame) {
+    if (frame.width != m_width || frame.height != m_height ||
+        yuvLayout(m_settings) != frame.layout || frame.pixels.size() != frame.byteCount())
+        return Error{"frame planes do not fit the encoder's pixel format and size"};
+    if (auto ready = writableFrame(); !ready) return ready;
+    for (int plane = 0; plane < 3; ++plane) {
+        const int rowBytes = frame.planeWidth(plane) * frame.sampleBytes();
+        av_image_copy_plane(m_frame->data[plane], m_frame->linesize[plane],
+                            frame.pixels.data() + frame.planeOffset(plane), rowBytes, rowBytes,
+                            frame.planeHeight(plane));
+    }
+    tagColour(*m_frame, m_settings);
+    return {};
+}
+
 Result<AVFrame*> FrameConverter::convert(const FrameImage& image) {
+    if (const auto* planes = std::get_if<ImageYuv>(&image)) {
+        if (auto copied = copyPlanes(*planes); !copied) return Error{copied.error()};
+        return m_frame.get();
+    }
     Source source{};
     if (const auto* rgba8 = std::get_if<ImageRGBA8>(&image)) {
         if (!validImage(rgba8->width, rgba8->height, rgba8->pixels.size())) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "base/Image.h"
@@ -17,8 +18,14 @@ class FrameConverter {
 public:
     FrameConverter(int width, int height, const EncoderSettings& settings);
 
-    // The converted frame; it stays valid until the next call.
+    // The converted frame; it stays valid until the next call. Planes made
+    // on the GPU (ImageYuv) are copied as they are; they must be in
+    // yuvLayout()'s layout at the movie's size.
     Result<AVFrame*> convert(const FrameImage& image);
+
+    // The layout in which the GPU may hand frames over instead of RGBA: the
+    // planar YUV formats without alpha; none for RGB, alpha and packed formats.
+    static std::optional<YuvLayout> yuvLayout(const EncoderSettings& settings);
 
     // Colour tags every frame and the stream carry.
     static void tagColour(AVCodecContext& context, const EncoderSettings& settings);
@@ -37,6 +44,7 @@ private:
     Result<void> updateScaler(const Source& source);
     Result<void> writableFrame();
     Result<void> scale(const Source& source);
+    Result<void> copyPlanes(const ImageYuv& frame);
 
     int m_width;
     int m_height;

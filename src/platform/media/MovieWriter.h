@@ -66,6 +66,8 @@ public:
     // rewrite is still to come).
     bool isFinished() const { return m_updated.has_value(); }
     int framesWritten() const { return m_framesWritten; }
+    // The planes addFrame() takes from the GPU instead of RGBA, if any.
+    std::optional<YuvLayout> yuvLayout() const { return FrameConverter::yuvLayout(m_settings); }
     int timescale() const { return m_timescale; }
     const std::string& path() const { return m_path; }
 
