@@ -175,12 +175,12 @@ Result<void> AnimationWriter::writeAnimation(const std::string& built) {
     if (!m_packet) return failure("out of memory");
     const std::string kept = keptFramesPath(m_path);
     if (isGif() && !takeGatheredPalette()) {
-        auto frames = MovieFrameSource::open(kept);
+        auto frames = MovieFrameSource::open(kept, MovieSourceOptions{}, false);
         if (!frames) return Error{frames.error()};
         if (auto made = makePalette(**frames); !made) return made;
     }
     // Read again from the first frame for the picture itself.
-    auto frames = MovieFrameSource::open(kept);
+    auto frames = MovieFrameSource::open(kept, MovieSourceOptions{}, false);
     if (!frames) return Error{frames.error()};
     if (auto opened = openEncoder(); !opened) return opened;
     if (auto opened = openMuxer(built); !opened) return opened;
@@ -195,11 +195,11 @@ Result<void> AnimationWriter::writeAnimation(const std::string& built) {
 }
 
 Result<AVFrame*> AnimationWriter::keptFrame(MovieFrameSource& frames, int index) {
-    bool changed = false;
-    // The middle of the frame's interval, clear of rounding at either end.
-    auto kept = frames.frameAt((index + 0.5) * kFrameDuration / m_timescale, changed);
+    // The middle of the frame's interval, clear of rounding at either end;
+    // an unchanged frame leaves the last one in place.
+    auto kept = frames.frameAt((index + 0.5) * kFrameDuration / m_timescale, m_keptFrame);
     if (!kept) return Error{kept.error()};
-    const MovieFrame& frame = **kept;
+    const MovieFrame& frame = m_keptFrame;
     if (frame.width != m_width || frame.height != m_height)
         return failure("the kept frames changed size");
     // The kept frames come bottom row first.

@@ -20,6 +20,7 @@
 #include "platform/media/FFmpegHandles.h"
 #include "platform/media/MovieChunk.h"
 #include "platform/media/MovieContainer.h"
+#include "platform/media/MovieDecoder.h"
 #include "platform/media/PaletteFilter.h"
 
 namespace lumivane {
@@ -87,7 +88,8 @@ private:
     std::unique_ptr<MovieWriter> m_frames;
     std::optional<PaletteFilter> m_gathered;  // GIF: palettegen fed as frames come
     AVFrameUPtr m_palette;
-    AVFrameUPtr m_frame;  // the frame keptFrame() fills
+    AVFrameUPtr m_frame;     // the frame keptFrame() fills
+    MovieFrame m_keptFrame;  // the kept frame last read
     AVCodecContextUPtr m_encoder;
     AVOutputFormatContextUPtr m_muxer;
     AVStream* m_stream = nullptr;  // owned by m_muxer
