@@ -87,7 +87,6 @@ void copySettings(LinkClient& client, const std::shared_ptr<LinkClient>& shared,
     s.setQuality(asInteger("quality", get("quality")));
     s.setCompositionFile(asText("compositionFile", get("compositionFile")));
     s.setMoviePath(asText("moviePath", get("moviePath")));
-    s.setSoundtrack(asText("soundtrack", get("soundtrack")));
     s.setInputValues(get("inputValues"));
     std::optional<std::string> button = referenceName("recordButton", get("recordButton"));
     s.setRecordButton(button ? std::optional(ObjectReference{*button}) : std::nullopt);
@@ -97,13 +96,16 @@ void copySettings(LinkClient& client, const std::shared_ptr<LinkClient>& shared,
     s.setStartTime(asReal("startTime", get("startTime")));
     s.setTimeScale(asReal("timeScale", get("timeScale")));
     std::optional<PlistValue> events = get("events");
-    if (!events) {
+    if (events) {
+        Result<EventArray> entries = eventEntriesFromPropertyList(*events);
+        if (!entries) throw CopyError{entries.error()};
+        s.setEvents(std::make_shared<const EventArray>(std::move(entries.value())));
+    } else {
         s.setEvents(nullptr);
-        return;
     }
-    Result<EventArray> entries = eventEntriesFromPropertyList(*events);
-    if (!entries) throw CopyError{entries.error()};
-    s.setEvents(std::make_shared<const EventArray>(std::move(entries.value())));
+    // Asked last, after the settings every application vends, so that one
+    // that knows no soundtrack sees the questions it always saw first.
+    s.setSoundtrack(asText("soundtrack", get("soundtrack")));
 }
 
 }  // namespace

@@ -91,7 +91,7 @@ def main():
     status = renderer.wait(timeout=60)
     order = ["width", "height", "codec", "framerate", "duration", "AA", "motionBlur", "quality",
              "compositionFile", "moviePath", "inputValues", "recordButton", "appController",
-             "startTime", "timeScale", "events"]
+             "startTime", "timeScale", "events", "soundtrack"]
     problems = []
     if status != 0:
         problems.append("renderer exit status %d" % status)
