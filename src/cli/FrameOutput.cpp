@@ -165,12 +165,12 @@ std::optional<FrameOutputFailure> FrameOutput::check(const RenderSettings& setti
     if (settings.soundtrack() && settings.timeScale() != 1.0)
         return movieFailure("a soundtrack plays at time scale 1 only");
     const auto chunk = movieChunk(settings, frameCount, m_origin);
-    if (auto checked = containerForPath(path).animation
-                           ? AnimationWriter::check(path, m_codec, settings.quality(),
-                                                    settings.framerate(), width, height, chunk)
-                           : MovieWriter::check(path, m_codec, settings.quality(),
-                                                settings.framerate(), width, height, chunk,
-                                                soundtrackRequest(settings));
+    if (auto checked =
+            containerForPath(path).animation
+                ? AnimationWriter::check(path, m_codec, settings.quality(), settings.framerate(),
+                                         width, height, chunk)
+                : MovieWriter::check(path, m_codec, settings.quality(), settings.framerate(), width,
+                                     height, chunk, soundtrackRequest(settings));
         !checked)
         return movieFailure(checked.error());
     if (std::filesystem::is_directory(path, ec))
@@ -216,10 +216,9 @@ std::optional<FrameOutputFailure> FrameOutput::open(const RenderSettings& settin
 
 std::optional<FrameOutputFailure> FrameOutput::openMovie(const RenderSettings& settings,
                                                          int frameCount, int width, int height) {
-    auto movie = MovieWriter::create(settings.moviePath().value_or(""), m_codec, settings.quality(),
-                                     settings.framerate(), width, height,
-                                     movieChunk(settings, frameCount, m_origin),
-                                     soundtrackRequest(settings));
+    auto movie = MovieWriter::create(
+        settings.moviePath().value_or(""), m_codec, settings.quality(), settings.framerate(), width,
+        height, movieChunk(settings, frameCount, m_origin), soundtrackRequest(settings));
     if (!movie) return movieFailure(movie.error());
     m_movie = std::shared_ptr<MovieWriter>(std::move(movie.value()));
     m_stage = serialStage(m_movie, width, height);
