@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "platform/engine/ColourTarget.h"
 #include "platform/engine/ShaderProgram.h"
 
 namespace lumivane {
@@ -150,24 +151,9 @@ namespace {
 
 bool makeIntegerTarget(GLTexture& texture, GLFramebuffer& framebuffer, GLenum format, GLenum type,
                        int width, int height) {
-    drainGLErrors();
-    texture = GLTexture::create();
-    glBindTexture(GL_TEXTURE_2D, texture.id());
     const bool four = format == GL_RGBA8UI || format == GL_RGBA16UI || format == GL_RGBA32I;
     const GLenum layout = four ? GL_RGBA_INTEGER : GL_RED_INTEGER;
-    glTexImage2D(GL_TEXTURE_2D, 0, GLint(format), width, height, 0, layout, type, nullptr);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    framebuffer = GLFramebuffer::create();
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer.id());
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture.id(), 0);
-    const bool ok = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE &&
-                    glGetError() == GL_NO_ERROR;
-    if (!ok) {
-        texture.reset();
-        framebuffer.reset();
-    }
-    return ok;
+    return makeTarget(texture, framebuffer, TargetFormat{format, layout, type}, width, height);
 }
 
 void drawPass(GLuint program, int width, int height, bool bottomUp, const YuvLayout& layout) {
