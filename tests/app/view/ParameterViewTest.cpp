@@ -274,7 +274,8 @@ TEST(ParameterView, AMovieDroppedOnTheImageEditorPlaysInStep) {
     dropFile(editor, movie);
     EXPECT_EQ(editing.editor<QLabel>("picture.file")->text(), "red then blue.mkv");
     EXPECT_EQ(view.valueForInputKey("picture")->stringValue(), movie.toStdString());
-    const lumivane::PlistValue* handed = view.propertyListFromInputValues().find("picture");
+    const lumivane::PlistDict values = view.propertyListFromInputValues();
+    const lumivane::PlistValue* handed = values.find("picture");
     ASSERT_NE(handed, nullptr);
     EXPECT_EQ(handed->stringValue(), movie.toStdString());
     // The picture fills the lowest quarter of the preview.
