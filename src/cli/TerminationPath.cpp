@@ -101,7 +101,6 @@ const char* faultName(int signalNumber) {
 // Leaves without flushing: the files being built are worthless, the output
 // stays as the last completed fragment or file left it.
 [[noreturn]] void exitAtOnce(int signalNumber) {
-    removePendingFiles();
     SignalSafeLine line;
     line.add("LumivaneCLI: stopped at once by signal ");
     line.add(static_cast<long>(signalNumber));
@@ -114,6 +113,8 @@ const char* faultName(int signalNumber) {
     }
     line.add("\n");
     line.write();
+    // Last, so another thread has no time to create again what was removed.
+    removePendingFiles();
     endAfterStop();
 }
 

@@ -96,7 +96,7 @@ TEST_P(Termination, StopFinishesTheMovieWithEveryFrameReported) {
     EXPECT_TRUE(test::isFinishedMovie(movie));
     EXPECT_NE(test::readFile(errors).find(heldLine(written, 1800)), std::string::npos)
         << test::readFile(errors);
-    EXPECT_TRUE(hiddenFiles(m_dir.path()).empty());
+    EXPECT_EQ(hiddenFiles(m_dir.path()), std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -174,7 +174,7 @@ TEST(TerminationFault, OwnFaultEndsTheProcessByItsSignal) {
     EXPECT_EQ(cli.wait(), 128 + SIGBUS);
     EXPECT_NE(test::readFile(errors).find("ended by signal 7 (Bus error)"), std::string::npos)
         << test::readFile(errors);
-    EXPECT_TRUE(hiddenFiles(dir.file("frames")).empty());
+    EXPECT_EQ(hiddenFiles(dir.file("frames")), std::vector<std::string>{});
 }
 
 // Once the completed movie is being rewritten, a second stop leaves at once:
@@ -200,7 +200,7 @@ TEST(TerminationRewrite, SecondStopDuringTheRewriteKeepsEveryFrame) {
     EXPECT_EQ(cli.wait(), 0);
     const int written = frameLines(cli.out());
     EXPECT_EQ(decodedFrames(movie), written);
-    EXPECT_TRUE(hiddenFiles(dir.path()).empty());
+    EXPECT_EQ(hiddenFiles(dir.path()), std::vector<std::string>{});
     EXPECT_NE(
         test::readFile(errors).find("stopped at once by signal 15; " + heldLine(written, 1800)),
         std::string::npos)

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "base/FileHandles.h"
@@ -38,13 +40,33 @@ struct Temporary {
     UniqueFd fd;
 };
 
+std::string randomSuffix() {
+    static constexpr char kCharacters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937 generator{std::random_device{}()};
+    std::uniform_int_distribution<size_t> pick(0, sizeof kCharacters - 2);
+    std::string suffix(6, ' ');
+    for (char& c : suffix) c = kCharacters[pick(generator)];
+    return suffix;
+}
+
+// Registered before it exists, unlike mkstemp's file: a stop that comes while
+// it is being created must still find it to remove.
 Result<Temporary> makeTemporary(const std::string& target) {
     const std::string pattern = MovieRewriter::temporaryPattern(target);
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    UniqueFd fd(::mkstemp(name.data()));
-    if (!fd) return errorAt(pattern, systemErrorText("cannot create a temporary file"));
-    return Temporary{std::make_unique<TemporaryFile>(name.data()), std::move(fd)};
+    const std::string lead = pattern.substr(0, pattern.size() - 6);  // without "XXXXXX"
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        auto file = std::make_unique<TemporaryFile>(lead + randomSuffix());
+        UniqueFd fd(::open(file->path().c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (fd) return Temporary{std::move(file), std::move(fd)};
+        const int error = errno;
+        file->keep();  // someone else's file, or none: never ours to remove
+        if (error != EEXIST) {
+            errno = error;
+            return errorAt(pattern, systemErrorText("cannot create a temporary file"));
+        }
+    }
+    return errorAt(pattern, "cannot create a temporary file: every name tried was taken");
 }
 
 // Renaming the new file over the movie would change what the movie is to
